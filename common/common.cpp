@@ -1,0 +1,72 @@
+#include "common/common.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+void split_minutes(int total_minutes, int& hours, int& minutes) {
+  hours = total_minutes / 60;
+  minutes = total_minutes % 60;
+}
+
+int cut_at_blank(char* text) {
+  int n = 0;
+  while (text[n] != '\0' && text[n] != ' ') ++n;
+  text[n] = '\0';
+  return n;
+}
+
+std::string make_file_name(const std::string& prefix, const std::string& name, const char* extension) {
+  std::string result = prefix + name + extension;
+  if (result.size() > FILE_NAME_CAPACITY - 1) result.resize(FILE_NAME_CAPACITY - 1);
+  return result;
+}
+
+namespace {
+std::string vformat(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  int size = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (size < 0) return format;
+  std::vector<char> buffer(static_cast<size_t>(size) + 1);
+  std::vsnprintf(buffer.data(), buffer.size(), format, args);
+  return std::string(buffer.data(), static_cast<size_t>(size));
+}
+}  // namespace
+
+void fatal(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FatalError error{vformat(format, args), 1, true};
+  va_end(args);
+  throw error;
+}
+
+void fatal_without_pause(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FatalError error{vformat(format, args), 1, false};
+  va_end(args);
+  throw error;
+}
+
+void fatal_with(int exit_code, bool pause, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FatalError error{vformat(format, args), exit_code, pause};
+  va_end(args);
+  throw error;
+}
+
+void pause_for_key() {
+  std::fflush(stdout);
+  (void)std::getchar();
+}
+
+int report_fatal(const FatalError& error) {
+  std::fputs(error.message.c_str(), stdout);
+  std::fflush(stdout);
+  if (error.pause) pause_for_key();
+  return error.exit_code;
+}

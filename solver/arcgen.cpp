@@ -1,0 +1,171 @@
+#include "solver/arcgen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+#include "common/common.h"
+
+void append_arc(Network& net, int a, int tail, int head, int upper, int cost) {
+  net.tail[a] = tail;
+  net.head[a] = head;
+  net.upper[a] = upper;
+  net.cost[a] = cost;
+  net.lower[a] = 0;
+  link_arc(net, a);
+}
+
+int objective_value(const Network& net, int num_trips, int& vehicles) {
+  int total = 0;
+  for (int k = 1; k <= net.num_arcs; ++k) {
+    total += net.flow[k] * net.cost[k];
+    if (net.tail[k] == depot_in_node(num_trips) && net.head[k] == depot_out_node(num_trips)) vehicles = net.flow[k];
+  }
+  return total;
+}
+
+namespace {
+
+struct Candidate {
+  int rc;
+  int position;
+};
+
+// The best records of the current tail group, most negative first; an empty
+// slot has reduced cost 0.
+struct CandidateBuffer {
+  Candidate slot[LONG_ARCS_PER_NODE + 1] = {};  // slots 1..40
+
+  void insert(int rc, int position) {
+    if (rc >= slot[LONG_ARCS_PER_NODE].rc) return;
+    int s = 1;
+    while (slot[s].rc <= rc) ++s;  // behind equal reduced costs: the earlier record wins ties
+    for (int t = LONG_ARCS_PER_NODE; t > s; --t) slot[t] = slot[t - 1];
+    slot[s] = Candidate{rc, position};
+  }
+};
+
+struct Selection {
+  std::vector<int> positions;
+  int most_negative = 0;
+  int least_negative = -INFINITE_DELTA;
+};
+
+void flush(CandidateBuffer& buffer, Selection& selection) {
+  for (int s = 1; s <= LONG_ARCS_PER_NODE && buffer.slot[s].rc < 0; ++s) {
+    // The list has room for 40 records of every tail node a network can hold;
+    // only a damaged file, whose tails do not come in groups, can fill it. The
+    // records left out stay unincluded for a later pass.
+    if (static_cast<int>(selection.positions.size()) >= SELECTION_CAPACITY) {
+      buffer.slot[s].rc = 0;
+      continue;
+    }
+    selection.positions.push_back(buffer.slot[s].position);
+    selection.most_negative = std::min(selection.most_negative, buffer.slot[s].rc);
+    selection.least_negative = std::max(selection.least_negative, buffer.slot[s].rc);
+    buffer.slot[s].rc = 0;
+  }
+}
+
+bool read_exact(int fd, void* data, size_t bytes) {
+  size_t done = 0;
+  char* p = static_cast<char*>(data);
+  while (done < bytes) {
+    ssize_t r = ::read(fd, p + done, bytes - done);
+    if (r <= 0) return false;
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool write_exact(int fd, const void* data, size_t bytes) {
+  size_t done = 0;
+  const char* p = static_cast<const char*>(data);
+  while (done < bytes) {
+    ssize_t w = ::write(fd, p + done, bytes - done);
+    if (w <= 0) return false;
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
+                   const std::string& long_arc_path, FILE* iteration_file) {
+  int fd = ::open(long_arc_path.c_str(), O_RDWR | O_NOFOLLOW);
+  if (fd < 0) fatal_without_pause("Error Opening Temp File.\n");
+  std::time_t t0 = std::time(nullptr);
+
+  CandidateBuffer buffer;
+  Selection selection;
+  int current_tail = -1;
+  int position = 0;
+
+  // The records are read in large blocks; a trailing piece shorter than a
+  // record is the end of the file, as a short read always was.
+  std::vector<LongArcRecord> block(8192);
+  char* bytes = reinterpret_cast<char*>(block.data());
+  size_t carried = 0;
+  for (;;) {
+    ssize_t r = ::read(fd, bytes + carried, block.size() * sizeof(LongArcRecord) - carried);
+    if (r <= 0) break;
+    size_t available = carried + static_cast<size_t>(r);
+    size_t whole = available / sizeof(LongArcRecord);
+    for (size_t k = 0; k < whole; ++k) {
+      const LongArcRecord& rec = block[k];
+      if (current_tail == -1) current_tail = rec.tail;
+      bool in_table = rec.tail >= 1 && rec.tail <= net.num_nodes && rec.head >= 1 && rec.head <= net.num_nodes;
+      int rc = in_table ? rec.cost + ks.price[rec.tail] - ks.price[rec.head] : 0;
+      if (rec.tail == current_tail) {
+        if (in_table && rec.included == 0) buffer.insert(rc, position);
+      } else {
+        flush(buffer, selection);
+        if (in_table && rec.included == 0 && rc < 0) buffer.slot[1] = Candidate{rc, position};
+        current_tail = rec.tail;
+      }
+      ++position;
+    }
+    carried = available - whole * sizeof(LongArcRecord);
+    if (carried > 0) std::copy(bytes + whole * sizeof(LongArcRecord), bytes + available, bytes);
+  }
+  flush(buffer, selection);
+
+  for (int k : selection.positions) {
+    LongArcRecord rec;
+    if (::lseek(fd, static_cast<off_t>(k) * 16, SEEK_SET) < 0 || !read_exact(fd, &rec, sizeof rec)) {
+      ::close(fd);
+      fatal("Error Reading File to update\n");
+    }
+    if (net.num_arcs + 1 > MAX_ARCS) {
+      ::close(fd);
+      fatal("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
+            "Lower the short arc parameter or split the timetable.\n",
+            MAX_ARCS);
+    }
+    net.num_arcs += 1;
+    counters.longs_included += 1;
+    add_arc(net, net.num_arcs, rec.tail, rec.head, 0, 1, rec.cost, 0);
+    append_arc(net, net.num_arcs, rec.tail, rec.head, 1, rec.cost);
+    rec.included = 1;
+    if (::lseek(fd, -16, SEEK_CUR) < 0 || !write_exact(fd, &rec, sizeof rec)) {
+      ::close(fd);
+      fatal("Error writing to the file.\n");
+    }
+  }
+  ::close(fd);
+  int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));
+  counters.disc_seconds += secs;
+
+  int count = static_cast<int>(selection.positions.size());
+  if (selection.least_negative == -INFINITE_DELTA) selection.least_negative = 0;
+  int vehicles = 0;
+  int total = objective_value(net, num_trips, vehicles);
+  if (iteration_file)
+    std::fprintf(iteration_file, "\t%02d:%02d:%02d\t%d\t%d\t%d\t%d\t\t%d\n", secs / 3600, (secs % 3600) / 60,
+                 secs % 60, count, selection.most_negative, selection.least_negative, total, vehicles);
+  return count > 0;
+}

@@ -1,0 +1,191 @@
+#include "solver/network.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/common.h"
+
+void add_arc(Network& net, int k, int tail, int head, int lower, int upper, int cost, int flow) {
+  if (k < 1 || k > MAX_ARCS)
+    fatal("\nThe network needs more than %d arcs in memory, which is more than the solver holds.\n"
+          "Lower the short arc parameter or split the timetable.\n",
+          MAX_ARCS);
+  net.tail[k] = tail;
+  net.head[k] = head;
+  net.lower[k] = lower;
+  net.upper[k] = upper;
+  net.cost[k] = cost;
+  net.flow[k] = flow;
+}
+
+void link_arc(Network& net, int a) {
+  net.next_out[a] = 0;
+  net.next_in[a] = 0;
+  int t = net.tail[a];
+  if (net.first_out[t] == 0)
+    net.first_out[t] = a;
+  else
+    net.next_out[net.last_out[t]] = a;
+  net.last_out[t] = a;
+  int h = net.head[a];
+  if (net.first_in[h] == 0)
+    net.first_in[h] = a;
+  else
+    net.next_in[net.last_in[h]] = a;
+  net.last_in[h] = a;
+}
+
+void prepare_network(Network& net) {
+  for (int n = 1; n <= net.num_nodes; ++n) {
+    net.first_in[n] = 0;
+    net.first_out[n] = 0;
+    net.last_in[n] = 0;
+    net.last_out[n] = 0;
+  }
+  for (int a = 1; a <= net.num_arcs; ++a) {
+    net.flow[a] = 0;
+    if (net.lower[a] > net.upper[a]) net.feasible = false;
+  }
+  for (int a = 1; a <= net.num_arcs; ++a) link_arc(net, a);
+}
+
+namespace {
+bool list_has_member(const int* members, int key) {
+  for (int s = 1; s < GROUP_LIST_SLOTS && members[s] != GROUP_END_MARKER; ++s)
+    if (members[s] == key) return true;
+  return false;
+}
+bool list_has_key(const float* keys, float key) {
+  for (int s = 1; s < GROUP_LIST_SLOTS && keys[s] != static_cast<float>(GROUP_END_MARKER); ++s)
+    if (keys[s] == key) return true;
+  return false;
+}
+}  // namespace
+
+bool group_link_allowed(const Problem& problem, float a, float b) {
+  int ka = static_cast<int>(a);
+  int kb = static_cast<int>(b);
+  // The flags carry over from one group to the next: a member match in an
+  // earlier group still counts when a later group is examined.
+  bool fa = false, fb = false;
+  for (int g = 1; g <= problem.num_groups; ++g) {
+    const Group& group = problem.groups[g];
+    if (list_has_member(group.members, ka)) fa = true;
+    if (list_has_member(group.members, kb)) fb = true;
+    if (fa && fb) {
+      fa = list_has_key(group.from_keys, a);
+      fb = list_has_key(group.to_keys, b);
+    }
+    if (fa && fb) return true;
+  }
+  return false;
+}
+
+Connection decide_connection(const Problem& problem, int i, int j) {
+  const Trip& from = problem.trips[i];
+  const Trip& to = problem.trips[j];
+  const Parameters& p = problem.params;
+  int et = from.destination_terminal;
+  int st = to.origin_terminal;
+  int direct = problem.deadrun_matrix[et][st];
+  int via_depot = problem.deadrun_matrix[et][0] + problem.deadrun_matrix[0][st];
+  int available = to.departure_time - from.arrival_time - from.min_layover;
+
+  bool groups = problem.link_preference_cost > 0;
+  int slack = available - (groups ? min_of(direct, via_depot) : direct);
+  Connection c;
+  if (slack < 0) return c;
+  if (groups && !group_link_allowed(problem, from.group_key, to.group_key)) return c;
+  if (available < via_depot + p.short_arc_param) {
+    // The direct dead run is charged even when the slack was measured via the depot.
+    c.kind = ConnectionKind::short_arc;
+    c.cost = p.deadrun_weight * direct + p.layover_weight * (from.min_layover + slack);
+  } else {
+    c.kind = ConnectionKind::long_record;
+    c.cost = p.deadrun_weight * via_depot + p.short_arc_param;
+  }
+  return c;
+}
+
+namespace {
+
+// Long records go out in blocks; the file holds the same bytes as with one
+// write per record.
+struct LongArcWriter {
+  int fd = -1;
+  std::vector<LongArcRecord> buffer;
+
+  void flush() {
+    if (buffer.empty()) return;
+    size_t bytes = buffer.size() * sizeof(LongArcRecord);
+    const char* data = reinterpret_cast<const char*>(buffer.data());
+    size_t done = 0;
+    while (done < bytes) {
+      ssize_t w = ::write(fd, data + done, bytes - done);
+      if (w <= 0) fatal("Error writing to the file.\n");
+      done += static_cast<size_t>(w);
+    }
+    buffer.clear();
+  }
+  void write(int tail, int head, int cost, int included) {
+    buffer.push_back(LongArcRecord{tail, head, cost, included});
+    if (buffer.size() >= 4096) flush();
+  }
+};
+
+}  // namespace
+
+void build_network(const Problem& problem, Network& net, const std::string& long_arc_path) {
+  int fd = ::open(long_arc_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+  if (fd < 0) fatal("Error creating Temp file.\n");
+  LongArcWriter writer{fd, {}};
+  writer.buffer.reserve(4096);
+
+  std::printf("\nGenerating network...");
+  const int T = problem.num_trips;
+  const Parameters& p = problem.params;
+  int k = 0;
+  net.num_long_arcs = 0;
+  net.feasible = true;
+  try {
+    for (int i = 1; i <= T; ++i) {
+      const Trip& trip = problem.trips[i];
+      add_arc(net, ++k, depot_out_node(T), trip_start_node(i), 0, 1,
+              p.deadrun_weight * problem.deadrun_matrix[0][trip.origin_terminal], 0);
+      add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
+      for (int j = i + 1; j <= T; ++j) {
+        Connection c = decide_connection(problem, i, j);
+        if (c.kind == ConnectionKind::short_arc) {
+          add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, c.cost, 0);
+        } else if (c.kind == ConnectionKind::long_record) {
+          writer.write(trip_end_node(T, i), trip_start_node(j), c.cost, 0);
+          ++net.num_long_arcs;
+        }
+      }
+      add_arc(net, ++k, trip_end_node(T, i), depot_in_node(T), 0, 1,
+              p.deadrun_weight * problem.deadrun_matrix[trip.destination_terminal][0], 0);
+    }
+    add_arc(net, ++k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
+    writer.flush();
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+
+  net.num_short_arcs = k;
+  std::printf("\nTotal of Nodes: %d", 2 * T + 2);
+  std::printf("\nTotal of Short Arcs: %d", k);
+  std::printf("\nTotal of Long Arcs: %d\n", net.num_long_arcs);
+  net.num_arcs = k;
+  net.num_nodes = 2 * T + 2;
+  prepare_network(net);
+  ::close(fd);
+}
+
+void generate_network(const std::string& prefix, Problem& problem, Network& net, const std::string& long_arc_path) {
+  read_problem(prefix, problem);
+  build_network(problem, net, long_arc_path);
+}

@@ -1,0 +1,81 @@
+// The circulation network: two nodes per trip and two depot nodes, the arc
+// table with its forward-star lists, and the generation of the first network
+// (pull-out, trip, short connection, pull-in and return arcs) together with the
+// file of long connection records that arc generation prices later.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "solver/problem.h"
+
+inline constexpr int MAX_NODES = 5470;
+inline constexpr int MAX_ARCS = 683099;
+inline constexpr int VEHICLE_COST = 1000;
+
+// Node numbering for T trips: start node of trip i is i, its end node T + i,
+// the depot out node 2T + 1 and the depot in node 2T + 2.
+inline int trip_start_node(int trip) { return trip; }
+inline int trip_end_node(int num_trips, int trip) { return num_trips + trip; }
+inline int depot_out_node(int num_trips) { return 2 * num_trips + 1; }
+inline int depot_in_node(int num_trips) { return 2 * num_trips + 2; }
+
+struct Network {
+  int num_nodes = 0;
+  int num_arcs = 0;
+  // Arc fields, positions 1..num_arcs.
+  std::vector<int> tail = std::vector<int>(MAX_ARCS + 1);
+  std::vector<int> head = std::vector<int>(MAX_ARCS + 1);
+  std::vector<int> lower = std::vector<int>(MAX_ARCS + 1);
+  std::vector<int> upper = std::vector<int>(MAX_ARCS + 1);
+  std::vector<int> cost = std::vector<int>(MAX_ARCS + 1);
+  std::vector<int> flow = std::vector<int>(MAX_ARCS + 1);
+  // Forward-star lists in increasing arc number; 0 ends a list.
+  std::vector<int> first_out = std::vector<int>(MAX_NODES + 1);
+  std::vector<int> first_in = std::vector<int>(MAX_NODES + 1);
+  std::vector<int> next_out = std::vector<int>(MAX_ARCS + 1);
+  std::vector<int> next_in = std::vector<int>(MAX_ARCS + 1);
+  // Last arc of each list, so that appending does not walk the list.
+  std::vector<int> last_out = std::vector<int>(MAX_NODES + 1);
+  std::vector<int> last_in = std::vector<int>(MAX_NODES + 1);
+
+  int num_short_arcs = 0;  // arcs in memory when generation ends, every kind
+  int num_long_arcs = 0;   // records written to the long-arc file
+  bool feasible = true;    // false once no feasible circulation can exist
+};
+
+// One record of the long-arc file: 16 bytes, four little-endian int32.
+struct LongArcRecord {
+  int32_t tail;
+  int32_t head;
+  int32_t cost;
+  int32_t included;
+};
+static_assert(sizeof(LongArcRecord) == 16);
+
+// Stores arc k; lists and num_arcs are the caller's business. Stops with a
+// message when k lies beyond the arc table.
+void add_arc(Network& net, int k, int tail, int head, int lower, int upper, int cost, int flow);
+// Zero flows, clear and build every list in increasing arc number.
+void prepare_network(Network& net);
+// Appends arc a at the ends of its tail's out-list and its head's in-list.
+void link_arc(Network& net, int a);
+
+bool group_link_allowed(const Problem& problem, float a, float b);
+inline int min_of(int a, int b) { return a < b ? a : b; }
+
+// Connection of trip i to a later trip j.
+enum class ConnectionKind { none, short_arc, long_record };
+struct Connection {
+  ConnectionKind kind = ConnectionKind::none;
+  int cost = 0;
+};
+Connection decide_connection(const Problem& problem, int i, int j);
+
+// Builds the first network from an already read problem and writes the long
+// records to long_arc_path (created or emptied).
+void build_network(const Problem& problem, Network& net, const std::string& long_arc_path);
+
+// Reads the problem from prefix + "Tarsel.*", then builds the network.
+void generate_network(const std::string& prefix, Problem& problem, Network& net, const std::string& long_arc_path);

@@ -1,0 +1,284 @@
+#include "solver/problem.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/common.h"
+#include "common/text_cursor.h"
+
+namespace {
+
+[[noreturn]] void file_not_found(const std::string& file_name) { fatal("\nFile %s not found\n", file_name.c_str()); }
+
+// A parameter line: a label of fixed width, then the value. The line is taken
+// on its own so that a missing value cannot pull in the next line's.
+std::string parameter_value_text(TextCursor& cursor, const std::string& file_name, int line_number,
+                                 int label_width) {
+  std::string line;
+  if (!read_line(cursor, line, 1 << 20))
+    fatal("\nFile %s: line %d is missing\n", file_name.c_str(), line_number);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (static_cast<int>(line.size()) <= label_width)
+    fatal("\nFile %s: line %d holds no value after its label\n", file_name.c_str(), line_number);
+  return line.substr(static_cast<size_t>(label_width));
+}
+
+[[noreturn]] void unreadable_value(const std::string& file_name, int line_number) {
+  fatal("\nFile %s: the value on line %d cannot be read\n", file_name.c_str(), line_number);
+}
+
+int lookup_terminal(const Problem& problem, const char* name) {
+  int slots = problem.num_terminals < MAX_TERMINALS ? problem.num_terminals : MAX_TERMINALS;
+  for (int t = 0; t < slots; ++t)
+    if (std::strcmp(problem.terminal_names[t], name) == 0) return t;
+  return -1;
+}
+
+// A terminal field of a trip line: cut at its first blank and looked up. A
+// name that is no terminal stands for the depot terminal, as it always has;
+// the console says so, since it is almost always a typing error.
+int trip_terminal(const Problem& problem, std::string field, const std::string& file_name, int line_number) {
+  field.resize(8, ' ');
+  char name[9];
+  std::memcpy(name, field.data(), 8);
+  name[8] = '\0';
+  cut_at_blank(name);
+  int t = lookup_terminal(problem, name);
+  if (t >= 0) return t;
+  std::printf("\nWarning: %s line %d: terminal \"%s\" is not in the terminal list; taken as terminal 0\n",
+              file_name.c_str(), line_number, name);
+  return 0;
+}
+
+std::string column(const std::string& line, size_t first_1based, size_t width) {
+  if (line.size() < first_1based) return std::string();
+  return line.substr(first_1based - 1, width);
+}
+
+}  // namespace
+
+void read_parameters(const std::string& file_name, Parameters& params) {
+  TextCursor cursor;
+  if (!load_text_file(file_name, cursor)) file_not_found(file_name);
+  skip_line(cursor);
+
+  {
+    TextCursor value{parameter_value_text(cursor, file_name, 2, 18), 0, 2};
+    if (!scan_float(value, params.dead_run_mult)) unreadable_value(file_name, 2);
+    std::printf("\nDeadRunMult: %2.2f\n", params.dead_run_mult);
+  }
+  {
+    // Hours, exactly one separator character, minutes.
+    TextCursor value{parameter_value_text(cursor, file_name, 3, 15), 0, 3};
+    int hours = 0, minutes = 0;
+    char separator = 0;
+    if (!scan_int(value, hours) || !scan_char(value, separator) || !scan_int(value, minutes))
+      unreadable_value(file_name, 3);
+    params.min_depot_time = hours * 60 + minutes;
+    std::printf("Minimum Depot: %d\n", params.min_depot_time);
+  }
+  struct IntLine {
+    int line;
+    int* target;
+    const char* echo;
+  };
+  const IntLine int_lines[] = {{4, &params.deadrun_weight, "DeadrunWeight: %d\n"},
+                               {5, &params.layover_weight, "LayoverWeight: %d\n"},
+                               {6, &params.short_arc_param, "Short Arc Parameter: %d\n"}};
+  for (const IntLine& item : int_lines) {
+    TextCursor value{parameter_value_text(cursor, file_name, item.line, 14), 0, item.line};
+    if (!scan_int(value, *item.target)) unreadable_value(file_name, item.line);
+    std::printf(item.echo, *item.target);
+  }
+}
+
+void read_trip_file(const std::string& file_name, Problem& problem) {
+  TextCursor cursor;
+  if (!load_text_file(file_name, cursor)) file_not_found(file_name);
+  std::printf("\nReading file %s\n", file_name.c_str());
+
+  std::string line;
+  for (;;) {
+    if (!read_line(cursor, line))
+      fatal("\nFile %s has no [DEAD_RUN_MATRIX] section\n", file_name.c_str());
+    if (line.compare(0, 17, "[DEAD_RUN_MATRIX]") == 0) break;
+  }
+
+  // The count line: a 16-character label, the count, one more character; then
+  // the line that follows it is skipped.
+  std::string label;
+  read_chars(cursor, 16, label);
+  int num_terminals = 0;
+  char after = 0;
+  if (!scan_int(cursor, num_terminals))
+    fatal("\nFile %s: the number of terminals after [DEAD_RUN_MATRIX] cannot be read\n", file_name.c_str());
+  if (num_terminals < 0)
+    fatal("\nFile %s: the number of terminals is negative (%d)\n", file_name.c_str(), num_terminals);
+  scan_char(cursor, after);
+  skip_line(cursor);
+  problem.num_terminals = num_terminals;
+  // Past the table's 65 slots nothing is stored; the limit check below then
+  // refuses the problem with its own messages.
+  const int stored_terminals = num_terminals < MAX_TERMINALS ? num_terminals : MAX_TERMINALS;
+
+  std::string word;
+  for (int t = 0; t < num_terminals; ++t) {
+    if (!scan_word(cursor, word))
+      fatal("\nFile %s ends inside the terminal names (%d of %d read)\n", file_name.c_str(), t, num_terminals);
+    if (t >= stored_terminals) continue;
+    if (word.size() > TERMINAL_NAME_SLOT - 1)
+      fatal("\nFile %s: terminal name %s is longer than %d characters\n", file_name.c_str(), word.c_str(),
+            TERMINAL_NAME_SLOT - 1);
+    std::snprintf(problem.terminal_names[t], TERMINAL_NAME_SLOT, "%s", word.c_str());
+    cut_at_blank(problem.terminal_names[t]);
+  }
+
+  for (int r = 0; r < num_terminals; ++r) {
+    if (!scan_word(cursor, word))
+      fatal("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1, num_terminals);
+    for (int k = 0; k < num_terminals; ++k) {
+      int hours = 0, minutes = 0;
+      char separator = 0;
+      bool ok = scan_int(cursor, hours);
+      if (ok) {
+        skip_white(cursor);
+        ok = scan_char(cursor, separator) && scan_int(cursor, minutes);
+      }
+      if (!ok) {
+        if (at_end(cursor))
+          fatal("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1,
+                num_terminals);
+        fatal("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
+              file_name.c_str(), cursor.line, k + 1, r + 1);
+      }
+      if (r < stored_terminals && k < stored_terminals) problem.deadrun_matrix[r][k] = hours * 60 + minutes;
+    }
+  }
+  skip_line(cursor);
+  skip_line(cursor);
+  skip_line(cursor);
+
+  int count = 0;
+  for (;;) {
+    if (at_end(cursor)) break;
+    int line_number = cursor.line;
+    std::string trip_line = rest_of_line(cursor);
+    skip_line(cursor);
+    if (trip_line.empty() || trip_line[0] != 'T') break;
+    ++count;
+    if (count >= TRIP_TABLE_ROWS) continue;  // counted for the limit message only
+    Trip& trip = problem.trips[count];
+    trip.departure_time = field_to_int(column(trip_line, 12, 2)) * 60 + field_to_int(column(trip_line, 14, 2));
+    trip.origin_terminal = trip_terminal(problem, column(trip_line, 18, 8), file_name, line_number);
+    trip.arrival_time = field_to_int(column(trip_line, 33, 2)) * 60 + field_to_int(column(trip_line, 35, 2));
+    trip.destination_terminal = trip_terminal(problem, column(trip_line, 39, 8), file_name, line_number);
+    TextCursor values{column(trip_line, 54, std::string::npos), 0, line_number};
+    if (!scan_float(values, trip.group_key) || !scan_int(values, trip.aux_value) ||
+        !scan_int(values, trip.min_layover))
+      fatal("\nFile %s line %d: the line key, auxiliary value and minimum layover cannot be read\n",
+            file_name.c_str(), line_number);
+  }
+  problem.num_trips = count;
+  std::printf("\nTotal of trips: %d\n", count);
+
+  bool too_many_trips = 2LL * count + 2 > TRIP_TABLE_ROWS;
+  bool too_many_terminals = num_terminals > MAX_TERMINALS;
+  if (too_many_trips || too_many_terminals) {
+    std::printf("SYSTEM IS NOT ABLE TO SOLVE THIS PROBLEM \n");
+    if (too_many_trips) std::printf("Total of trips greater than limite \n");
+    if (too_many_terminals) std::printf("Total of terminis greater than limite \n");
+    fatal_without_pause("%s", "");
+  }
+}
+
+namespace {
+
+[[noreturn]] void groups_end_inside(const std::string& file_name, int group) {
+  fatal("\nFile %s ends inside the lists of group %d\n", file_name.c_str(), group);
+}
+
+void check_list_room(const std::string& file_name, int group, int slot) {
+  if (slot > GROUP_LIST_SLOTS - 2)
+    fatal("\nFile %s: a list of group %d holds more than %d entries\n", file_name.c_str(), group,
+          GROUP_LIST_SLOTS - 2);
+}
+
+// A list of reals, each followed by one character; the one followed by the
+// line end closes it. A list that ends the file closes it too when allowed.
+void read_key_list(TextCursor& cursor, const std::string& file_name, int group, float* keys, bool may_end_file) {
+  int slot = 0;
+  for (;;) {
+    float key = 0;
+    if (!scan_float(cursor, key)) {
+      if (at_end(cursor)) groups_end_inside(file_name, group);
+      fatal("\nFile %s line %d: a key of group %d cannot be read\n", file_name.c_str(), cursor.line, group);
+    }
+    ++slot;
+    check_list_room(file_name, group, slot);
+    keys[slot] = key;
+    char after = 0;
+    if (!scan_char(cursor, after)) {
+      if (!may_end_file) groups_end_inside(file_name, group);
+      break;
+    }
+    if (after == '\n') break;
+  }
+  keys[slot + 1] = static_cast<float>(GROUP_END_MARKER);
+  skip_white(cursor);
+}
+
+}  // namespace
+
+int read_groups(const std::string& file_name, Problem& problem) {
+  problem.num_groups = 0;
+  problem.link_preference_cost = 0;
+  TextCursor cursor;
+  if (!load_text_file(file_name, cursor)) return 0;
+
+  std::string label;
+  skip_line(cursor);
+  read_chars(cursor, 11, label);
+  int cost = 0;
+  if (!scan_int(cursor, cost))
+    fatal("\nFile %s: the link preference cost on line 2 cannot be read\n", file_name.c_str());
+  skip_line(cursor);
+  read_chars(cursor, 7, label);
+
+  int g = 0;
+  for (;;) {
+    ++g;
+    if (g > GROUP_ROWS - 1) fatal("\nFile %s holds more than %d groups\n", file_name.c_str(), GROUP_ROWS - 1);
+    Group& group = problem.groups[g];
+    int slot = 0;
+    for (;;) {
+      int member = 0;
+      if (!scan_int(cursor, member)) {
+        if (at_end(cursor)) groups_end_inside(file_name, g);
+        fatal("\nFile %s line %d: a member of group %d cannot be read\n", file_name.c_str(), cursor.line, g);
+      }
+      ++slot;
+      check_list_room(file_name, g, slot);
+      group.members[slot] = member;
+      char after = 0;
+      if (!scan_char(cursor, after)) groups_end_inside(file_name, g);
+      if (after == '\n') break;
+    }
+    group.members[slot + 1] = GROUP_END_MARKER;
+
+    read_chars(cursor, 10, label);
+    read_key_list(cursor, file_name, g, group.from_keys, false);
+    read_chars(cursor, 12, label);
+    read_key_list(cursor, file_name, g, group.to_keys, true);
+    problem.num_groups = g;
+
+    if (!read_chars(cursor, 7, label) || label != "Group =") break;
+  }
+  problem.link_preference_cost = cost;
+  return cost;
+}
+
+void read_problem(const std::string& prefix, Problem& problem) {
+  read_parameters(make_file_name(prefix, PROBLEM_NAME, ".ini"), problem.params);
+  read_trip_file(make_file_name(prefix, PROBLEM_NAME, ".bss"), problem);
+  problem.link_preference_cost = read_groups(make_file_name(prefix, PROBLEM_NAME, ".prr"), problem);
+}

@@ -1,0 +1,135 @@
+#include "solver/run.h"
+
+#include <unistd.h>
+
+#include "common/common.h"
+
+namespace {
+
+FILE* open_report(const std::string& file_name) {
+  FILE* f = std::fopen(file_name.c_str(), "w");
+  if (!f) fatal("\nProblem to open file %s\n", file_name.c_str());
+  return f;
+}
+
+// A missing file is no error: the first deletion of a run usually finds none.
+void delete_long_arc_file(const SolverRun& run) { ::unlink(run.long_arc_path.c_str()); }
+
+void write_dashes(FILE* f, int count) {
+  for (int i = 0; i < count; ++i) std::fputc('-', f);
+}
+
+void write_long_arc_usage(SolverRun& run) {
+  const Network& net = run.net;
+  const Problem& problem = run.problem;
+  const int T = problem.num_trips;
+  if (net.num_arcs <= run.counters.num_arcs_before_generation) return;
+  int used = 0;
+  for (int k = run.counters.num_arcs_before_generation + 1; k <= net.num_arcs; ++k) {
+    if (net.flow[k] <= 0) continue;
+    int i = net.tail[k] - T;  // trip whose end node is the tail
+    int j = net.head[k];      // trip whose start node is the head
+    std::fprintf(run.usage_file, "%d\t%d\t%d \t%d\t%d\t%d\t%d\n", net.tail[k] - T - 1,
+                 problem.trips[i].destination_terminal, problem.trips[i].arrival_time, net.head[k] - 1,
+                 problem.trips[j].origin_terminal, problem.trips[j].departure_time, net.cost[k]);
+    ++used;
+  }
+  std::fprintf(run.usage_file, "----------------------------------------------------\n");
+  std::fprintf(run.usage_file, "Total of long arcs used:\t%d", used);
+}
+
+void write_iteration_totals(SolverRun& run) {
+  FILE* f = run.iteration_file;
+  const RunCounters& c = run.counters;
+  write_dashes(f, 79);
+  std::fputc('\n', f);
+  std::fprintf(f, "Total\t%02d:%02d:%02d", c.calc_seconds / 3600, (c.calc_seconds % 3600) / 60, c.calc_seconds % 60);
+  std::fprintf(f, "\t%02d:%02d:%02d\t%d\n", c.disc_seconds / 3600, (c.disc_seconds % 3600) / 60, c.disc_seconds % 60,
+               c.longs_included);
+  std::fprintf(f, "Long Arcs per Node %d\n", LONG_ARCS_PER_NODE);
+}
+
+void write_closing_lines(SolverRun& run) {
+  FILE* f = run.run_log;
+  const Parameters& p = run.problem.params;
+  std::fputc('\n', f);
+  write_dashes(f, 122);
+  std::fprintf(f, "\nCPU Time:      \t %.0f ", std::difftime(run.end_time, run.start_time));
+  std::fprintf(f, "\nDeadrunWeight: \t %2d ", p.deadrun_weight);
+  std::fprintf(f, "\nLayoverWeight: \t %2d ", p.layover_weight);
+  int h, m;
+  split_minutes(p.short_arc_param, h, m);
+  std::fprintf(f, "\nShort Arc Parameter: %02d:%02d", h, m);
+  split_minutes(p.min_depot_time, h, m);
+  std::fprintf(f, "\nMinimum depot time/cost: %02d:%02d", h, m);
+}
+
+}  // namespace
+
+std::string make_file_base(const SolverRun& run) { return make_file_name(run.prefix, run.problem_name, ""); }
+
+void close_run_files(SolverRun& run) {
+  for (FILE** f : {&run.usage_file, &run.iteration_file, &run.run_log}) {
+    if (*f) std::fclose(*f);
+    *f = nullptr;
+  }
+}
+
+void run_solver(SolverRun& run) {
+  const std::string base = make_file_base(run);
+  std::printf("\nThe problem is: %s \n", base.c_str());
+
+  run.run_log = open_report(base + ".log");
+  std::time_t now = std::time(nullptr);
+  std::fprintf(run.run_log, "%s", std::ctime(&now));
+  std::fprintf(run.run_log, "\nTestes Solving the SDVSP through Circulation Problem and Arc Generation Technique\n");
+  std::fprintf(run.run_log, "\n\t\t\t\t\t\t\t\t\t\t\t\t---- Depot ---");
+  std::fprintf(run.run_log,
+               "\nTeste\t Short\t  Long\t   Incl\t   Prob\t#Trips\t#Buses\t\tDeadrun \tLayover \tPark \tReturn "
+               "\tTotal Cost");
+  std::fputc('\n', run.run_log);
+  write_dashes(run.run_log, 122);
+
+  run.iteration_file = open_report(base + ".est");
+  run.usage_file = open_report(base + ".lus");
+  std::fprintf(run.usage_file, "Long arcs used into optimal solution\n");
+  std::fprintf(run.usage_file, "Tail\tterm\ttime\tHead\ttermi\ttime\tCost\n");
+  std::fprintf(run.run_log, "\n%3d", 1);
+  std::fprintf(run.iteration_file, "\nIter\tCalc Time\tDisc Time\tIncl\tC Max\tC Min\tZ_Optim\tNum Bus\n");
+  write_dashes(run.iteration_file, 79);
+  std::fputc('\n', run.iteration_file);
+
+  delete_long_arc_file(run);
+  reset_kilter(run.kilter);
+  generate_network(run.prefix, run.problem, run.net, run.long_arc_path);
+
+  std::printf("\n\nOptimizing...");
+  run.start_time = std::time(nullptr);
+  RunCounters& c = run.counters;
+  c.num_arcs_before_generation = run.net.num_arcs;
+  c.calc_seconds = c.disc_seconds = c.longs_included = c.total_iterations = c.problems_solved = 0;
+  for (;;) {
+    std::printf("\nSolving problem number %d", c.problems_solved + 1);
+    std::fprintf(run.iteration_file, "%d", c.problems_solved);
+    solve_circulation(run.net, run.kilter, c, run.iteration_file);
+    c.problems_solved += 1;
+    if (!generate_arcs(run.net, run.kilter, c, run.problem.num_trips, run.long_arc_path, run.iteration_file)) break;
+  }
+
+  write_long_arc_usage(run);
+  std::fclose(run.usage_file);
+  run.usage_file = nullptr;
+  write_iteration_totals(run);
+  std::fclose(run.iteration_file);
+  run.iteration_file = nullptr;
+  delete_long_arc_file(run);
+  run.end_time = std::time(nullptr);
+
+  write_flow_report(run);
+  write_blocks(run);
+
+  write_closing_lines(run);
+  std::fclose(run.run_log);
+  run.run_log = nullptr;
+  delete_long_arc_file(run);
+}

@@ -3,12 +3,55 @@
 // and prices carry over from one solve to the next (warm start).
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
 #include "solver/network.h"
 
 inline constexpr int INFINITE_DELTA = 999999;
+
+// Working tables of solve_circulation, rebuilt from the network at the start
+// of every solve. The lists hold the arcs in the order of the forward-star
+// lists, packed per node, so that a search reads them front to back.
+struct OutEntry {
+  int head;  // 0 while the arc has no room to rise: node 0 always counts as reached
+  int cost;
+};
+
+struct KilterWork {
+  int num_nodes = 0;
+  int num_arcs = 0;
+  // Out-lists: positions out_begin[n] .. out_begin[n + 1] - 1.
+  std::vector<int> out_begin;
+  std::vector<OutEntry> out;
+  std::vector<int> out_arc;
+  std::vector<int> arc_out_pos;
+  // In-lists, kept only as the arcs that carry more than their lower bound
+  // (the only ones a search can go back over): node n's lie at
+  // back[in_begin[n] .. in_begin[n] + back_count[n] - 1], in list order.
+  std::vector<int> in_begin;
+  std::vector<int> arc_in_pos;
+  std::vector<int> back;
+  std::vector<int> back_count;
+  // Out-arcs below their lower bound, per tail node: they are usable whatever
+  // their reduced cost.
+  std::vector<int> below_lower;
+
+  // The set of nodes a run of searches from one out-of-kilter arc has reached.
+  std::vector<uint8_t> reached;  // node 0 is always marked
+  std::vector<int> members;      // in the order they joined
+  std::vector<int> frontier;     // reached nodes whose lists are still to be read
+  // Unreached nodes next to the set, keyed by the total price change at which
+  // an arc from or to the set becomes usable; a binary heap with positions.
+  std::vector<int> key;
+  std::vector<int> heap;
+  std::vector<int> heap_pos;  // 0 when not in the heap
+  int heap_size = 0;
+  // Stamps of the breadth-first search that lays out the labels of a cycle.
+  std::vector<int> visit;
+  int visit_stamp = 0;
+};
 
 struct KilterState {
   std::vector<int> price = std::vector<int>(MAX_NODES + 1);
@@ -23,6 +66,7 @@ struct KilterState {
   int search_target = 0;
   int search_sign = 0;
   int solve_iterations = 0;
+  KilterWork work;
 };
 
 // Counters of a whole solver run (all solves and passes).
@@ -49,7 +93,9 @@ void reset_kilter(KilterState& ks);
 // time ("\t%02d:%02d:%02d") to the iteration file when one is given.
 void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file);
 
-// The steps, for tests.
+// The steps one at a time, each doing exactly what one iteration of the method
+// does; solve_circulation reaches the same flows, reduced costs and iteration
+// counts by a faster road.
 int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise);
 void label_and_repair(Network& net, KilterState& ks, int a, bool rise);
 bool change_flow(Network& net, KilterState& ks);

@@ -1,0 +1,180 @@
+#include "annealer/timetable.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "common/common.h"
+
+TripTable allocate_trip_table(int count) {
+  try {
+    return TripTable(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    fatal("Falta memoria para alocar o vetor de ponteiros/n");
+  }
+}
+
+void free_trip_table(TripTable& table) {
+  TripTable().swap(table);
+}
+
+void copy_trips(TripTable& destination, const TripTable& source, int count) {
+  if (count < 0) return;
+  if (static_cast<size_t>(count) >= destination.size() || static_cast<size_t>(count) >= source.size())
+    fatal("\n%d viagens n\xE3o cabem na tabela de viagens\n", count);
+  for (int i = 1; i <= count; ++i) destination[i] = source[i];
+}
+
+const char* terminal_name(const ProblemData& problem, int terminal) {
+  if (terminal < 0 || terminal >= MAX_TABLE_TERMINALS || terminal >= problem.num_terminals) return "";
+  return problem.terminal_names[terminal];
+}
+
+namespace {
+
+constexpr int LINE_CAPACITY = 150;
+
+// Reads at most `width` characters, fewer when the line ends first; the
+// buffer is empty at the end of the file.
+void read_field(std::FILE* file, char* buffer, int width) {
+  if (std::fgets(buffer, width + 1, file) == nullptr) buffer[0] = '\0';
+}
+
+void skip_line(std::FILE* file) {
+  char line[LINE_CAPACITY];
+  read_field(file, line, LINE_CAPACITY - 1);
+}
+
+// A name that matches no terminal stands for the depot terminal, as in the
+// solver's reader, so both sides see the same timetable.
+int find_terminal(const ProblemData& problem, char* name) {
+  cut_at_blank(name);
+  int stored = problem.num_terminals < MAX_TABLE_TERMINALS ? problem.num_terminals : MAX_TABLE_TERMINALS;
+  for (int j = 0; j < stored; ++j)
+    if (std::strcmp(problem.terminal_names[j], name) == 0) return j;
+  return 0;
+}
+
+[[noreturn]] void end_of_file(const std::string& file_name) {
+  fatal("\nFim de arquivo %s \n", file_name.c_str());
+}
+
+void read_terminal_names(std::FILE* file, const std::string& file_name, ProblemData& problem) {
+  for (int j = 0; j < problem.num_terminals; ++j) {
+    char name[TERMINAL_NAME_CAPACITY];
+    // A longer name is cut, not split into two, so the list stays in step.
+    if (std::fscanf(file, "%19s%*[^ \t\r\n]", name) == EOF) end_of_file(file_name);
+    cut_at_blank(name);
+    if (j < MAX_TABLE_TERMINALS) std::memcpy(problem.terminal_names[j], name, sizeof name);
+  }
+}
+
+void read_deadrun_matrix(std::FILE* file, const std::string& file_name, ProblemData& problem) {
+  for (int i = 0; i < problem.num_terminals; ++i) {
+    if (std::fscanf(file, "%*s") == EOF) end_of_file(file_name);
+    for (int j = 0; j < problem.num_terminals; ++j) {
+      int hours = 0, minutes = 0;
+      char separator = 0;
+      int got = std::fscanf(file, "%d %c %d", &hours, &separator, &minutes);
+      if (got == EOF) end_of_file(file_name);
+      if (got < 3) {
+        // Step over the malformed word so that every entry consumes input and
+        // a huge terminal count cannot spin in place.
+        if (std::fscanf(file, "%*s") == EOF) end_of_file(file_name);
+        continue;
+      }
+      if (i < MAX_TABLE_TERMINALS && j < MAX_TABLE_TERMINALS) problem.deadrun_matrix[i][j] = hours * 60 + minutes;
+    }
+  }
+}
+
+// Reads the rest of a trip line whose first 11 characters have been read.
+TripRecord read_trip_line(std::FILE* file, const ProblemData& problem) {
+  TripRecord trip;
+  char field[LINE_CAPACITY];
+  read_field(file, field, 2);
+  int hours = static_cast<int>(std::atol(field));
+  read_field(file, field, 2);
+  trip.departure_time = hours * 60 + static_cast<int>(std::atol(field));
+  read_field(file, field, 2);
+  read_field(file, field, 8);
+  trip.origin_terminal = find_terminal(problem, field);
+  read_field(file, field, 7);
+  read_field(file, field, 2);
+  hours = static_cast<int>(std::atol(field));
+  read_field(file, field, 2);
+  trip.arrival_time = hours * 60 + static_cast<int>(std::atol(field));
+  read_field(file, field, 2);
+  read_field(file, field, 8);
+  trip.destination_terminal = find_terminal(problem, field);
+  read_field(file, field, 7);
+  (void)std::fscanf(file, "%f \t%d\t%d", &trip.group_key, &trip.aux_value, &trip.min_layover);
+  read_field(file, field, 59);
+  return trip;
+}
+
+// Counts every trip line but stores only what the table holds, so that the
+// limit messages still tell how far the file is beyond them.
+int read_trips(std::FILE* file, const ProblemData& problem, TripTable& table) {
+  int count = 0;
+  for (;;) {
+    char label[12];
+    if (std::fgets(label, sizeof label, file) == nullptr || label[0] != 'T') break;
+    TripRecord trip = read_trip_line(file, problem);
+    ++count;
+    if (count <= MAX_TABLE_TRIPS && static_cast<size_t>(count) < table.size()) table[count] = trip;
+  }
+  return count;
+}
+
+void check_limits(const ProblemData& problem) {
+  if (problem.num_trips <= MAX_TABLE_TRIPS && problem.num_terminals <= MAX_TABLE_TERMINALS) return;
+  std::string message = "SYSTEM IS NOT ABLE TO SOLVE THIS PROBLEM \n";
+  // The trips line tests the node count of the solver's network against the
+  // trip limit, as the messages always have.
+  if (2 * static_cast<long long>(problem.num_trips) + 2 > MAX_TABLE_TRIPS)
+    message += "Total of trips larger than limite \n";
+  if (problem.num_terminals > MAX_TABLE_TERMINALS) message += "Total of terminis larger than limite \n";
+  fatal("%s", message.c_str());
+}
+
+}  // namespace
+
+void read_trip_file(const std::string& file_name, ProblemData& problem, TripTable& table,
+                    bool pause_after_total) {
+  if (table.size() < static_cast<size_t>(TRIP_TABLE_RECORDS))
+    fatal("\nA tabela de viagens tem %zu registros, menos que %d\n", table.size(), TRIP_TABLE_RECORDS);
+  problem = ProblemData{};
+  std::FILE* file = std::fopen(file_name.c_str(), "r");
+  if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
+  try {
+    if (std::feof(file)) fatal("\nFim de arquivo %s \n", file_name.c_str());
+
+    char line[LINE_CAPACITY];
+    for (;;) {
+      read_field(file, line, LINE_CAPACITY - 1);
+      if (std::strncmp(line, "[DEAD_RUN_MATRIX]", 17) == 0) break;
+      if (std::feof(file))
+        fatal("\nArquivo %s est\xE1 vazio. A execu\xE7\xE3o sera interrompida.\n", file_name.c_str());
+    }
+
+    read_field(file, line, 16);
+    char after_count = 0;
+    if (std::fscanf(file, "%d%c", &problem.num_terminals, &after_count) == EOF) end_of_file(file_name);
+    skip_line(file);
+
+    read_terminal_names(file, file_name, problem);
+    read_deadrun_matrix(file, file_name, problem);
+    for (int k = 0; k < 3; ++k) skip_line(file);
+
+    problem.num_trips = read_trips(file, problem, table);
+    std::printf("\nTOTAL OF TRIPS: %d\n", problem.num_trips);
+    if (pause_after_total) pause_for_key();
+    check_limits(problem);
+  } catch (...) {
+    std::fclose(file);
+    throw;
+  }
+  std::fclose(file);
+}

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "annealer/move.h"
+#include "test_support.h"
+
+namespace {
+
+struct WindowCase {
+  int offset;  // departure minus the initial departure, before the move
+  int shift;   // negative: earlier
+  bool applied;
+};
+
+class MoveWindow : public ::testing::TestWithParam<WindowCase> {};
+
+TEST_P(MoveWindow, KeepsTheTripWithinThreeMinutesOfItsInitialDeparture) {
+  const WindowCase& c = GetParam();
+  TripTable reference = table_with_departures({600, 700});
+  TripTable table = table_with_departures({600, 700 + c.offset});
+  Move move{2, c.shift < 0 ? EARLIER : LATER, std::abs(c.shift)};
+  EXPECT_EQ(apply_move(table, reference, move), c.applied);
+  int expected = 700 + c.offset + (c.applied ? c.shift : 0);
+  EXPECT_EQ(table[2].departure_time, expected);
+  EXPECT_EQ(table[2].arrival_time, expected + 40);
+  EXPECT_EQ(table[1].departure_time, 600);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, MoveWindow,
+                         ::testing::Values(WindowCase{-2, -2, false}, WindowCase{-2, -1, true},
+                                           WindowCase{0, -3, true}, WindowCase{2, 2, false},
+                                           WindowCase{0, 3, true}, WindowCase{-3, 3, true}));
+
+TEST(RandomDraws, CoverEveryTripAndShiftAndAThousandthGrid) {
+  std::srand(7);
+  std::set<int> trips, shifts;
+  for (int k = 0; k < 300; ++k) {
+    EXPECT_EQ(draw_move(LARGEST_SHIFT, LARGEST_SHIFT, 1).trip, 1);
+    Move move = draw_move(LARGEST_SHIFT, LARGEST_SHIFT, 4);
+    trips.insert(move.trip);
+    shifts.insert(move.direction == EARLIER ? -move.minutes : move.minutes);
+    double u = uniform_random(0, 1);
+    ASSERT_TRUE(u >= 0 && u < 1);
+    EXPECT_NEAR(u * 1000, static_cast<int>(u * 1000 + 0.5), 1e-9);
+  }
+  EXPECT_EQ(trips, (std::set<int>{1, 2, 3, 4}));
+  EXPECT_EQ(shifts, (std::set<int>{-3, -2, -1, 1, 2, 3}));
+  EXPECT_EQ(catch_fatal([] { draw_move(3, 3, 0); }).exit_code, 1);
+}
+
+TEST(DepartureSort, ExchangesWholeRecordsThroughTheOneAfterTheLast) {
+  TripTable table = table_with_departures({50, 30, 40, 30, 0, 777});
+  sort_by_departure(table, 4);
+  EXPECT_EQ(table[1].departure_time, 30);
+  EXPECT_EQ(table[2].departure_time, 30);
+  EXPECT_EQ(table[3].departure_time, 40);
+  EXPECT_EQ(table[3].aux_value, 3);
+  EXPECT_EQ(table[4].departure_time, 50);
+  EXPECT_EQ(table[6].departure_time, 777);  // beyond the scratch record
+
+  TripTable largest = allocate_trip_table(TRIP_TABLE_RECORDS);
+  for (int i = 1; i <= MAX_TABLE_TRIPS; ++i) largest[i].departure_time = MAX_TABLE_TRIPS - i;
+  sort_by_departure(largest, MAX_TABLE_TRIPS);
+  EXPECT_EQ(largest[MAX_TABLE_TRIPS].departure_time, MAX_TABLE_TRIPS - 1);
+  TripTable no_scratch = allocate_trip_table(MAX_TABLE_TRIPS + 1);
+  EXPECT_EQ(catch_fatal([&] { sort_by_departure(no_scratch, MAX_TABLE_TRIPS); }).exit_code, 1);
+}
+
+class TripFileWriting : public ScratchDirTest {
+ protected:
+  void SetUp() override {
+    ScratchDirTest::SetUp();
+    write_file(TEMPLATE_FILE_NAME, template_text(3));
+    write_file("Tarsel.bss", trip_file_text(3, 0));
+    TripTable unused = allocate_trip_table(TRIP_TABLE_RECORDS);
+    read_trip_file("Tarsel.bss", problem_, unused, false);
+  }
+  ProblemData problem_;
+};
+
+TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
+  TripTable table = allocate_trip_table(TRIP_TABLE_RECORDS);
+  table[1] = TripRecord{365, 410, 1, 2, 12.5f, 5, 3};
+  table[2] = TripRecord{345, 385, 2, 1, 101.0f, 6, 0};
+  problem_.num_trips = 2;
+  write_trip_file("Tarsel", problem_, 5, table);
+
+  std::string written = read_file("Tarsel.bss");
+  const std::string first_line = "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n";
+  ASSERT_EQ(written.compare(0, first_line.size(), first_line), 0);
+  size_t clock_end = written.find('\n', first_line.size());
+  EXPECT_EQ(clock_end - first_line.size(), 2u + 19u);  // "# " and the clock without its year
+  EXPECT_EQ(written.substr(clock_end + 1),
+            std::string("\n").append(template_text(3)) +
+                "\n\n[TRIP] 5"
+                "\nTrip0    = 0545, T2           | 0625, T1           | 101.00 \t6\t0"
+                "\nTrip1    = 0605, T1           | 0650, T2           | 12.50 \t5\t3"
+                "\n-----------------------------------------------------------\n"
+                "Total de viagens: 2\n"
+                "\nTempo total de opera\xE7\xE3o: 01:25\n");
+  EXPECT_EQ(table[1].departure_time, 345);  // the caller's table is left sorted
+}
+
+TEST_F(TripFileWriting, ReaderGetsBackTheTripsWritten) {
+  problem_.num_trips = 30;
+  TripTable table = allocate_trip_table(TRIP_TABLE_RECORDS);
+  for (int i = 1; i <= 30; ++i)
+    table[i] = TripRecord{300 + (i * 37) % 900, 340 + (i * 37) % 900 + i, i % 3, (i + 1) % 3, 100.25f + i, i * 7, i % 4};
+  write_trip_file("Tarsel", problem_, 0, table);
+
+  ProblemData back;
+  TripTable read_back = allocate_trip_table(TRIP_TABLE_RECORDS);
+  read_trip_file("Tarsel.bss", back, read_back, false);
+  ASSERT_EQ(back.num_trips, 30);
+  EXPECT_EQ(back.deadrun_matrix[2][1], problem_.deadrun_matrix[2][1]);
+  for (int i = 1; i <= 30; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(read_back[i].departure_time, table[i].departure_time);
+    EXPECT_EQ(read_back[i].arrival_time, table[i].arrival_time);
+    EXPECT_EQ(read_back[i].origin_terminal, table[i].origin_terminal);
+    EXPECT_EQ(read_back[i].destination_terminal, table[i].destination_terminal);
+    EXPECT_FLOAT_EQ(read_back[i].group_key, table[i].group_key);
+    EXPECT_EQ(read_back[i].aux_value, table[i].aux_value);
+    EXPECT_EQ(read_back[i].min_layover, table[i].min_layover);  // not the header value 0
+  }
+}
+
+TEST_F(TripFileWriting, FailuresEndWithCodeOneAndSpareTheUsersTripFile) {
+  TripTable table = table_with_departures({600});
+  problem_.num_trips = 1;
+  std::remove(TEMPLATE_FILE_NAME);
+  write_file("Tarsel.bss", "the user's timetable");
+  FatalError no_template = catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); });
+  EXPECT_EQ(no_template.message, "\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n");
+  EXPECT_EQ(no_template.exit_code, 1);
+  EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+
+  write_file(TEMPLATE_FILE_NAME, template_text(3));
+  std::remove("Tarsel.bss");
+  ASSERT_EQ(mkdir("Tarsel.bss", 0755), 0);
+  FatalError no_trip_file = catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); });
+  EXPECT_EQ(no_trip_file.message, "\nProblemas na criacao do arquivo teste.trp\n");
+  EXPECT_EQ(no_trip_file.exit_code, 1);
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#include "tests/support/run_program.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <stdexcept>
+
+ProgramResult run_program(const std::string& program, const std::string& dir, const std::string& input,
+                          int timeout_seconds) {
+  int in_pipe[2], out_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(out_pipe[1], 2);
+    close(in_pipe[0]);
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    alarm(static_cast<unsigned>(timeout_seconds));
+    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  // The input is small; a program that never reads it just leaves it unread.
+  signal(SIGPIPE, SIG_IGN);
+  if (!input.empty()) (void)!write(in_pipe[1], input.data(), input.size());
+  close(in_pipe[1]);
+  ProgramResult result;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(n));
+  close(out_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+std::string mask_times(const std::string& text) {
+  static const std::regex date(R"([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4})");
+  static const std::regex clock(R"([0-9]{2,}:[0-9]{2}:[0-9]{2})");
+  static const std::regex seconds(R"(Total time: [0-9.]+ seconds)");
+  static const std::regex cpu(R"(CPU Time:      \t [0-9]+ )");
+  std::string s = std::regex_replace(text, date, "<date>");
+  s = std::regex_replace(s, clock, "<clock>");
+  s = std::regex_replace(s, seconds, "Total time: <seconds> seconds");
+  return std::regex_replace(s, cpu, "CPU Time:      \t <seconds> ");
+}
+
+void copy_file(const std::string& from, const std::string& to) {
+  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+}

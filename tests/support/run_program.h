@@ -1,0 +1,21 @@
+// Runs a real program in a directory, feeding its standard input, and takes
+// its exit status and console output; plus the masking of dates and clock
+// times for comparing report files.
+#pragma once
+
+#include <string>
+
+struct ProgramResult {
+  int exit_code = -1;  // -1 when it ended by a signal
+  int signal = 0;
+  std::string output;  // standard output and standard error
+};
+
+ProgramResult run_program(const std::string& program, const std::string& dir, const std::string& input = "",
+                          int timeout_seconds = 120);
+
+// Replaces calendar dates ("Mon Dec  7 23:19:21 2026"), clock times and
+// durations ("00:00:00"), and elapsed seconds by fixed marks.
+std::string mask_times(const std::string& text);
+
+void copy_file(const std::string& from, const std::string& to);

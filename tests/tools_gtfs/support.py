@@ -1,0 +1,88 @@
+"""Shared by the tests of the feed import and the block tools: where the tools,
+the solver and the real feeds are, a small feed writer, and a solver run."""
+
+import csv
+import os
+import subprocess
+import sys
+import types
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.normpath(os.path.join(HERE, "..", ".."))
+TOOLS = os.path.join(REPO, "tools")
+sys.path.insert(0, TOOLS)
+
+import tarsel_files  # noqa: E402,F401  (re-exported for the tests)
+
+
+def load_tool(name):
+    """A tool script (no .py) as a module."""
+    path = os.path.join(TOOLS, name)
+    module = types.ModuleType(name)
+    module.__file__ = path
+    with open(path, encoding="utf-8") as handle:
+        exec(compile(handle.read(), path, "exec"), module.__dict__)
+    return module
+
+
+def run_tool(name, *args):
+    return subprocess.run([sys.executable, os.path.join(TOOLS, name)] + [str(a) for a in args],
+                          capture_output=True, text=True, timeout=300)
+
+
+def gtfs_dir():
+    """The folder of the real feeds, or None."""
+    for candidate in (os.environ.get("TARSEL_GTFS_DIR"),
+                      os.path.join(REPO, "..", "shared", "data", "gtfs"),
+                      "/work/shared/data/gtfs"):
+        if candidate and os.path.isdir(candidate):
+            return os.path.normpath(candidate)
+    return None
+
+
+def tovarin():
+    """The solver binary, or None."""
+    for candidate in (os.environ.get("TOVARIN"), os.path.join(REPO, "build", "bin", "Tovarin")):
+        if candidate and os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+            return candidate
+    return None
+
+
+def require_tovarin():
+    path = tovarin()
+    if path is None:
+        raise unittest.SkipTest("Tovarin not built (set TOVARIN to its path)")
+    return path
+
+
+def solve(directory):
+    """Runs the solver in a problem directory; returns the completed process."""
+    return subprocess.run([require_tovarin()], cwd=directory, stdin=subprocess.DEVNULL,
+                          capture_output=True, timeout=600)
+
+
+def write_feed(directory, tables, bom=()):
+    """Writes GTFS tables given as {file name: [header, row, ...]}; files named
+    in `bom` start with a byte-order mark."""
+    os.makedirs(directory, exist_ok=True)
+    for name, rows in tables.items():
+        with open(os.path.join(directory, name), "w", encoding="utf-8-sig" if name in bom else "utf-8",
+                  newline="") as handle:
+            csv.writer(handle, lineterminator="\r\n").writerows(rows)
+
+
+def simple_feed(directory, stops, trips, service="WK"):
+    """A feed from stops [(id, name, lat, lon)] and trips
+    [(trip_id, route short name, [(stop_id, "hh:mm:ss"), ...])]."""
+    routes = sorted({t[1] for t in trips})
+    stop_times = [["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"]]
+    for trip_id, _, calls in trips:
+        for sequence, (stop, clock) in enumerate(calls, 1):
+            stop_times.append([trip_id, clock, clock, stop, sequence])
+    write_feed(directory, {
+        "stops.txt": [["stop_id", "stop_name", "stop_lat", "stop_lon"]] + [list(s) for s in stops],
+        "routes.txt": [["route_id", "route_short_name", "route_type"]] + [["R" + r, r, 3] for r in routes],
+        "trips.txt": [["route_id", "service_id", "trip_id"]] + [["R" + t[1], service, t[0]] for t in trips],
+        "stop_times.txt": stop_times,
+    })

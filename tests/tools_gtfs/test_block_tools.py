@@ -1,0 +1,198 @@
+"""The file readers of tarsel_files, the arc count, and blocks_csv and
+block_chart on a small solved directory written here."""
+
+import csv
+import io
+import os
+import random
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+
+import support
+from support import tarsel_files as tf
+
+SVG = "{http://www.w3.org/2000/svg}"
+NAMES = ["DEPOT", "A", "B"]
+MATRIX = [[0, 10, 10], [10, 0, 20], [10, 20, 0]]
+# Trips 1 and 2 are alike in all that a block line shows.
+TRIPS = [tf.TripRow(5, "A", 40, "B", 101.0, 11, 5), tf.TripRow(5, "A", 40, "B", 101.0, 12, 5),
+         tf.TripRow(50, "B", 80, "A", 102.0, 13, 5), tf.TripRow(180, "B", 210, "A", 101.0, 14, 5)]
+
+
+def block_file(blocks, buses=None):
+    """A block file in the solver's formats; blocks are lists of
+    (trip index, dead run, wait, park or None)."""
+    out = ["#SDVSP solved through Arc Generation Technique\n",
+           "\n#Blocks of trip with number of buses: %d\n" % (len(blocks) if buses is None else buses),
+           "#Total of trips: %d\n#Total cost of this schedule: %d\n#Minimum depot time: %02d:%02d\n"
+           % (len(TRIPS), 321, 0, 30)]
+    for number, lines in enumerate(blocks, 1):
+        first = TRIPS[lines[0][0]]
+        out.append(" \n\n <Vehicle Block --- %d >\n" % number)
+        out.append("\nLeave Depot: DEPOT at %s\n" % tf.format_clock(first.departure - 10))
+        out.append("\nTrip    <----Partida---->    <----Chegada---->    V.Vazia  T.Espera  Linha \n"
+                   + "-" * 75 + "\n")
+        for position, (index, dead_run, wait, park) in enumerate(lines, 1):
+            trip = TRIPS[index]
+            if park is not None:
+                out.append("\n    Return to Depot: DEPOT & Park for %s      %2d        0\n\n"
+                           % (tf.format_clock(park), 10))
+            out.append("%4d    %-8s    %s    %-8s    %s      %2d       %2d      %2.2f\n"
+                       % (position, trip.origin, tf.format_clock(trip.departure), trip.destination,
+                          tf.format_clock(trip.arrival), dead_run, wait, trip.group_key))
+        out.append("-" * 75 + "\nReturn to the Depot: DEPOT - DeadRun: 10\n")
+        out.append("\nTotal Dead Run      \t00:40  hh:mm\nTotal Extra Layover   \t00:00  hh:mm\n"
+                   "Total Parking at Depot\t02:00  hh:mm\n" + "-" * 36 + "\n")
+    out.append("\n\n----- Statistics from Schedule -----\nTotal Dead Run      \t01:20  hh:mm\n"
+               "Total Layover         \t00:10  hh:mm\nTotal Parking at Depot\t02:00  hh:mm\n"
+               "Total Depot Returns: \t    1\nTotal Scheduling Cost:\t  200\n" + "-" * 36 + "\n"
+               "Mon Dec  7 10:00:00 2026\n")
+    return "".join(out).encode("latin-1")
+
+
+SCHEDULE = [[(0, 10, 0, None), (3, 10, 0, 120)], [(1, 10, 0, None), (2, 0, 10, None)]]
+
+
+class SolvedDirectory(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.dir = self.tmp.name
+        self.write_problem(TRIPS, SCHEDULE)
+        with open(os.path.join(self.dir, "legend_trips.csv"), "w") as handle:
+            handle.write("aux_value,trip_id\n11,g11\n12,g12\n13,g13\n14,g14\n")
+        with open(os.path.join(self.dir, "legend_lines.csv"), "w") as handle:
+            handle.write("line_key,route_short_name\n101.00,R1\n102.00,R2\n")
+        with open(os.path.join(self.dir, "Tarsel.sol"), "w") as handle:
+            handle.write("2321\n")
+
+    def write_problem(self, trips, schedule, buses=None):
+        template = tf.format_matrix_section(NAMES, MATRIX)
+        with open(os.path.join(self.dir, "Tarsel.bss"), "wb") as handle:
+            handle.write(tf.format_trip_file(template, trips, 5))
+        with open(os.path.join(self.dir, "Tarsel.bla"), "wb") as handle:
+            handle.write(block_file(schedule, buses))
+
+    def test_block_file_reading(self):
+        blocks = tf.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
+        self.assertEqual((blocks.num_buses, blocks.num_trips, blocks.operational_cost, blocks.min_depot_time),
+                         (2, 4, 321, 30))
+        first = blocks.blocks[0]
+        self.assertEqual((first.leave, first.return_dead_run, first.back), (-5, 10, 220))
+        self.assertEqual([(t.depot_return, t.park, t.to_depot, t.line_key) for t in first.trips],
+                         [(False, 0, 0, "101.00"), (True, 120, 10, "101.00")])
+        self.assertEqual(blocks.statistics, {"dead_run": 80, "layover": 10, "parking": 120,
+                                             "depot_returns": 1, "scheduling_cost": 200})
+
+    def test_csv_rows_with_alike_trips_in_file_order(self):
+        done = support.run_tool("blocks_csv", self.dir, "-o", "-")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        rows = list(csv.reader(io.StringIO(done.stdout)))
+        self.assertEqual(rows[0][:6], ["block", "position", "origin", "departure", "destination", "arrival"])
+        self.assertEqual(rows[1:], [
+            ["1", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "1", "11", "g11"],
+            ["1", "2", "B", "03:00", "A", "03:30", "10", "0", "1", "120", "101.00", "4", "14", "g14"],
+            ["2", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "2", "12", "g12"],
+            ["2", "2", "B", "00:50", "A", "01:20", "0", "10", "0", "0", "102.00", "3", "13", "g13"],
+        ])
+
+    def test_faults_are_found(self):
+        late = list(TRIPS)
+        late[1] = tf.TripRow(5, "A", 40, "B", 101.0, 12, 15)  # 15 min layover: 00:50 comes too early
+        self.write_problem(late, SCHEDULE)
+        trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
+        faults = tf.check_blocks(trip_file, tf.read_block_file(os.path.join(self.dir, "Tarsel.bla")))
+        self.assertEqual(faults, ["block 2: line 2 cannot follow line 1 in time"])
+        # trip 4 twice, trip 3 never, and a header that disagrees
+        self.write_problem(TRIPS, [[(0, 10, 0, None), (3, 10, 0, 120)], [(1, 10, 0, None), (3, 10, 0, None)]],
+                           buses=3)
+        trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
+        faults = tf.check_blocks(trip_file, tf.read_block_file(os.path.join(self.dir, "Tarsel.bla")))
+        self.assertEqual(faults, ["block 2 line 2 matches no trip: ('B', 180, 'A', 210, '101.00')",
+                                  "trip 3 served 0 times", "header says 3 buses, file holds 2 blocks"])
+        done = support.run_tool("blocks_csv", self.dir)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("trip 3 served 0 times", done.stderr)
+
+    def test_chart(self):
+        out = os.path.join(self.dir, "chart.svg")
+        done = support.run_tool("block_chart", self.dir, "-o", out, "--scale", "2")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        root = ET.parse(out).getroot()
+        title = root.find(SVG + "title").text
+        self.assertIn("2 vehicles", title)
+        self.assertIn("total cost 2321", title)
+        rows = root.findall(".//%sg[@class='block']" % SVG)
+        self.assertEqual([r.get("data-block") for r in rows], ["1", "2"])
+        bars = [rect for row in rows for rect in row.findall(SVG + "rect") if rect.get("class") == "trip"]
+        self.assertEqual(len(bars), 4)
+        # 2 px a minute: 35 minutes long, starting 5 + 60 minutes after the first hour tick (-01:00)
+        self.assertEqual(float(bars[0].get("width")), 70.0)
+        self.assertEqual(float(bars[1].get("x")) - float(bars[0].get("x")), 2 * 175)
+        fills = [bar.get("fill") for bar in bars]
+        self.assertEqual(fills[0], fills[1])
+        self.assertNotEqual(fills[0], fills[3])
+        self.assertIn("GTFS trip g14", bars[1].find(SVG + "title").text)
+        self.assertEqual(len(rows[0].findall(SVG + "rect[@class='parking']")), 1)
+        self.assertEqual(len(rows[1].findall(SVG + "line[@class='wait']")), 1)
+        labels = [t.text for row in rows for t in row.findall(SVG + "text[@class='key']")]
+        self.assertEqual(labels, ["101", "101", "101", "102"])
+
+
+class Readers(unittest.TestCase):
+    def test_trip_file_by_fixed_columns(self):
+        text = ("free text\n[DEAD_RUN_MATRIX]\nNUM_TERMINALS = 2\nskipped\nD\tX\n"
+                "D 0:00 1 : 05\nX 0 :7 0:00\n\n[TRIP] 0\n"
+                "Trip0    =  605, X            | 2650, Q            | 12.50 \t7\t3\n"
+                "-----\nTrip1    = 0700, X            | 0710, X            | 1.00 \t8\t3\n")
+        with tempfile.NamedTemporaryFile("w", suffix=".bss", delete=False) as handle:
+            handle.write(text)
+        self.addCleanup(os.remove, handle.name)
+        problem = tf.read_trip_file(handle.name)
+        self.assertEqual((problem.names, problem.matrix), (["D", "X"], [[0, 65], [7, 0]]))
+        self.assertEqual(len(problem.trips), 1)  # the dashes end the trips
+        trip = problem.trips[0]
+        self.assertEqual((trip.departure, trip.arrival, trip.origin, trip.destination, trip.group_key,
+                          trip.aux_value, trip.min_layover), (365, 26 * 60 + 50, "X", "Q", 12.5, 7, 3))
+        self.assertEqual(problem.terminal("Q"), 0)  # an unknown name is the depot's
+
+    def test_times(self):
+        self.assertEqual(tf.format_hhmm(25 * 60 + 10), "2510")
+        self.assertEqual(tf.format_clock(-5), "00:-5")
+        self.assertEqual(tf.parse_clock("00:-5"), -5)
+        self.assertEqual(tf.parse_clock("-1:-30"), -90)
+        for bad in (-1, 100 * 60):
+            with self.assertRaises(ValueError):
+                tf.format_hhmm(bad)
+        with self.assertRaises(ValueError):
+            tf.format_trip_line(0, tf.TripRow(0, "TOOLONGNM", 10, "A", 1.0, 1, 0))
+
+    def test_arc_count_follows_network_generation(self):
+        """Against the pair-by-pair rule on random timetables with ties."""
+        rng = random.Random(7)
+        for _ in range(30):
+            size = rng.randint(1, 6)
+            matrix = [[0 if a == b else rng.randint(1, 40) for b in range(size)] for a in range(size)]
+            trips = []
+            for _ in range(rng.randint(0, 70)):
+                departure = rng.randint(0, 600) // 5 * 5
+                trips.append(tf.TripRow(departure, rng.randrange(size), departure + rng.choice([0, 10, 45]),
+                                        rng.randrange(size), 1.0, 0, rng.choice([0, 5])))
+            trips.sort(key=lambda t: t.departure)
+            param = rng.choice([0, 30, 120])
+            short = long_ = 0
+            for i, a in enumerate(trips):
+                for b in trips[i + 1:]:
+                    available = b.departure - a.arrival - a.min_layover
+                    if available - matrix[a.destination][b.origin] < 0:
+                        continue
+                    if available < matrix[a.destination][0] + matrix[0][b.origin] + param:
+                        short += 1
+                    else:
+                        long_ += 1
+            self.assertEqual(tf.count_connection_arcs(trips, lambda n: n, matrix, param), (short, long_))
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,252 @@
+"""gtfs_import on small feeds written here: the trip file field by field, the
+matrix, the legend, the service calendar and the limits of the solver."""
+
+import csv
+import os
+import tempfile
+import unittest
+
+import support
+from support import tarsel_files as tf
+
+# Two routes (7 and the non-numeric X), a parent station with two bays, two
+# stops 80 m apart, a far terminal; a leading blank, a time past 24:00, stop
+# times out of sequence order, a quoted stop name, byte-order marks.
+FEED = {
+    "stops.txt": [
+        ["stop_id", "stop_name", "stop_lat", "stop_lon", "location_type", "parent_station"],
+        ["STN", "Central Station, North", "45.0000", "-122.0000", "1", ""],
+        ["C1", "Central Bay 1", "45.0001", "-122.0001", "0", "STN"],
+        ["C2", "Central Bay 2", "45.0003", "-122.0000", "0", "STN"],
+        ["M1", "Mall", "45.0100", "-122.0000", "0", ""],
+        ["M2", "Mall East", "45.0100", "-121.9990", "0", ""],
+        ["MID", "Midway", "45.0050", "-122.0000", "0", ""],
+        ["F1", "Far Field", "45.1000", "-122.0000", "0", ""],
+    ],
+    "routes.txt": [["route_id", "route_short_name", "route_long_name", "route_type"],
+                   ["R7", "7", "Seven", "3"], ["RX", "X", "Express", "3"]],
+    "trips.txt": [["route_id", "service_id", "trip_id", "block_id"],
+                  ["R7", "WK", "t1", "b1"], ["R7", "WK", "t2", "b1"], ["RX", "WK", "t3", "b2"],
+                  ["R7", "SAT", "t4", "b9"], ["RX", "WK", "t5", "b2"]],
+    "stop_times.txt": [
+        ["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"],
+        ["t1", " 6:20:00", " 6:20:00", "M1", "3"],
+        ["t1", " 6:00:00", " 6:00:00", "C1", "1"],
+        ["t1", " 6:10:00", " 6:10:00", "MID", "2"],
+        ["t2", "06:30:00", "06:30:00", "M2", "1"], ["t2", "06:50:00", "06:50:00", "C2", "2"],
+        ["t3", "23:50:00", "23:50:00", "C1", "1"], ["t3", "24:40:30", "24:41:00", "F1", "2"],
+        ["t4", "08:00:00", "08:00:00", "C1", "1"], ["t4", "08:20:00", "08:20:00", "M1", "2"],
+        ["t5", "07:05:40", "07:05:40", "F1", "1"], ["t5", "07:50:00", "07:50:00", "C2", "2"],
+    ],
+    "calendar.txt": [["service_id", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday",
+                      "sunday", "start_date", "end_date"],
+                     ["WK", "1", "1", "1", "1", "1", "0", "0", "20240101", "20241231"],
+                     ["SAT", "0", "0", "0", "0", "0", "1", "0", "20240101", "20241231"]],
+    "calendar_dates.txt": [["service_id", "date", "exception_type"],
+                           ["WK", "20240704", "2"], ["SAT", "20240704", "1"]],
+}
+
+
+def import_feed(feed, out, *options):
+    done = support.run_tool("gtfs_import", feed, out, *options)
+    return done
+
+
+class FixtureImport(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.feed = os.path.join(cls.tmp.name, "feed")
+        support.write_feed(cls.feed, FEED, bom=("stops.txt", "stop_times.txt", "trips.txt"))
+        cls.out = os.path.join(cls.tmp.name, "problem")
+        cls.done = import_feed(cls.feed, cls.out, "--service", "WK")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def read(self, name):
+        with open(os.path.join(self.out, name), "rb") as handle:
+            return handle.read()
+
+    def test_trip_lines_field_by_field(self):
+        self.assertEqual(self.done.returncode, 0, self.done.stderr)
+        lines = self.read("Tarsel.bss").split(b"\n")
+        start = lines.index(b"[TRIP] 5") + 1
+        # by departure; departures rounded down, arrivals up, 24:40:30 kept as 2441
+        self.assertEqual(lines[start:start + 4], [
+            b"Trip0    = 0600, CenStaNo     | 0620, Mall         | 7.00 \t1\t5",
+            b"Trip1    = 0630, Mall         | 0650, CenStaNo     | 7.00 \t2\t5",
+            b"Trip2    = 0705, FarField     | 0750, CenStaNo     | 1001.00 \t5\t5",
+            b"Trip3    = 2350, CenStaNo     | 2441, FarField     | 1001.00 \t3\t5",
+        ])
+        self.assertEqual(lines[start + 4:], [b"-" * 59, b"Total de viagens: 4", b"",
+                                             "Tempo total de opera\xe7\xe3o: 02:16".encode("latin-1"), b""])
+
+    def test_header_template_and_matrix(self):
+        data = self.read("Tarsel.bss")
+        template = self.read("Teste.mvm")
+        self.assertTrue(data.startswith(b"# Rede criada com base nos hor\xe1rios de partida e chegadas das "
+                                        b"viagens\n# "))
+        # "# " and the first 19 characters of asctime (the year cut off), then an empty line
+        self.assertRegex(data.split(b"\n")[1], rb"^# [A-Z][a-z]{2} [A-Z][a-z]{2} [ \d]\d \d\d:\d\d:\d\d$")
+        self.assertEqual(data.split(b"\n")[2], b"")
+        self.assertIn(b"\n\n" + template + b"\n\n[TRIP] 5\n", data)
+        self.assertFalse(template.endswith(b"\n"))
+        problem = tf.read_trip_file(os.path.join(self.out, "Tarsel.bss"))
+        # depot: the terminal nearest the centroid, the Mall (two stops 80 m apart)
+        self.assertEqual(problem.names, ["Mall", "CenStaNo", "FarField"])
+        self.assertEqual(problem.matrix, [[0, 4, 32], [4, 0, 35], [32, 35, 0]])
+
+    def test_parameters_by_label_width(self):
+        lines = self.read("Tarsel.ini").decode("latin-1").split("\n")
+        self.assertEqual(len(lines), 7)
+        self.assertEqual(lines[1][18:], "1.30")
+        self.assertEqual(lines[2][15:], "01:00")
+        self.assertEqual([line[14:] for line in lines[3:6]], [" 2", " 1", " 60"])
+        self.assertEqual(tf.read_parameters(os.path.join(self.out, "Tarsel.ini"))["short_arc_param"], 60)
+
+    def test_legend_maps_back_to_the_feed(self):
+        with open(os.path.join(self.out, "legend_terminals.csv"), encoding="utf-8") as handle:
+            terminals = list(csv.DictReader(handle))
+        self.assertEqual([(t["short_name"], t["role"], t["stop_ids"]) for t in terminals],
+                         [("Mall", "depot", "M1 M2"), ("CenStaNo", "terminal", "C1 C2 STN"),
+                          ("FarField", "terminal", "F1")])
+        self.assertEqual(terminals[1]["stop_name"], "Central Station, North")
+        with open(os.path.join(self.out, "legend_trips.csv"), encoding="utf-8") as handle:
+            trips = {row["aux_value"]: row for row in csv.DictReader(handle)}
+        self.assertEqual({k: v["trip_id"] for k, v in trips.items()}, {"1": "t1", "2": "t2", "5": "t5", "3": "t3"})
+        self.assertEqual(trips["3"]["arrival"], "24:41")
+        with open(os.path.join(self.out, "legend_lines.csv"), encoding="utf-8") as handle:
+            self.assertEqual([(r["line_key"], r["route_short_name"]) for r in csv.DictReader(handle)],
+                             [("7.00", "7"), ("1001.00", "X")])
+
+    def test_solver_reads_the_import(self):
+        support.require_tovarin()
+        done = support.solve(self.out)
+        self.assertEqual(done.returncode, 0, done.stdout[-2000:])
+        self.assertIn(b"Total of trips: 4", done.stdout)
+        cost = tf.read_solution(os.path.join(self.out, "Tarsel.sol"))
+        blocks = tf.read_block_file(os.path.join(self.out, "Tarsel.bla"))
+        # t1 -> t2 at the centre; t5 cannot follow t2 (35 min dead run): two vehicles
+        self.assertEqual(blocks.num_buses, 2)
+        self.assertTrue(2000 < cost < 3000, cost)
+        self.assertEqual(tf.check_blocks(tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")), blocks), [])
+
+
+class Selection(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.feed = os.path.join(self.tmp.name, "feed")
+        self.out = os.path.join(self.tmp.name, "out")
+
+    def aux_values(self):
+        return [t.aux_value for t in tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")).trips]
+
+    def test_date_through_calendar_and_exceptions(self):
+        tables = dict(FEED)
+        support.write_feed(self.feed, tables)
+        self.assertEqual(import_feed(self.feed, self.out, "--date", "20240703").returncode, 0)
+        self.assertEqual(sorted(self.aux_values()), [1, 2, 3, 5])
+        self.assertEqual(import_feed(self.feed, self.out, "--date", "20240704").returncode, 0)
+        self.assertEqual(self.aux_values(), [4])
+        # calendar_dates.txt alone (calendar.txt is optional too)
+        os.remove(os.path.join(self.feed, "calendar.txt"))
+        self.assertEqual(import_feed(self.feed, self.out, "--date", "20240704").returncode, 0)
+        self.assertEqual(self.aux_values(), [4])
+        done = import_feed(self.feed, self.out, "--date", "20240703")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("no service runs on 20240703", done.stderr)
+
+    def test_route_filter_depot_option_and_unknown_service(self):
+        support.write_feed(self.feed, FEED)
+        done = import_feed(self.feed, self.out, "--service", "WK", "--routes", "X", "--depot", "45.05,-122.3")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        problem = tf.read_trip_file(os.path.join(self.out, "Tarsel.bss"))
+        self.assertEqual(sorted(self.aux_values()), [3, 5])
+        self.assertEqual(problem.names, ["DEPOT", "CenStaNo", "FarField"])
+        self.assertTrue(all(minutes >= 1 for minutes in problem.matrix[0][1:]))
+        done = import_feed(self.feed, self.out, "--service", "NONE")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("SAT (1 trips), WK (4 trips)", done.stderr)
+
+
+class Limits(unittest.TestCase):
+    """The importer stops where the solver would refuse the problem or run
+    out of its arc table."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.feed = os.path.join(self.tmp.name, "feed")
+        self.out = os.path.join(self.tmp.name, "out")
+
+    def test_too_many_terminals_until_merged(self):
+        stops = [("S%d" % i, "Stop %d" % i, "%.4f" % (45 + 0.01 * i), "-122.0") for i in range(70)]
+        trips = [("t%d" % i, "1", [("S%d" % (2 * i), "06:00:00"), ("S%d" % (2 * i + 1), "06:30:00")])
+                 for i in range(35)]
+        support.simple_feed(self.feed, stops, trips)
+        done = import_feed(self.feed, self.out, "--service", "WK")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("70 terminals remain", done.stderr)
+        self.assertIn("--merge-radius", done.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.out, "Tarsel.bss")))
+        done = import_feed(self.feed, self.out, "--service", "WK", "--merge-radius", "5000")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        names = tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")).names
+        self.assertLessEqual(len(names), tf.MAX_TERMINALS)
+        self.assertTrue(all(0 < len(n) <= 8 and " " not in n for n in names))
+
+    def test_too_many_trips(self):
+        stops = [("A", "A", "45.0", "-122.0"), ("B", "B", "45.1", "-122.0")]
+        trips = [("t%d" % i, "1", [("A", "%02d:%02d:00" % divmod(300 + i % 900, 60)),
+                                   ("B", "%02d:%02d:00" % divmod(330 + i % 900, 60))])
+                 for i in range(tf.MAX_TRIPS + 1)]
+        support.simple_feed(self.feed, stops, trips)
+        done = import_feed(self.feed, self.out, "--service", "WK")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("2735 trips; the solver takes at most 2734", done.stderr)
+
+    def test_arc_table_overflow_is_refused(self):
+        # 1300 one-minute trips at one stop, a minute apart: nearly every pair connects
+        stops = [("A", "A", "45.0", "-122.0")]
+        trips = [("t%d" % i, "1", [("A", "%02d:%02d:00" % divmod(i, 60)), ("A", "%02d:%02d:00" % divmod(i + 1, 60))])
+                 for i in range(1300)]
+        support.simple_feed(self.feed, stops, trips)
+        done = import_feed(self.feed, self.out, "--service", "WK", "--min-layover", "0",
+                           "--short-arc-param", "3000")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("arcs in memory", done.stderr)
+        self.assertIn("--short-arc-param", done.stderr)
+        done = import_feed(self.feed, self.out, "--service", "WK", "--min-layover", "0")
+        self.assertEqual(done.returncode, 0, done.stderr)
+
+
+class Pieces(unittest.TestCase):
+    gi = support.load_tool("gtfs_import")
+
+    def test_gtfs_times(self):
+        parse = self.gi.parse_gtfs_time
+        self.assertEqual(parse(" 6:01:37"), 6 * 3600 + 97)
+        self.assertEqual(parse("25:10:00"), 25 * 3600 + 600)
+        self.assertEqual(parse("07:05"), 7 * 3600 + 300)
+        self.assertIsNone(parse("  "))
+        for bad in ("6:61:00", "x", "6.00.00"):
+            with self.assertRaises(ValueError):
+                parse(bad)
+
+    def test_line_keys_are_stable_and_apart_from_numbers(self):
+        routes = [{"route_id": "a", "route_short_name": "01"}, {"route_id": "b", "route_short_name": "B"},
+                  {"route_id": "c", "route_short_name": "1500"}, {"route_id": "d", "route_short_name": "A"}]
+        self.assertEqual(self.gi.line_keys(routes), {"a": 1.0, "c": 1500.0, "d": 10001.0, "b": 10002.0})
+
+    def test_aux_values(self):
+        self.assertEqual(self.gi.aux_values(["12", "7"]), {"12": 12, "7": 7})
+        # not all numeric, or colliding numbers: ranks of the sorted ids
+        self.assertEqual(self.gi.aux_values(["12", "x"]), {"12": 1, "x": 2})
+        self.assertEqual(self.gi.aux_values(["012", "12"]), {"012": 1, "12": 2})
+
+
+if __name__ == "__main__":
+    unittest.main()

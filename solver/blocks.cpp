@@ -161,10 +161,13 @@ void write_blocks(SolverRun& run) {
   std::fprintf(run.run_log, "\t\t%02d:%02d", h, mm);
   std::fprintf(f, "Total Depot Returns: \t %4d\n", depot_returns);
   std::fprintf(run.run_log, "\t%3d", depot_returns);
-  int scheduling_cost =
-      p.deadrun_weight * total.dead_run + p.layover_weight * total.layover + p.min_depot_time * depot_returns;
-  std::fprintf(f, "Total Scheduling Cost:\t %4d\n", scheduling_cost);
-  std::fprintf(run.run_log, "\t%6d", scheduling_cost);
+  // Waiting on a long connection is not bounded by any arc cost, so the
+  // weighted sum is taken in 64 bits; it prints the same whenever it fits.
+  long long scheduling_cost = static_cast<long long>(p.deadrun_weight) * total.dead_run +
+                              static_cast<long long>(p.layover_weight) * total.layover +
+                              static_cast<long long>(p.min_depot_time) * depot_returns;
+  std::fprintf(f, "Total Scheduling Cost:\t %4lld\n", scheduling_cost);
+  std::fprintf(run.run_log, "\t%6lld", scheduling_cost);
   write_dashes_line(f, 36);
   std::time_t now = std::time(nullptr);
   std::fprintf(f, "%s", std::ctime(&now));

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <climits>
 #include <cstring>
 
 #include "common/common.h"
@@ -65,9 +66,17 @@ bool list_has_key(const float* keys, float key) {
 }
 }  // namespace
 
+namespace {
+// A key truncated toward zero; a key beyond the integers matches no member.
+int member_key(float key) {
+  if (!(key > -2147483520.0f && key < 2147483520.0f)) return INT_MIN;
+  return static_cast<int>(key);
+}
+}  // namespace
+
 bool group_link_allowed(const Problem& problem, float a, float b) {
-  int ka = static_cast<int>(a);
-  int kb = static_cast<int>(b);
+  int ka = member_key(a);
+  int kb = member_key(b);
   // The flags carry over from one group to the next: a member match in an
   // earlier group still counts when a later group is examined.
   bool fa = false, fb = false;
@@ -90,6 +99,7 @@ Connection decide_connection(const Problem& problem, int i, int j) {
   const Parameters& p = problem.params;
   int et = from.destination_terminal;
   int st = to.origin_terminal;
+  // Readers bound every value in minutes, so these sums cannot overflow.
   int direct = problem.deadrun_matrix[et][st];
   int via_depot = problem.deadrun_matrix[et][0] + problem.deadrun_matrix[0][st];
   int available = to.departure_time - from.arrival_time - from.min_layover;
@@ -102,10 +112,11 @@ Connection decide_connection(const Problem& problem, int i, int j) {
   if (available < via_depot + p.short_arc_param) {
     // The direct dead run is charged even when the slack was measured via the depot.
     c.kind = ConnectionKind::short_arc;
-    c.cost = p.deadrun_weight * direct + p.layover_weight * (from.min_layover + slack);
+    c.cost = static_cast<long long>(p.deadrun_weight) * direct +
+             static_cast<long long>(p.layover_weight) * (from.min_layover + slack);
   } else {
     c.kind = ConnectionKind::long_record;
-    c.cost = p.deadrun_weight * via_depot + p.short_arc_param;
+    c.cost = static_cast<long long>(p.deadrun_weight) * via_depot + p.short_arc_param;
   }
   return c;
 }
@@ -138,6 +149,20 @@ struct LongArcWriter {
 
 }  // namespace
 
+namespace {
+// Every cost, every total of a schedule and every node price must stay within
+// 32-bit integers. Prices stay within the number of nodes times the largest
+// arc cost, so that product is what has to fit.
+int checked_cost(long long cost, int num_nodes) {
+  const long long bound = INT_MAX / (4LL * (num_nodes + 1));
+  if (cost > bound || cost < -bound)
+    fatal("\nAn arc of this problem costs %lld, more than the %lld the solver can add up for %d nodes.\n"
+          "Lower the weights or the short arc parameter.\n",
+          cost, bound, num_nodes);
+  return static_cast<int>(cost);
+}
+}  // namespace
+
 void build_network(const Problem& problem, Network& net, const std::string& long_arc_path) {
   int fd = ::open(long_arc_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
   if (fd < 0) fatal("Error creating Temp file.\n");
@@ -154,19 +179,24 @@ void build_network(const Problem& problem, Network& net, const std::string& long
     for (int i = 1; i <= T; ++i) {
       const Trip& trip = problem.trips[i];
       add_arc(net, ++k, depot_out_node(T), trip_start_node(i), 0, 1,
-              p.deadrun_weight * problem.deadrun_matrix[0][trip.origin_terminal], 0);
+              checked_cost(static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal],
+                           2 * T + 2),
+              0);
       add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
       for (int j = i + 1; j <= T; ++j) {
         Connection c = decide_connection(problem, i, j);
         if (c.kind == ConnectionKind::short_arc) {
-          add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, c.cost, 0);
+          add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
         } else if (c.kind == ConnectionKind::long_record) {
-          writer.write(trip_end_node(T, i), trip_start_node(j), c.cost, 0);
+          writer.write(trip_end_node(T, i), trip_start_node(j), checked_cost(c.cost, 2 * T + 2), 0);
           ++net.num_long_arcs;
         }
       }
       add_arc(net, ++k, trip_end_node(T, i), depot_in_node(T), 0, 1,
-              p.deadrun_weight * problem.deadrun_matrix[trip.destination_terminal][0], 0);
+              checked_cost(static_cast<long long>(p.deadrun_weight) *
+                               problem.deadrun_matrix[trip.destination_terminal][0],
+                           2 * T + 2),
+              0);
     }
     add_arc(net, ++k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
     writer.flush();

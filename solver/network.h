@@ -69,7 +69,7 @@ inline int min_of(int a, int b) { return a < b ? a : b; }
 enum class ConnectionKind { none, short_arc, long_record };
 struct Connection {
   ConnectionKind kind = ConnectionKind::none;
-  int cost = 0;
+  long long cost = 0;  // checked against the solver's 32-bit range when the arc is made
 };
 Connection decide_connection(const Problem& problem, int i, int j);
 

@@ -74,7 +74,11 @@ void read_parameters(const std::string& file_name, Parameters& params) {
     char separator = 0;
     if (!scan_int(value, hours) || !scan_char(value, separator) || !scan_int(value, minutes))
       unreadable_value(file_name, 3);
-    params.min_depot_time = hours * 60 + minutes;
+    long long depot_minutes = 60LL * hours + minutes;
+    if (depot_minutes < -MAX_MINUTES_VALUE || depot_minutes > MAX_MINUTES_VALUE)
+      fatal("\nFile %s: the minimum depot time on line 3 is out of range (at most %d minutes either way)\n",
+            file_name.c_str(), MAX_MINUTES_VALUE);
+    params.min_depot_time = static_cast<int>(depot_minutes);
     std::printf("Minimum Depot: %d\n", params.min_depot_time);
   }
   struct IntLine {
@@ -151,7 +155,11 @@ void read_trip_file(const std::string& file_name, Problem& problem) {
         fatal("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
               file_name.c_str(), cursor.line, k + 1, r + 1);
       }
-      if (r < stored_terminals && k < stored_terminals) problem.deadrun_matrix[r][k] = hours * 60 + minutes;
+      long long value = 60LL * hours + minutes;
+      if (value < -MAX_MINUTES_VALUE || value > MAX_MINUTES_VALUE)
+        fatal("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",
+              file_name.c_str(), cursor.line, k + 1, r + 1, MAX_MINUTES_VALUE);
+      if (r < stored_terminals && k < stored_terminals) problem.deadrun_matrix[r][k] = static_cast<int>(value);
     }
   }
   skip_line(cursor);
@@ -177,6 +185,9 @@ void read_trip_file(const std::string& file_name, Problem& problem) {
         !scan_int(values, trip.min_layover))
       fatal("\nFile %s line %d: the line key, auxiliary value and minimum layover cannot be read\n",
             file_name.c_str(), line_number);
+    if (trip.min_layover < -MAX_MINUTES_VALUE || trip.min_layover > MAX_MINUTES_VALUE)
+      fatal("\nFile %s line %d: the minimum layover %d is out of range\n", file_name.c_str(), line_number,
+            trip.min_layover);
   }
   problem.num_trips = count;
   std::printf("\nTotal of trips: %d\n", count);

@@ -13,6 +13,10 @@ inline constexpr int MAX_TRIPS = 2734;         // 2 * trips + 2 nodes must fit i
 inline constexpr int GROUP_ROWS = 30;          // groups 1..29
 inline constexpr int GROUP_LIST_SLOTS = 30;    // entries 1..28, then the end marker
 inline constexpr int GROUP_END_MARKER = -999;
+// Dead runs, the minimum depot time and minimum layovers must lie within this
+// many minutes either way, so that sums over a whole schedule stay within
+// 32-bit integers.
+inline constexpr int MAX_MINUTES_VALUE = 100000;
 
 struct Parameters {
   float dead_run_mult = 0;

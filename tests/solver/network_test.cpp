@@ -226,6 +226,26 @@ TEST(NetworkCapacity, ArcTableOverflowStopsBeforeWriting) {
   EXPECT_EQ(net.cost[MAX_ARCS], 7);
 }
 
+TEST_F(NetworkTest, CostsBeyondThe32BitSumsStopTheRun) {
+  Problem p = tiny_problem();
+  p.params.deadrun_weight = 2000000000;
+  add_trip(p, 360, 1, 400, 2);
+  testing::internal::CaptureStdout();
+  try {
+    build_network(p, net, dir + "temp.lng");
+    ADD_FAILURE() << "no error";
+  } catch (const FatalError& e) {
+    EXPECT_NE(e.message.find("Lower the weights"), std::string::npos) << e.message;
+  }
+  testing::internal::GetCapturedStdout();
+}
+
+TEST(GroupLinks, KeysBeyondTheIntegersMatchNoMember) {
+  Problem p = grouped_problem();
+  EXPECT_FALSE(group_link_allowed(p, 1e30f, 102.0f));
+  EXPECT_FALSE(group_link_allowed(p, -1e30f, 1e30f));
+}
+
 TEST(NetworkPreparation, InconsistentBoundsMakeTheProblemInfeasible) {
   Network net;
   net.num_nodes = 2;

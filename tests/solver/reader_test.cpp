@@ -145,6 +145,8 @@ TEST_F(ReaderTest, DamagedTripFilesStopInsteadOfReadingOn) {
       {"[DEAD_RUN_MATRIX]\nNum. Terminals: x\n", "number of terminals"},
       {"[DEAD_RUN_MATRIX]\nNum. Terminals: 1\nx\nABCDEFGHIJKLM\nABCDEFGHIJKLM 0:00\n", "longer than 12"},
       {kMatrix3 + "\nTrip0    = 0605, A            | 0650, B            | \n", "cannot be read"},
+      {"[DEAD_RUN_MATRIX]\nNum. Terminals: 1\nx\nDEPOT\nDEPOT 99999999:00\n", "out of range"},
+      {kMatrix3 + "\nTrip0    = 0605, A            | 0650, B            | 101.00 \t5\t2000000000\n", "out of range"},
   };
   for (const Case& c : cases) {
     std::string f = write("bad.bss", c.content);

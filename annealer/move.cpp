@@ -78,7 +78,8 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   const int num_trips = problem.num_trips;
   sort_by_departure(table, num_trips);
   std::time_t now = std::time(nullptr);
-  const char* clock_text = std::asctime(std::localtime(&now));
+  const std::tm* local = std::localtime(&now);
+  const char* clock_text = local != nullptr ? std::asctime(local) : "";
 
   std::FILE* tpl = std::fopen(TEMPLATE_FILE_NAME, "r");
   if (tpl == nullptr)

@@ -9,7 +9,7 @@
 
 TripTable allocate_trip_table(int count) {
   try {
-    return TripTable(static_cast<size_t>(count));
+    return TripTable(static_cast<size_t>(count > 0 ? count : 0));
   } catch (const std::bad_alloc&) {
     fatal("Falta memoria para alocar o vetor de ponteiros/n");
   }
@@ -47,12 +47,15 @@ void skip_line(std::FILE* file) {
 }
 
 // A name that matches no terminal stands for the depot terminal, as in the
-// solver's reader, so both sides see the same timetable.
-int find_terminal(const ProblemData& problem, char* name) {
+// solver's reader, so both sides see the same timetable; since the rewritten
+// trip file will carry the depot's name instead, the user is told.
+int find_terminal(const ProblemData& problem, char* name, const std::string& file_name, int trip) {
   cut_at_blank(name);
   int stored = problem.num_terminals < MAX_TABLE_TERMINALS ? problem.num_terminals : MAX_TABLE_TERMINALS;
   for (int j = 0; j < stored; ++j)
     if (std::strcmp(problem.terminal_names[j], name) == 0) return j;
+  std::printf("\nWarning: %s trip %d: terminal \"%s\" is not in the terminal list; taken as terminal 0\n",
+              file_name.c_str(), trip, name);
   return 0;
 }
 
@@ -84,13 +87,13 @@ void read_deadrun_matrix(std::FILE* file, const std::string& file_name, ProblemD
         if (std::fscanf(file, "%*s") == EOF) end_of_file(file_name);
         continue;
       }
-      if (i < MAX_TABLE_TERMINALS && j < MAX_TABLE_TERMINALS) problem.deadrun_matrix[i][j] = hours * 60 + minutes;
+      if (i < MAX_TABLE_TERMINALS && j < MAX_TABLE_TERMINALS) problem.deadrun_matrix[i][j] = static_cast<int>(hours * 60LL + minutes);
     }
   }
 }
 
 // Reads the rest of a trip line whose first 11 characters have been read.
-TripRecord read_trip_line(std::FILE* file, const ProblemData& problem) {
+TripRecord read_trip_line(std::FILE* file, const ProblemData& problem, const std::string& file_name, int number) {
   TripRecord trip;
   char field[LINE_CAPACITY];
   read_field(file, field, 2);
@@ -99,7 +102,7 @@ TripRecord read_trip_line(std::FILE* file, const ProblemData& problem) {
   trip.departure_time = hours * 60 + static_cast<int>(std::atol(field));
   read_field(file, field, 2);
   read_field(file, field, 8);
-  trip.origin_terminal = find_terminal(problem, field);
+  trip.origin_terminal = find_terminal(problem, field, file_name, number);
   read_field(file, field, 7);
   read_field(file, field, 2);
   hours = static_cast<int>(std::atol(field));
@@ -107,7 +110,7 @@ TripRecord read_trip_line(std::FILE* file, const ProblemData& problem) {
   trip.arrival_time = hours * 60 + static_cast<int>(std::atol(field));
   read_field(file, field, 2);
   read_field(file, field, 8);
-  trip.destination_terminal = find_terminal(problem, field);
+  trip.destination_terminal = find_terminal(problem, field, file_name, number);
   read_field(file, field, 7);
   (void)std::fscanf(file, "%f \t%d\t%d", &trip.group_key, &trip.aux_value, &trip.min_layover);
   read_field(file, field, 59);
@@ -116,13 +119,13 @@ TripRecord read_trip_line(std::FILE* file, const ProblemData& problem) {
 
 // Counts every trip line but stores only what the table holds, so that the
 // limit messages still tell how far the file is beyond them.
-int read_trips(std::FILE* file, const ProblemData& problem, TripTable& table) {
+int read_trips(std::FILE* file, const std::string& file_name, const ProblemData& problem, TripTable& table) {
   int count = 0;
   for (;;) {
     char label[12];
     if (std::fgets(label, sizeof label, file) == nullptr || label[0] != 'T') break;
-    TripRecord trip = read_trip_line(file, problem);
     ++count;
+    TripRecord trip = read_trip_line(file, problem, file_name, count);
     if (count <= MAX_TABLE_TRIPS && static_cast<size_t>(count) < table.size()) table[count] = trip;
   }
   return count;
@@ -168,7 +171,7 @@ void read_trip_file(const std::string& file_name, ProblemData& problem, TripTabl
     read_deadrun_matrix(file, file_name, problem);
     for (int k = 0; k < 3; ++k) skip_line(file);
 
-    problem.num_trips = read_trips(file, problem, table);
+    problem.num_trips = read_trips(file, file_name, problem, table);
     std::printf("\nTOTAL OF TRIPS: %d\n", problem.num_trips);
     if (pause_after_total) pause_for_key();
     check_limits(problem);

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "annealer/move.h"
+#include "solver/problem.h"
 #include "test_support.h"
 
 namespace {
@@ -16,6 +17,9 @@ struct WindowCase {
   int shift;   // negative: earlier
   bool applied;
 };
+void PrintTo(const WindowCase& c, std::ostream* out) {
+  *out << "at" << c.offset << "_by" << c.shift;
+}
 
 class MoveWindow : public ::testing::TestWithParam<WindowCase> {};
 
@@ -106,7 +110,7 @@ TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
   EXPECT_EQ(table[1].departure_time, 345);  // the caller's table is left sorted
 }
 
-TEST_F(TripFileWriting, ReaderGetsBackTheTripsWritten) {
+TEST_F(TripFileWriting, BothReadersGetBackTheTripsWritten) {
   problem_.num_trips = 30;
   TripTable table = allocate_trip_table(TRIP_TABLE_RECORDS);
   for (int i = 1; i <= 30; ++i)
@@ -116,17 +120,29 @@ TEST_F(TripFileWriting, ReaderGetsBackTheTripsWritten) {
   ProblemData back;
   TripTable read_back = allocate_trip_table(TRIP_TABLE_RECORDS);
   read_trip_file("Tarsel.bss", back, read_back, false);
+  Problem solver;
+  read_trip_file("Tarsel.bss", solver);
   ASSERT_EQ(back.num_trips, 30);
+  ASSERT_EQ(solver.num_trips, 30);
   EXPECT_EQ(back.deadrun_matrix[2][1], problem_.deadrun_matrix[2][1]);
+  EXPECT_EQ(solver.deadrun_matrix[2][1], problem_.deadrun_matrix[2][1]);
   for (int i = 1; i <= 30; ++i) {
     SCOPED_TRACE(i);
+    const Trip& s = solver.trips[i];
     EXPECT_EQ(read_back[i].departure_time, table[i].departure_time);
+    EXPECT_EQ(s.departure_time, table[i].departure_time);
     EXPECT_EQ(read_back[i].arrival_time, table[i].arrival_time);
+    EXPECT_EQ(s.arrival_time, table[i].arrival_time);
     EXPECT_EQ(read_back[i].origin_terminal, table[i].origin_terminal);
+    EXPECT_EQ(s.origin_terminal, table[i].origin_terminal);
     EXPECT_EQ(read_back[i].destination_terminal, table[i].destination_terminal);
+    EXPECT_EQ(s.destination_terminal, table[i].destination_terminal);
     EXPECT_FLOAT_EQ(read_back[i].group_key, table[i].group_key);
+    EXPECT_FLOAT_EQ(s.group_key, table[i].group_key);
     EXPECT_EQ(read_back[i].aux_value, table[i].aux_value);
+    EXPECT_EQ(s.aux_value, table[i].aux_value);
     EXPECT_EQ(read_back[i].min_layover, table[i].min_layover);  // not the header value 0
+    EXPECT_EQ(s.min_layover, table[i].min_layover);
   }
 }
 

@@ -62,6 +62,9 @@ struct LimitCase {
   int terminals;
   std::string message;  // empty when the file is accepted
 };
+void PrintTo(const LimitCase& c, std::ostream* out) {
+  *out << c.trips << "_trips_" << c.terminals << "_terminals";
+}
 
 class TripFileLimits : public TripFileReading, public ::testing::WithParamInterface<LimitCase> {};
 

@@ -80,7 +80,8 @@ void skip_white(TextCursor& c) {
 }
 
 bool scan_int(TextCursor& c, int& value) {
-  TextCursor start = c;
+  const size_t start_pos = c.pos;
+  const int start_line = c.line;
   skip_white(c);
   size_t p = c.pos;
   bool negative = false;
@@ -89,7 +90,8 @@ bool scan_int(TextCursor& c, int& value) {
     ++p;
   }
   if (p >= c.text.size() || !is_digit(c.text[p])) {
-    c = start;
+    c.pos = start_pos;
+    c.line = start_line;
     return false;
   }
   long long v = 0;
@@ -107,7 +109,8 @@ bool scan_int(TextCursor& c, int& value) {
 }
 
 bool scan_float(TextCursor& c, float& value) {
-  TextCursor start = c;
+  const size_t start_pos = c.pos;
+  const int start_line = c.line;
   skip_white(c);
   size_t p = c.pos;
   const std::string& t = c.text;
@@ -119,7 +122,8 @@ bool scan_float(TextCursor& c, float& value) {
     while (p < t.size() && is_digit(t[p])) ++p, ++digits;
   }
   if (digits == 0) {
-    c = start;
+    c.pos = start_pos;
+    c.line = start_line;
     return false;
   }
   if (p < t.size() && (t[p] == 'e' || t[p] == 'E')) {

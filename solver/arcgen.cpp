@@ -32,6 +32,7 @@ namespace {
 struct Candidate {
   int rc;
   int position;
+  LongArcRecord record;
 };
 
 // The best records of the current tail group, most negative first; an empty
@@ -39,17 +40,18 @@ struct Candidate {
 struct CandidateBuffer {
   Candidate slot[LONG_ARCS_PER_NODE + 1] = {};  // slots 1..40
 
-  void insert(int rc, int position) {
+  void insert(int rc, int position, const LongArcRecord& record) {
     if (rc >= slot[LONG_ARCS_PER_NODE].rc) return;
     int s = 1;
     while (slot[s].rc <= rc) ++s;  // behind equal reduced costs: the earlier record wins ties
     for (int t = LONG_ARCS_PER_NODE; t > s; --t) slot[t] = slot[t - 1];
-    slot[s] = Candidate{rc, position};
+    slot[s] = Candidate{rc, position, record};
   }
 };
 
 struct Selection {
   std::vector<int> positions;
+  std::vector<LongArcRecord> records;  // as read, beside their positions
   int most_negative = 0;
   int least_negative = -INFINITE_DELTA;
 };
@@ -64,32 +66,60 @@ void flush(CandidateBuffer& buffer, Selection& selection) {
       continue;
     }
     selection.positions.push_back(buffer.slot[s].position);
+    selection.records.push_back(buffer.slot[s].record);
     selection.most_negative = std::min(selection.most_negative, buffer.slot[s].rc);
     selection.least_negative = std::max(selection.least_negative, buffer.slot[s].rc);
     buffer.slot[s].rc = 0;
   }
 }
 
-bool read_exact(int fd, void* data, size_t bytes) {
+bool read_exact_at(int fd, void* data, size_t bytes, off_t offset) {
   size_t done = 0;
   char* p = static_cast<char*>(data);
   while (done < bytes) {
-    ssize_t r = ::read(fd, p + done, bytes - done);
+    ssize_t r = ::pread(fd, p + done, bytes - done, offset + static_cast<off_t>(done));
     if (r <= 0) return false;
     done += static_cast<size_t>(r);
   }
   return true;
 }
 
-bool write_exact(int fd, const void* data, size_t bytes) {
+bool write_exact_at(int fd, const void* data, size_t bytes, off_t offset) {
   size_t done = 0;
   const char* p = static_cast<const char*>(data);
   while (done < bytes) {
-    ssize_t w = ::write(fd, p + done, bytes - done);
+    ssize_t w = ::pwrite(fd, p + done, bytes - done, offset + static_cast<off_t>(done));
     if (w <= 0) return false;
     done += static_cast<size_t>(w);
   }
   return true;
+}
+
+// Marks the chosen records included in the file. They are visited by rising
+// position and rewritten a stretch at a time, so that a pass costs a few
+// hundred system calls instead of three per chosen record; every other byte
+// of the file stays as it was.
+void mark_included(int fd, std::vector<int> positions, std::vector<LongArcRecord>& stretch) {
+  std::sort(positions.begin(), positions.end());
+  const size_t span = stretch.size();
+  size_t i = 0;
+  while (i < positions.size()) {
+    const int first = positions[i];
+    size_t j = i;
+    while (j < positions.size() && static_cast<size_t>(positions[j] - first) < span) ++j;
+    const size_t count = static_cast<size_t>(positions[j - 1] - first) + 1;
+    const off_t offset = static_cast<off_t>(first) * 16;
+    if (!read_exact_at(fd, stretch.data(), count * sizeof(LongArcRecord), offset)) {
+      ::close(fd);
+      fatal("Error Reading File to update\n");
+    }
+    for (size_t k = i; k < j; ++k) stretch[static_cast<size_t>(positions[k] - first)].included = 1;
+    if (!write_exact_at(fd, stretch.data(), count * sizeof(LongArcRecord), offset)) {
+      ::close(fd);
+      fatal("Error writing to the file.\n");
+    }
+    i = j;
+  }
 }
 
 }  // namespace
@@ -118,13 +148,17 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     for (size_t k = 0; k < whole; ++k) {
       const LongArcRecord& rec = block[k];
       if (current_tail == -1) current_tail = rec.tail;
-      bool in_table = rec.tail >= 1 && rec.tail <= net.num_nodes && rec.head >= 1 && rec.head <= net.num_nodes;
+      // Only a record that network generation could have written is priced: a
+      // damaged one may name nodes outside the network or a cost whose
+      // reduced cost would not fit in 32 bits.
+      bool in_table = rec.tail >= 1 && rec.tail <= net.num_nodes && rec.head >= 1 && rec.head <= net.num_nodes &&
+                      rec.cost >= -max_arc_cost(net.num_nodes) && rec.cost <= max_arc_cost(net.num_nodes);
       int rc = in_table ? rec.cost + ks.price[rec.tail] - ks.price[rec.head] : 0;
       if (rec.tail == current_tail) {
-        if (in_table && rec.included == 0) buffer.insert(rc, position);
+        if (in_table && rec.included == 0) buffer.insert(rc, position, rec);
       } else {
         flush(buffer, selection);
-        if (in_table && rec.included == 0 && rc < 0) buffer.slot[1] = Candidate{rc, position};
+        if (in_table && rec.included == 0 && rc < 0) buffer.slot[1] = Candidate{rc, position, rec};
         current_tail = rec.tail;
       }
       ++position;
@@ -134,27 +168,24 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   }
   flush(buffer, selection);
 
-  for (int k : selection.positions) {
-    LongArcRecord rec;
-    if (::lseek(fd, static_cast<off_t>(k) * 16, SEEK_SET) < 0 || !read_exact(fd, &rec, sizeof rec)) {
-      ::close(fd);
-      fatal("Error Reading File to update\n");
-    }
-    if (net.num_arcs + 1 > MAX_ARCS) {
-      ::close(fd);
-      fatal("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
-            "Lower the short arc parameter or split the timetable.\n",
-            MAX_ARCS);
-    }
+  // The chosen records join in selection order, from the copies taken while
+  // scanning (the file holds the same bytes at their positions), as far as
+  // the arc table has room; the ones that joined are marked in the file.
+  const size_t room = static_cast<size_t>(MAX_ARCS - net.num_arcs);
+  const size_t joining = std::min(selection.records.size(), room);
+  for (size_t k = 0; k < joining; ++k) {
+    const LongArcRecord& rec = selection.records[k];
     net.num_arcs += 1;
     counters.longs_included += 1;
     add_arc(net, net.num_arcs, rec.tail, rec.head, 0, 1, rec.cost, 0);
     append_arc(net, net.num_arcs, rec.tail, rec.head, 1, rec.cost);
-    rec.included = 1;
-    if (::lseek(fd, -16, SEEK_CUR) < 0 || !write_exact(fd, &rec, sizeof rec)) {
-      ::close(fd);
-      fatal("Error writing to the file.\n");
-    }
+  }
+  mark_included(fd, std::vector<int>(selection.positions.begin(), selection.positions.begin() + joining), block);
+  if (joining < selection.records.size()) {
+    ::close(fd);
+    fatal("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
+          "Lower the short arc parameter or split the timetable.\n",
+          MAX_ARCS);
   }
   ::close(fd);
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));

@@ -19,38 +19,52 @@ struct OutEntry {
   int cost;
 };
 
+// An arc that carries more than its lower bound, as its head's in-list holds
+// it for going back over it.
+struct BackEntry {
+  int arc;
+  int tail;
+  int cost;
+  int above_upper;  // flow above the upper bound: usable whatever its reduced cost
+};
+
+struct HeapItem {
+  int key;
+  int node;
+};
+
 struct KilterWork {
-  int num_nodes = 0;
-  int num_arcs = 0;
   // Out-lists: positions out_begin[n] .. out_begin[n + 1] - 1.
   std::vector<int> out_begin;
   std::vector<OutEntry> out;
   std::vector<int> out_arc;
   std::vector<int> arc_out_pos;
   // In-lists, kept only as the arcs that carry more than their lower bound
-  // (the only ones a search can go back over): node n's lie at
-  // back[in_begin[n] .. in_begin[n] + back_count[n] - 1], in list order.
+  // (the only ones a search can go back over), in list order: back_count[n]
+  // of them, in node n's few near slots of back_near while they fit, else at
+  // back[in_begin[n]] onwards.
   std::vector<int> in_begin;
+  std::vector<int> in_arc;
   std::vector<int> arc_in_pos;
-  std::vector<int> back;
+  std::vector<BackEntry, ZeroedAllocator<BackEntry>> back;
+  std::vector<BackEntry> back_near;
   std::vector<int> back_count;
   // Out-arcs below their lower bound, per tail node: they are usable whatever
   // their reduced cost.
   std::vector<int> below_lower;
 
-  // The set of nodes a run of searches from one out-of-kilter arc has reached.
-  std::vector<uint8_t> reached;  // node 0 is always marked
-  std::vector<int> members;      // in the order they joined
-  std::vector<int> frontier;     // reached nodes whose lists are still to be read
-  // Unreached nodes next to the set, keyed by the total price change at which
-  // an arc from or to the set becomes usable; a binary heap with positions.
-  std::vector<int> key;
-  std::vector<int> heap;
-  std::vector<int> heap_pos;  // 0 when not in the heap
+  // The set of nodes that the searches from one out-of-kilter arc have
+  // reached so far, and the unreached nodes next to it, keyed by the total
+  // price change at which an arc to them becomes usable (a binary heap).
+  // bound is the key plus the node's price; the lowest int for reached nodes
+  // and node 0, the highest for nodes without a key.
+  std::vector<int> bound;
+  std::vector<int> members;    // in the order they joined
+  std::vector<HeapItem> heap;  // positions 1..heap_size
+  std::vector<int> heap_pos;   // 0 when not in the heap
   int heap_size = 0;
-  // Stamps of the breadth-first search that lays out the labels of a cycle.
-  std::vector<int> visit;
-  int visit_stamp = 0;
+  // Per node, for laying out the labels of a breadth-first search.
+  std::vector<int> limit;
 };
 
 struct KilterState {

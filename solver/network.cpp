@@ -109,7 +109,9 @@ Connection decide_connection(const Problem& problem, int i, int j) {
   Connection c;
   if (slack < 0) return c;
   if (groups && !group_link_allowed(problem, from.group_key, to.group_key)) return c;
-  if (available < via_depot + p.short_arc_param) {
+  // In 64 bits: a short-arc parameter near the top of the integers makes
+  // every connection short, and must not wrap around.
+  if (available < static_cast<long long>(via_depot) + p.short_arc_param) {
     // The direct dead run is charged even when the slack was measured via the depot.
     c.kind = ConnectionKind::short_arc;
     c.cost = static_cast<long long>(p.deadrun_weight) * direct +
@@ -154,7 +156,7 @@ namespace {
 // 32-bit integers. Prices stay within the number of nodes times the largest
 // arc cost, so that product is what has to fit.
 int checked_cost(long long cost, int num_nodes) {
-  const long long bound = INT_MAX / (4LL * (num_nodes + 1));
+  const long long bound = max_arc_cost(num_nodes);
   if (cost > bound || cost < -bound)
     fatal("\nAn arc of this problem costs %lld, more than the %lld the solver can add up for %d nodes.\n"
           "Lower the weights or the short arc parameter.\n",

@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "solver/problem.h"
@@ -14,6 +17,11 @@ inline constexpr int MAX_NODES = 5470;
 inline constexpr int MAX_ARCS = 683099;
 inline constexpr int VEHICLE_COST = 1000;
 
+// Largest cost either way that an arc of a network of num_nodes nodes may
+// carry: node prices then stay within num_nodes times it, so that every
+// reduced cost and every total fits in 32 bits.
+inline long long max_arc_cost(int num_nodes) { return 2147483647LL / (4LL * (num_nodes + 1)); }
+
 // Node numbering for T trips: start node of trip i is i, its end node T + i,
 // the depot out node 2T + 1 and the depot in node 2T + 2.
 inline int trip_start_node(int trip) { return trip; }
@@ -21,21 +29,48 @@ inline int trip_end_node(int num_trips, int trip) { return num_trips + trip; }
 inline int depot_out_node(int num_trips) { return 2 * num_trips + 1; }
 inline int depot_in_node(int num_trips) { return 2 * num_trips + 2; }
 
+// The arc tables take 27 MB, of which a small problem uses a sliver. Their
+// memory comes zeroed from calloc (fresh pages for blocks this large) and the
+// elements are not written again when the table is made, so the pages a run
+// never uses are never touched. Tables made this way hold zeros like any
+// other; only resize must not be used to grow them.
+template <class T>
+struct ZeroedAllocator {
+  using value_type = T;
+  ZeroedAllocator() = default;
+  template <class U>
+  ZeroedAllocator(const ZeroedAllocator<U>&) {}
+  T* allocate(size_t n) {
+    void* p = std::calloc(n, sizeof(T));
+    if (!p) throw std::bad_alloc();
+    return static_cast<T*>(p);
+  }
+  void deallocate(T* p, size_t) { std::free(p); }
+  template <class U>
+  void construct(U*) noexcept {}  // already zero
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+  bool operator==(const ZeroedAllocator&) const { return true; }
+};
+using ArcTable = std::vector<int, ZeroedAllocator<int>>;
+
 struct Network {
   int num_nodes = 0;
   int num_arcs = 0;
   // Arc fields, positions 1..num_arcs.
-  std::vector<int> tail = std::vector<int>(MAX_ARCS + 1);
-  std::vector<int> head = std::vector<int>(MAX_ARCS + 1);
-  std::vector<int> lower = std::vector<int>(MAX_ARCS + 1);
-  std::vector<int> upper = std::vector<int>(MAX_ARCS + 1);
-  std::vector<int> cost = std::vector<int>(MAX_ARCS + 1);
-  std::vector<int> flow = std::vector<int>(MAX_ARCS + 1);
+  ArcTable tail = ArcTable(MAX_ARCS + 1);
+  ArcTable head = ArcTable(MAX_ARCS + 1);
+  ArcTable lower = ArcTable(MAX_ARCS + 1);
+  ArcTable upper = ArcTable(MAX_ARCS + 1);
+  ArcTable cost = ArcTable(MAX_ARCS + 1);
+  ArcTable flow = ArcTable(MAX_ARCS + 1);
   // Forward-star lists in increasing arc number; 0 ends a list.
   std::vector<int> first_out = std::vector<int>(MAX_NODES + 1);
   std::vector<int> first_in = std::vector<int>(MAX_NODES + 1);
-  std::vector<int> next_out = std::vector<int>(MAX_ARCS + 1);
-  std::vector<int> next_in = std::vector<int>(MAX_ARCS + 1);
+  ArcTable next_out = ArcTable(MAX_ARCS + 1);
+  ArcTable next_in = ArcTable(MAX_ARCS + 1);
   // Last arc of each list, so that appending does not walk the list.
   std::vector<int> last_out = std::vector<int>(MAX_NODES + 1);
   std::vector<int> last_in = std::vector<int>(MAX_NODES + 1);

@@ -60,6 +60,10 @@ std::string column(const std::string& line, size_t first_1based, size_t width) {
 void read_parameters(const std::string& file_name, Parameters& params) {
   TextCursor cursor;
   if (!load_text_file(file_name, cursor)) file_not_found(file_name);
+  parse_parameters(file_name, cursor, params);
+}
+
+void parse_parameters(const std::string& file_name, TextCursor& cursor, Parameters& params) {
   skip_line(cursor);
 
   {
@@ -99,6 +103,10 @@ void read_parameters(const std::string& file_name, Parameters& params) {
 void read_trip_file(const std::string& file_name, Problem& problem) {
   TextCursor cursor;
   if (!load_text_file(file_name, cursor)) file_not_found(file_name);
+  parse_trip_file(file_name, cursor, problem);
+}
+
+void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& problem) {
   std::printf("\nReading file %s\n", file_name.c_str());
 
   std::string line;
@@ -245,7 +253,12 @@ int read_groups(const std::string& file_name, Problem& problem) {
   problem.link_preference_cost = 0;
   TextCursor cursor;
   if (!load_text_file(file_name, cursor)) return 0;
+  return parse_groups(file_name, cursor, problem);
+}
 
+int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& problem) {
+  problem.num_groups = 0;
+  problem.link_preference_cost = 0;
   std::string label;
   skip_line(cursor);
   read_chars(cursor, 11, label);

@@ -61,5 +61,12 @@ void read_trip_file(const std::string& file_name, Problem& problem);
 // Returns the link preference cost; 0 (and no groups) when the file is absent.
 int read_groups(const std::string& file_name, Problem& problem);
 
+// The same readers on a file's text already loaded (file_name only names it
+// in the messages), so that damaged content can be fed without a file.
+struct TextCursor;
+void parse_parameters(const std::string& file_name, TextCursor& cursor, Parameters& params);
+void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& problem);
+int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& problem);
+
 // The three readers in their order, on prefix + "Tarsel" + extension.
 void read_problem(const std::string& prefix, Problem& problem);

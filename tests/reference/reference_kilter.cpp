@@ -1,3 +1,5 @@
+// The plain implementation, step for step as the method is written down:
+// kept unchanged as the measure of the fast solve.
 #include "tests/reference/reference_kilter.h"
 
 #include <algorithm>
@@ -38,7 +40,7 @@ void reset_kilter(KilterState& ks) {
 
 int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise) {
   for (int i = ks.scan_arc; i <= net.num_arcs; ++i) {
-    int rc = reduced_cost(net, ks, i);
+    int rc = reference::reduced_cost(net, ks, i);
     int f = net.flow[i];
     if (f < net.lower[i] || (rc < 0 && f < net.upper[i])) {
       rise = true;
@@ -60,7 +62,7 @@ bool change_flow(Network& net, KilterState& ks) {
   do {
     int p = abs_of(ks.label[v]);
     int e = abs_of(ks.pred_arc[v]);
-    int rc = reduced_cost(net, ks, e);
+    int rc = reference::reduced_cost(net, ks, e);
     int f = net.flow[e];
     if (ks.pred_arc[v] > 0) {
       if (rc > 0 && f < net.lower[e])
@@ -94,13 +96,14 @@ void change_prices(Network& net, KilterState& ks, int a) {
   for (int q = 1; q <= ks.queue_in; ++q) {
     int n = ks.queue[q];
     for (int e = net.first_out[n]; e != 0; e = net.next_out[e])
-      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e]) delta = std::min(delta, reduced_cost(net, ks, e));
+      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e])
+        delta = std::min(delta, reference::reduced_cost(net, ks, e));
     for (int e = net.first_in[n]; e != 0; e = net.next_in[e])
       if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e])
-        delta = std::min(delta, -reduced_cost(net, ks, e));
+        delta = std::min(delta, -reference::reduced_cost(net, ks, e));
   }
   if (delta == INFINITE_DELTA && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a]))
-    delta = abs_of(reduced_cost(net, ks, a));
+    delta = abs_of(reference::reduced_cost(net, ks, a));
   if (delta == INFINITE_DELTA) {
     net.feasible = false;
     return;
@@ -139,7 +142,8 @@ void label_and_repair(Network& net, KilterState& ks, int a, bool rise) {
       if (e == a) continue;
       int j = net.head[e];
       if (ks.label[j] == 0 &&
-          (net.flow[e] < net.lower[e] || (net.flow[e] < net.upper[e] && reduced_cost(net, ks, e) <= 0))) {
+          (net.flow[e] < net.lower[e] ||
+           (net.flow[e] < net.upper[e] && reference::reduced_cost(net, ks, e) <= 0))) {
         ks.label[j] = net.tail[e];
         ks.pred_arc[j] = e;
         queue_push(net, ks, j);
@@ -150,16 +154,17 @@ void label_and_repair(Network& net, KilterState& ks, int a, bool rise) {
       if (e == a) continue;
       int i = net.tail[e];
       if (ks.label[i] == 0 &&
-          (net.flow[e] > net.upper[e] || (net.flow[e] > net.lower[e] && reduced_cost(net, ks, e) >= 0))) {
+          (net.flow[e] > net.upper[e] ||
+           (net.flow[e] > net.lower[e] && reference::reduced_cost(net, ks, e) >= 0))) {
         ks.label[i] = -net.head[e];
         ks.pred_arc[i] = -e;
         queue_push(net, ks, i);
       }
       if (ks.label[target] != 0) done = true;
     }
-    if (ks.label[target] != 0) done = change_flow(net, ks);
+    if (ks.label[target] != 0) done = reference::change_flow(net, ks);
   }
-  if (!done || ks.label[target] == 0) change_prices(net, ks, a);
+  if (!done || ks.label[target] == 0) reference::change_prices(net, ks, a);
 }
 
 void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
@@ -169,9 +174,9 @@ void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FIL
   do {
     ks.solve_iterations += 1;
     bool rise = false;
-    int a = find_out_of_kilter_arc(net, ks, rise);
+    int a = reference::find_out_of_kilter_arc(net, ks, rise);
     if (a == 0) break;
-    label_and_repair(net, ks, a, rise);
+    reference::label_and_repair(net, ks, a, rise);
   } while (net.feasible);
   counters.total_iterations += ks.solve_iterations;
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));

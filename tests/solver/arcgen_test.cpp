@@ -26,7 +26,7 @@ class ArcGenTest : public ::testing::Test {
 
   void write_records(const std::vector<LongArcRecord>& records, size_t extra_bytes = 0) {
     FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(records.data(), sizeof(LongArcRecord), records.size(), f);
+    if (!records.empty()) std::fwrite(records.data(), sizeof(LongArcRecord), records.size(), f);
     for (size_t i = 0; i < extra_bytes; ++i) std::fputc(7, f);
     std::fclose(f);
   }
@@ -42,7 +42,14 @@ class ArcGenTest : public ::testing::Test {
     char* text = nullptr;
     size_t size = 0;
     FILE* f = open_memstream(&text, &size);
-    bool added = generate_arcs(net, ks, counters, T, path, f);
+    bool added = false;
+    try {
+      added = generate_arcs(net, ks, counters, T, path, f);
+    } catch (...) {
+      std::fclose(f);
+      free(text);
+      throw;
+    }
     std::fclose(f);
     row.assign(text, size);
     free(text);

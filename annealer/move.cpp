@@ -85,8 +85,12 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   if (tpl == nullptr)
     fatal("\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n");
 
+  // The trips go to a file beside the trip file, which takes its place only
+  // once it is complete: a write that fails half-way (a full disk, a file
+  // size limit) leaves the last complete trip file, dead-run matrix and all.
   std::string file_name = make_file_name("", problem_name, ".bss");
-  std::FILE* file = std::fopen(file_name.c_str(), "w");
+  std::string new_file_name = file_name + ".new";
+  std::FILE* file = std::fopen(new_file_name.c_str(), "w");
   if (file == nullptr) {
     std::fclose(tpl);
     fatal("\nProblemas na criacao do arquivo teste.trp\n");
@@ -120,5 +124,8 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   std::fprintf(file, "\nTempo total de opera\xE7\xE3o: %02d:%02d\n", operating_hours, operating_minutes);
   std::printf("\nTotal de viagens: %d\n\n", written);
   bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) fatal("\nProblemas na criacao do arquivo teste.trp\n");
+  if (std::fclose(file) != 0 || failed || std::rename(new_file_name.c_str(), file_name.c_str()) != 0) {
+    std::remove(new_file_name.c_str());
+    fatal("\nProblemas na criacao do arquivo teste.trp\n");
+  }
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <ctime>
 #include <vector>
 
@@ -53,7 +54,7 @@ struct Selection {
   std::vector<int> positions;
   std::vector<LongArcRecord> records;  // as read, beside their positions
   int most_negative = 0;
-  int least_negative = -INFINITE_DELTA;
+  int least_negative = INT_MIN;  // shown as 0 when nothing is chosen
 };
 
 void flush(CandidateBuffer& buffer, Selection& selection) {
@@ -192,7 +193,7 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   counters.disc_seconds += secs;
 
   int count = static_cast<int>(selection.positions.size());
-  if (selection.least_negative == -INFINITE_DELTA) selection.least_negative = 0;
+  if (selection.positions.empty()) selection.least_negative = 0;
   int vehicles = 0;
   int total = objective_value(net, num_trips, vehicles);
   if (iteration_file)

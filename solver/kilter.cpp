@@ -89,18 +89,28 @@ bool change_flow(Network& net, KilterState& ks) {
 }
 
 void change_prices(Network& net, KilterState& ks, int a) {
-  int delta = INFINITE_DELTA;
+  // A bound of INFINITE_DELTA or more is still a bound: only finding none
+  // means that no feasible circulation exists.
+  int delta = INT_MAX;
+  bool bounded = false;
   for (int q = 1; q <= ks.queue_in; ++q) {
     int n = ks.queue[q];
     for (int e = net.first_out[n]; e != 0; e = net.next_out[e])
-      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e]) delta = std::min(delta, reduced_cost(net, ks, e));
+      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e]) {
+        delta = std::min(delta, reduced_cost(net, ks, e));
+        bounded = true;
+      }
     for (int e = net.first_in[n]; e != 0; e = net.next_in[e])
-      if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e])
+      if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e]) {
         delta = std::min(delta, -reduced_cost(net, ks, e));
+        bounded = true;
+      }
   }
-  if (delta == INFINITE_DELTA && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a]))
+  if (!bounded && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a])) {
     delta = abs_of(reduced_cost(net, ks, a));
-  if (delta == INFINITE_DELTA) {
+    bounded = true;
+  }
+  if (!bounded) {
     net.feasible = false;
     return;
   }
@@ -628,13 +638,16 @@ inline int kilter_direction(const Network& net, int e, int rc) {
 void raise_prices(Network& net, KilterState& ks, Phase& ph) {
   KilterWork& w = ks.work;
   while (w.heap_size > 0 && is_reached(w, w.heap[1].node)) heap_pop(w);
-  int delta = INFINITE_DELTA;
+  int delta = INT_MAX;
+  bool bounded = w.heap_size > 0 || ph.arc_bounds;
   if (w.heap_size > 0) delta = std::min(delta, w.heap[1].key - ph.total);
   if (ph.arc_bounds) delta = std::min(delta, ph.arc_key - ph.total);
   const int a = ph.arc;
-  if (delta == INFINITE_DELTA && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a]))
+  if (!bounded && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a])) {
+    bounded = true;
     delta = abs_of(net.cost[a] + lazy_price(ks, ph, net.tail[a]) - lazy_price(ks, ph, net.head[a]));
-  if (delta == INFINITE_DELTA) {
+  }
+  if (!bounded) {
     net.feasible = false;
     return;
   }

@@ -3,6 +3,7 @@
 #include "tests/reference/reference_kilter.h"
 
 #include <algorithm>
+#include <climits>
 #include <ctime>
 
 namespace reference {
@@ -92,19 +93,28 @@ bool change_flow(Network& net, KilterState& ks) {
 }
 
 void change_prices(Network& net, KilterState& ks, int a) {
-  int delta = INFINITE_DELTA;
+  // A bound of INFINITE_DELTA or more is still a bound: only finding none
+  // means that no feasible circulation exists.
+  int delta = INT_MAX;
+  bool bounded = false;
   for (int q = 1; q <= ks.queue_in; ++q) {
     int n = ks.queue[q];
     for (int e = net.first_out[n]; e != 0; e = net.next_out[e])
-      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e])
+      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e]) {
         delta = std::min(delta, reference::reduced_cost(net, ks, e));
+        bounded = true;
+      }
     for (int e = net.first_in[n]; e != 0; e = net.next_in[e])
-      if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e])
+      if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e]) {
         delta = std::min(delta, -reference::reduced_cost(net, ks, e));
+        bounded = true;
+      }
   }
-  if (delta == INFINITE_DELTA && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a]))
+  if (!bounded && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a])) {
     delta = abs_of(reference::reduced_cost(net, ks, a));
-  if (delta == INFINITE_DELTA) {
+    bounded = true;
+  }
+  if (!bounded) {
     net.feasible = false;
     return;
   }

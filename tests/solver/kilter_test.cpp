@@ -159,6 +159,19 @@ TEST(KilterPrices, ArcAloneAtABoundComesIntoKilterByItsOwnReducedCost) {
   EXPECT_EQ(net.flow[1], 0);
 }
 
+TEST(KilterPrices, BoundOfTheInfiniteDeltaOrMoreIsStillABound) {
+  Network net;
+  KilterState ks;
+  RunCounters counters;
+  // The only way back for the trip arc costs more than INFINITE_DELTA.
+  make_network(net, 2, {{1, 2, 1, 1, 0, 0}, {2, 1, 0, 1, 1500000, 0}});
+  solve_row(net, ks, counters);
+  EXPECT_TRUE(net.feasible);
+  EXPECT_EQ(net.flow[1], 1);
+  EXPECT_EQ(net.flow[2], 1);
+  EXPECT_EQ(ks.price[1] - ks.price[2], 1500000);
+}
+
 TEST(KilterPrices, NoFeasibleCirculationClearsTheFlag) {
   Network net;
   KilterState ks;

@@ -1,0 +1,37 @@
+// The annealer's own reader of Tarsel.bss, which the annealer rewrites before
+// every solver run and people edit by hand in between.
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "annealer/timetable.h"
+#include "common/common.h"
+#include "tests/fuzz/fuzz_support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  silence_console();
+  static TripTable table = allocate_trip_table(TRIP_TABLE_RECORDS);
+  auto problem = std::make_unique<ProblemData>();
+  const std::string path = scratch_file("Tarsel.bss", data, size);
+  try {
+    read_trip_file(path, *problem, table, false);
+  } catch (const FatalError& error) {
+    FUZZ_CHECK(error.exit_code == 1);
+    return 0;
+  }
+  const ProblemData& p = *problem;
+  FUZZ_CHECK(table.size() == static_cast<size_t>(TRIP_TABLE_RECORDS));
+  FUZZ_CHECK(p.num_trips >= 0 && p.num_trips <= MAX_TABLE_TRIPS);
+  FUZZ_CHECK(p.num_terminals <= MAX_TABLE_TERMINALS);
+  for (int t = 0; t < MAX_TABLE_TERMINALS; ++t)
+    FUZZ_CHECK(std::memchr(p.terminal_names[t], '\0', TERMINAL_NAME_CAPACITY) != nullptr);
+  // Every terminal a trip names must be one the writer can print back.
+  for (int i = 1; i <= p.num_trips; ++i) {
+    FUZZ_CHECK(table[i].origin_terminal >= 0 && table[i].origin_terminal < MAX_TABLE_TERMINALS);
+    FUZZ_CHECK(table[i].destination_terminal >= 0 && table[i].destination_terminal < MAX_TABLE_TERMINALS);
+    (void)terminal_name(p, table[i].origin_terminal);
+    (void)terminal_name(p, table[i].destination_terminal);
+  }
+  return 0;
+}

@@ -53,11 +53,13 @@ int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise) {
   return 0;
 }
 
-bool change_flow(Network& net, KilterState& ks) {
+namespace {
+// The room of the cycle that the labels describe, read backwards from the
+// search's start; the first arc met is the out-of-kilter arc itself.
+int cycle_room(const Network& net, const KilterState& ks) {
   int delta = INFINITE_DELTA;
   int v = ks.search_start;
   do {
-    int p = abs_of(ks.label[v]);
     int e = abs_of(ks.pred_arc[v]);
     int rc = reduced_cost(net, ks, e);
     int f = net.flow[e];
@@ -72,11 +74,16 @@ bool change_flow(Network& net, KilterState& ks) {
       else if (rc >= 0 && f > net.lower[e])
         delta = std::min(delta, f - net.lower[e]);
     }
-    v = p;
+    v = abs_of(ks.label[v]);
   } while (v != ks.search_start);
+  return delta;
+}
+}  // namespace
 
+bool change_flow(Network& net, KilterState& ks) {
+  const int delta = cycle_room(net, ks);
   if (delta <= 0 || delta >= INFINITE_DELTA) return false;
-  v = ks.search_start;
+  int v = ks.search_start;
   do {
     int e = abs_of(ks.pred_arc[v]);
     if (ks.pred_arc[v] > 0)
@@ -595,27 +602,9 @@ bool lay_out_labels(const Network& net, KilterState& ks, const Phase& ph) {
 
 // change_flow, keeping the working lists in step with the flows.
 bool push_flow(Network& net, KilterState& ks) {
-  int delta = INFINITE_DELTA;
-  int v = ks.search_start;
-  do {
-    int e = abs_of(ks.pred_arc[v]);
-    int rc = reduced_cost(net, ks, e);
-    int f = net.flow[e];
-    if (ks.pred_arc[v] > 0) {
-      if (rc > 0 && f < net.lower[e])
-        delta = std::min(delta, net.lower[e] - f);
-      else if (rc <= 0 && f < net.upper[e])
-        delta = std::min(delta, net.upper[e] - f);
-    } else {
-      if (rc < 0 && f > net.upper[e])
-        delta = std::min(delta, f - net.upper[e]);
-      else if (rc >= 0 && f > net.lower[e])
-        delta = std::min(delta, f - net.lower[e]);
-    }
-    v = abs_of(ks.label[v]);
-  } while (v != ks.search_start);
+  const int delta = cycle_room(net, ks);
   if (delta <= 0 || delta >= INFINITE_DELTA) return false;
-  v = ks.search_start;
+  int v = ks.search_start;
   do {
     int e = abs_of(ks.pred_arc[v]);
     int old = net.flow[e];

@@ -125,48 +125,6 @@ std::string annealer_with_fake_solver(const std::string& program, const std::str
   return copy;
 }
 
-ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits) {
-  int in_pipe[2], out_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(in_pipe[0], 0);
-    dup2(out_pipe[1], 1);
-    dup2(out_pipe[1], 2);
-    close(in_pipe[0]);
-    close(in_pipe[1]);
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    if (chdir(dir.c_str()) != 0) _exit(127);
-    if (limits.file_size_limit > 0) {
-      signal(SIGXFSZ, SIG_IGN);
-      struct rlimit limit = {static_cast<rlim_t>(limits.file_size_limit), static_cast<rlim_t>(limits.file_size_limit)};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
-    }
-    alarm(static_cast<unsigned>(limits.timeout_seconds));
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  signal(SIGPIPE, SIG_IGN);
-  if (!limits.keep_stdin_open) {
-    if (!limits.input.empty()) (void)!write(in_pipe[1], limits.input.data(), limits.input.size());
-    close(in_pipe[1]);
-  }
-  ProgramResult result;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(n));
-  close(out_pipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (limits.keep_stdin_open) close(in_pipe[1]);
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  return result;
-}
-
 namespace {
 std::string terminal(int t) {
   char name[16];

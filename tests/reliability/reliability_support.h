@@ -85,20 +85,6 @@ std::string annealer_with_fake_solver(const std::string& program, const std::str
 // The solution file as the solver writes it: an integer and a line end.
 bool is_solution_text(const std::string& text);
 
-// Like run_program, with what run_program cannot arrange.
-struct RunLimits {
-  int timeout_seconds = 120;
-  // Standard input stays open and empty until the program ends, so that a
-  // program that waits for a key runs into the timeout; otherwise it holds
-  // `input` and ends.
-  bool keep_stdin_open = false;
-  std::string input;
-  // Largest file the program and its children may write, 0 for no limit; a
-  // write beyond it fails (as on a full disk) instead of ending the program.
-  long file_size_limit = 0;
-};
-ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits);
-
 // A trip file in the layout the annealer writes: terminals "DEPOT", "T01",
 // ... with every dead run `deadrun` minutes, then one trip line per entry of
 // `trips`.

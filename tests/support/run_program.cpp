@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,8 +10,7 @@
 #include <regex>
 #include <stdexcept>
 
-ProgramResult run_program(const std::string& program, const std::string& dir, const std::string& input,
-                          int timeout_seconds) {
+ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits) {
   int in_pipe[2], out_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0) throw std::runtime_error("pipe");
   pid_t pid = fork();
@@ -23,16 +23,22 @@ ProgramResult run_program(const std::string& program, const std::string& dir, co
     close(out_pipe[0]);
     close(out_pipe[1]);
     if (chdir(dir.c_str()) != 0) _exit(127);
-    alarm(static_cast<unsigned>(timeout_seconds));
+    if (limits.file_size_limit > 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = {static_cast<rlim_t>(limits.file_size_limit), static_cast<rlim_t>(limits.file_size_limit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
+    }
+    alarm(static_cast<unsigned>(limits.timeout_seconds));
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(in_pipe[0]);
   close(out_pipe[1]);
-  // The input is small; a program that never reads it just leaves it unread.
   signal(SIGPIPE, SIG_IGN);
-  if (!input.empty()) (void)!write(in_pipe[1], input.data(), input.size());
-  close(in_pipe[1]);
+  if (!limits.keep_stdin_open) {
+    if (!limits.input.empty()) (void)!write(in_pipe[1], limits.input.data(), limits.input.size());
+    close(in_pipe[1]);
+  }
   ProgramResult result;
   char buffer[65536];
   ssize_t n;
@@ -40,9 +46,18 @@ ProgramResult run_program(const std::string& program, const std::string& dir, co
   close(out_pipe[0]);
   int status = 0;
   waitpid(pid, &status, 0);
+  if (limits.keep_stdin_open) close(in_pipe[1]);
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+ProgramResult run_program(const std::string& program, const std::string& dir, const std::string& input,
+                          int timeout_seconds) {
+  RunLimits limits;
+  limits.timeout_seconds = timeout_seconds;
+  limits.input = input;
+  return run_limited(program, dir, limits);
 }
 
 std::string mask_times(const std::string& text) {

@@ -11,6 +11,19 @@ struct ProgramResult {
   std::string output;  // standard output and standard error
 };
 
+struct RunLimits {
+  int timeout_seconds = 120;
+  // Standard input stays open and empty until the program ends, so that a
+  // program that waits for a key runs into the timeout; otherwise it holds
+  // `input` and ends.
+  bool keep_stdin_open = false;
+  std::string input;
+  // Largest file the program and its children may write, 0 for no limit; a
+  // write beyond it fails (as on a full disk) instead of ending the program.
+  long file_size_limit = 0;
+};
+ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits);
+
 ProgramResult run_program(const std::string& program, const std::string& dir, const std::string& input = "",
                           int timeout_seconds = 120);
 

@@ -3,9 +3,29 @@
 #include "annealer/move.h"
 #include "annealer/program.h"
 #include "annealer/solver_process.h"
+#include "common/command_line.h"
 #include "common/common.h"
 
 namespace {
+
+constexpr ProgramDescription LURRICK{
+    "Lurrick",
+    "Improves the timetable of the problem Tarsel in the current directory by\n"
+    "simulated annealing: shifts one departure at a time by 1 to 3 minutes (at most\n"
+    "3 from the timetable read), prices each candidate with Tovarin (the one beside\n"
+    "this program, else the one on the PATH) and keeps the cheaper ones. Starts at\n"
+    "temperature 10: 25 solver runs, a pause after each temperature.\n"
+    "\n"
+    "Reads:   Tarsel.bss   the timetable (at most 1500 trips, 20 terminals)\n"
+    "         Teste.mvm    the dead-run matrix section copied into each trip file\n"
+    "         Tarsel.sol   each candidate's cost, from Tovarin\n"
+    "Writes:  Tarsel.bss   rewritten before every solver run: keep a copy of yours\n"
+    "         and, through Tovarin, its reports (Tarsel.log, .est, .lus, .arm, .sol, .bla)\n"
+    "Standard input: a key (Enter) at every pause.\n"
+    "\n"
+    "Exit codes: 0 done; 1 error (after its message and a pause); 2 arguments not\n"
+    "understood.\n",
+};
 
 constexpr AnnealerSettings LURRICK_SETTINGS{
     .header_value = 5,
@@ -29,7 +49,8 @@ int run_lurrick() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (int code = handle_arguments(argc, argv, LURRICK); code != RUN_PROGRAM) return code;
   try {
     return run_lurrick();
   } catch (const FatalError& error) {

@@ -7,9 +7,32 @@
 #include "annealer/move.h"
 #include "annealer/program.h"
 #include "annealer/solver_process.h"
+#include "common/command_line.h"
 #include "common/common.h"
 
 namespace {
+
+constexpr ProgramDescription SORVENNA{
+    "Sorvenna",
+    "Improves the timetable of the problem Tarsel in the current directory by\n"
+    "simulated annealing: shifts one departure at a time by 1 to 3 minutes (at most\n"
+    "3 from the timetable read), prices each candidate with Tovarin (the one beside\n"
+    "this program, else the one on the PATH) and keeps the cheaper ones. A menu\n"
+    "offers 1: search a starting temperature, store it in Temp.txt and anneal;\n"
+    "2: anneal from the temperature in Temp.txt and count the changed departures.\n"
+    "\n"
+    "Reads:   Tarsel.bss   the timetable (at most 1500 trips, 20 terminals)\n"
+    "         Teste.mvm    the dead-run matrix section copied into each trip file\n"
+    "         Tarsel.sol   each candidate's cost, from Tovarin\n"
+    "         Temp.txt     the starting temperature (choice 2)\n"
+    "Writes:  Tarsel.bss   rewritten before every solver run: keep a copy of yours\n"
+    "         Temp.txt     the temperature found (choice 1)\n"
+    "         and, through Tovarin, its reports (Tarsel.log, .est, .lus, .arm, .sol, .bla)\n"
+    "Standard input: the menu choice, and a key (Enter) at every pause.\n"
+    "\n"
+    "Exit codes: 0 done (also for a menu choice other than 1 and 2); 1 error (after\n"
+    "its message and a pause); 2 arguments not understood.\n",
+};
 
 constexpr AnnealerSettings SORVENNA_SETTINGS{
     .header_value = 0,
@@ -65,7 +88,8 @@ int run_sorvenna() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (int code = handle_arguments(argc, argv, SORVENNA); code != RUN_PROGRAM) return code;
   try {
     return run_sorvenna();
   } catch (const FatalError& error) {

@@ -1,12 +1,37 @@
 // Tovarin: solves the vehicle scheduling problem "Tarsel" of the current
-// directory. It reads no arguments.
+// directory. Its only arguments ask for its usage or its version.
 #include <cstdio>
 #include <memory>
 
+#include "common/command_line.h"
 #include "common/common.h"
 #include "solver/run.h"
 
-int main() {
+namespace {
+
+constexpr ProgramDescription TOVARIN{
+    "Tovarin",
+    "Finds the cheapest vehicle blocks, from one depot, that cover every trip of the\n"
+    "problem Tarsel in the current directory once.\n"
+    "\n"
+    "Reads:   Tarsel.ini   parameters\n"
+    "         Tarsel.bss   terminals, dead-run matrix and trips\n"
+    "         Tarsel.prr   link preference groups (optional)\n"
+    "Writes:  Tarsel.log, Tarsel.est, Tarsel.lus   run log, solves, long arcs used\n"
+    "         Tarsel.arm   flow report\n"
+    "         Tarsel.sol   total cost\n"
+    "         Tarsel.bla   vehicle blocks and statistics\n"
+    "         temp.lng     long connections, while it runs\n"
+    "Progress goes to standard output, warnings and error details to standard error.\n"
+    "\n"
+    "Exit codes: 0 solved; 1 error (after its message it waits for a key, except when\n"
+    "the problem is beyond the limits); 2 arguments not understood.\n",
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (int code = handle_arguments(argc, argv, TOVARIN); code != RUN_PROGRAM) return code;
   auto run = std::make_unique<SolverRun>();
   try {
     run_solver(*run);

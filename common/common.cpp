@@ -38,7 +38,7 @@ std::string vformat(const char* format, va_list args) {
 void fatal(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FatalError error{vformat(format, args), 1, true};
+  FatalError error{vformat(format, args), 1, true, {}};
   va_end(args);
   throw error;
 }
@@ -46,7 +46,7 @@ void fatal(const char* format, ...) {
 void fatal_without_pause(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FatalError error{vformat(format, args), 1, false};
+  FatalError error{vformat(format, args), 1, false, {}};
   va_end(args);
   throw error;
 }
@@ -54,7 +54,15 @@ void fatal_without_pause(const char* format, ...) {
 void fatal_with(int exit_code, bool pause, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FatalError error{vformat(format, args), exit_code, pause};
+  FatalError error{vformat(format, args), exit_code, pause, {}};
+  va_end(args);
+  throw error;
+}
+
+void fatal_with_detail(const std::string& detail, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FatalError error{vformat(format, args), 1, true, detail};
   va_end(args);
   throw error;
 }
@@ -67,6 +75,7 @@ void pause_for_key() {
 int report_fatal(const FatalError& error) {
   std::fputs(error.message.c_str(), stdout);
   std::fflush(stdout);
+  if (!error.detail.empty()) std::fprintf(stderr, "%s\n", error.detail.c_str());
   if (error.pause) pause_for_key();
   return error.exit_code;
 }

@@ -22,11 +22,14 @@ std::string make_file_name(const std::string& prefix, const std::string& name, c
 
 // A fatal error travels as an exception up to main, which prints the message,
 // pauses (reads one character) when asked to, and ends with the exit code.
-// Tests catch it instead.
+// Tests catch it instead. The message is the console text the programs have
+// always printed; what it leaves out (which file, the system's reason) is the
+// detail, printed as a line of its own on standard error.
 struct FatalError {
   std::string message;
   int exit_code = 1;
   bool pause = true;
+  std::string detail;
 };
 
 // printf-style; throws FatalError with the formatted message.
@@ -34,6 +37,10 @@ struct FatalError {
 [[noreturn]] void fatal_without_pause(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void fatal_with(int exit_code, bool pause, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
+
+// As fatal, with a detail line.
+[[noreturn]] void fatal_with_detail(const std::string& detail, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // Prints the message on the console, pauses if asked, returns the exit code.
 int report_fatal(const FatalError& error);

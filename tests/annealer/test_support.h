@@ -44,7 +44,7 @@ FatalError catch_fatal(Action&& action) {
     return error;
   }
   ADD_FAILURE() << "no fatal error";
-  return FatalError{"", 0, false};
+  return FatalError{"", 0, false, {}};
 }
 
 // A shell script standing in for the solver: counts its runs in the file

@@ -1,210 +1,23 @@
+// The fast solve; its theory and invariants open kilter.h.
 #include "solver/kilter.h"
 
 #include <algorithm>
 #include <climits>
+#include <cstdarg>
 #include <ctime>
 
+#include "solver/kilter_steps.h"
+
 namespace {
-
-void queue_push(const Network& net, KilterState& ks, int v) {
-  ks.queue_in += 1;
-  if (ks.queue_in > net.num_nodes) {
-    ks.queue_in = 1;
-    std::printf("\nFinal do vetor na inclusao da Lista");
-  }
-  ks.queue[ks.queue_in] = v;
-}
-
-int queue_pop(const Network& net, KilterState& ks) {
-  ks.queue_out += 1;
-  if (ks.queue_out > net.num_nodes) {
-    ks.queue_out = 1;
-    std::printf("\nFinal do vetor na retirada da Lista");
-  }
-  return ks.queue[ks.queue_out];
-}
 
 int abs_of(int x) { return x < 0 ? -x : x; }
 
-}  // namespace
-
-void reset_kilter(KilterState& ks) {
-  std::fill(ks.price.begin(), ks.price.end(), 0);
-  std::fill(ks.label.begin(), ks.label.end(), 0);
-  std::fill(ks.pred_arc.begin(), ks.pred_arc.end(), 0);
-  ks.queue_in = ks.queue_out = 0;
-}
-
-int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise) {
-  for (int i = ks.scan_arc; i <= net.num_arcs; ++i) {
-    int rc = reduced_cost(net, ks, i);
-    int f = net.flow[i];
-    if (f < net.lower[i] || (rc < 0 && f < net.upper[i])) {
-      rise = true;
-      ks.scan_arc = i;
-      return i;
-    }
-    if (f > net.upper[i] || (rc > 0 && f > net.lower[i])) {
-      rise = false;
-      ks.scan_arc = i;
-      return i;
-    }
-  }
-  return 0;
-}
-
-namespace {
-// The room of the cycle that the labels describe, read backwards from the
-// search's start; the first arc met is the out-of-kilter arc itself.
-int cycle_room(const Network& net, const KilterState& ks) {
-  int delta = INFINITE_DELTA;
-  int v = ks.search_start;
-  do {
-    int e = abs_of(ks.pred_arc[v]);
-    int rc = reduced_cost(net, ks, e);
-    int f = net.flow[e];
-    if (ks.pred_arc[v] > 0) {
-      if (rc > 0 && f < net.lower[e])
-        delta = std::min(delta, net.lower[e] - f);
-      else if (rc <= 0 && f < net.upper[e])
-        delta = std::min(delta, net.upper[e] - f);
-    } else {
-      if (rc < 0 && f > net.upper[e])
-        delta = std::min(delta, f - net.upper[e]);
-      else if (rc >= 0 && f > net.lower[e])
-        delta = std::min(delta, f - net.lower[e]);
-    }
-    v = abs_of(ks.label[v]);
-  } while (v != ks.search_start);
-  return delta;
-}
-}  // namespace
-
-bool change_flow(Network& net, KilterState& ks) {
-  const int delta = cycle_room(net, ks);
-  if (delta <= 0 || delta >= INFINITE_DELTA) return false;
-  int v = ks.search_start;
-  do {
-    int e = abs_of(ks.pred_arc[v]);
-    if (ks.pred_arc[v] > 0)
-      net.flow[e] += delta;
-    else
-      net.flow[e] -= delta;
-    v = abs_of(ks.label[v]);
-  } while (v != ks.search_start);
-  return true;
-}
-
-void change_prices(Network& net, KilterState& ks, int a) {
-  // A bound of INFINITE_DELTA or more is still a bound: only finding none
-  // means that no feasible circulation exists.
-  int delta = INT_MAX;
-  bool bounded = false;
-  for (int q = 1; q <= ks.queue_in; ++q) {
-    int n = ks.queue[q];
-    for (int e = net.first_out[n]; e != 0; e = net.next_out[e])
-      if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e]) {
-        delta = std::min(delta, reduced_cost(net, ks, e));
-        bounded = true;
-      }
-    for (int e = net.first_in[n]; e != 0; e = net.next_in[e])
-      if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e]) {
-        delta = std::min(delta, -reduced_cost(net, ks, e));
-        bounded = true;
-      }
-  }
-  if (!bounded && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a])) {
-    delta = abs_of(reduced_cost(net, ks, a));
-    bounded = true;
-  }
-  if (!bounded) {
-    net.feasible = false;
-    return;
-  }
-  for (int i = 1; i <= net.num_nodes; ++i)
-    if (ks.label[i] == 0) ks.price[i] += delta;
-}
-
-void label_and_repair(Network& net, KilterState& ks, int a, bool rise) {
-  if (rise) {
-    ks.search_start = net.head[a];
-    ks.search_target = net.tail[a];
-    ks.search_sign = 1;
-  } else {
-    ks.search_start = net.tail[a];
-    ks.search_target = net.head[a];
-    ks.search_sign = -1;
-  }
-  for (int n = 1; n <= net.num_nodes; ++n) {
-    ks.label[n] = 0;
-    ks.pred_arc[n] = 0;
-  }
-  ks.queue_in = 0;
-  ks.queue_out = 0;
-
-  // The start's label closes the cycle through arc a itself.
-  ks.label[ks.search_start] = ks.search_target * ks.search_sign;
-  ks.pred_arc[ks.search_start] = a * ks.search_sign;
-  bool done = false;
-  queue_push(net, ks, ks.search_start);
-  const int target = ks.search_target;
-
-  while (ks.queue_out != ks.queue_in && !done) {
-    int n = queue_pop(net, ks);
-    for (int e = net.first_out[n]; e != 0 && !done; e = net.next_out[e]) {
-      if (e == a) continue;
-      int j = net.head[e];
-      if (ks.label[j] == 0 &&
-          (net.flow[e] < net.lower[e] || (net.flow[e] < net.upper[e] && reduced_cost(net, ks, e) <= 0))) {
-        ks.label[j] = net.tail[e];
-        ks.pred_arc[j] = e;
-        queue_push(net, ks, j);
-      }
-      if (ks.label[target] != 0) done = true;
-    }
-    for (int e = net.first_in[n]; e != 0 && !done; e = net.next_in[e]) {
-      if (e == a) continue;
-      int i = net.tail[e];
-      if (ks.label[i] == 0 &&
-          (net.flow[e] > net.upper[e] || (net.flow[e] > net.lower[e] && reduced_cost(net, ks, e) >= 0))) {
-        ks.label[i] = -net.head[e];
-        ks.pred_arc[i] = -e;
-        queue_push(net, ks, i);
-      }
-      if (ks.label[target] != 0) done = true;
-    }
-    if (ks.label[target] != 0) done = change_flow(net, ks);
-  }
-  if (!done || ks.label[target] == 0) change_prices(net, ks, a);
-}
-
-// ---------------------------------------------------------------------------
-// solve_circulation
-//
-// A search that ends without breakthrough depends only on the set of nodes it
-// reaches: the price change takes the smallest reduced cost among the arcs
-// with room that cross the border of that set. The searches that follow for
-// the same arc therefore reach that set again, plus whatever the newly usable
-// arcs add, so the set is grown instead of being searched anew (a phase),
-// with the unreached nodes next to it in a heap keyed by the total price
-// change at which an arc to them becomes usable. The prices of the unreached
-// nodes are raised once, by the phase total, when the phase ends; until then
-// a node that joins the set takes the total so far into its stored price, and
-// reduced costs are taken against the lowered prices of the reached nodes,
-// which differ from the true ones by a shift that cancels out. Only a search
-// that reaches its target needs the labels of the breadth-first order, and
-// then they are laid out once.
-
-namespace {
-
-constexpr int NO_BOUND = INT_MAX;
-constexpr int REACHED = INT_MIN;
-constexpr int BACK_NEAR = 3;
-
-// Node v's back list: in its near slots while it fits there, else at the
-// node's own stretch of the long table.
+// Node v's back list, near or far.
 inline BackEntry* back_list(KilterWork& w, int v) {
   return w.back_count[v] <= BACK_NEAR ? &w.back_near[static_cast<size_t>(v) * BACK_NEAR] : &w.back[w.in_begin[v]];
+}
+inline const BackEntry* back_list(const KilterWork& w, int v) {
+  return back_list(const_cast<KilterWork&>(w), v);
 }
 
 BackEntry back_entry(const Network& net, int e) {
@@ -253,7 +66,10 @@ bool pack_lists(int n, int m, const int* node_of, const int* first, const int* n
   return pos == m;
 }
 
+// The working tables for the network as it stands, outside any phase; false
+// (and built false) when the fast road cannot take this network.
 bool build_work(const Network& net, KilterWork& w) {
+  w.built = false;
   const int n = net.num_nodes;
   const int m = net.num_arcs;
   w.out.resize(m + 1);
@@ -301,10 +117,11 @@ bool build_work(const Network& net, KilterWork& w) {
     const int v = net.head[e];
     if (net.flow[e] > net.lower[e]) back_list(w, v)[filled[v]++] = back_entry(net, e);
   }
+  w.built = true;
   return true;
 }
 
-// Brings the working lists up to date after the flow of arc e changed from old.
+// Brings the working tables up to date after the flow of arc e changed from old.
 void flow_changed(const Network& net, KilterWork& w, int e, int old) {
   const int f = net.flow[e];
   w.out[w.arc_out_pos[e]].head = f < net.upper[e] ? net.head[e] : 0;
@@ -339,8 +156,9 @@ void flow_changed(const Network& net, KilterWork& w, int e, int old) {
   }
 }
 
-// --- heap of unreached nodes by key, 1-based
+// The heap of keyed nodes, positions 1..heap_size, smallest key on top.
 
+// Moves the item at position i up to its place.
 void heap_up(KilterWork& w, int i) {
   const HeapItem item = w.heap[i];
   while (i > 1) {
@@ -354,6 +172,7 @@ void heap_up(KilterWork& w, int i) {
   w.heap_pos[item.node] = i;
 }
 
+// Removes the top item.
 void heap_pop(KilterWork& w) {
   w.heap_pos[w.heap[1].node] = 0;
   const HeapItem last = w.heap[w.heap_size--];
@@ -372,8 +191,7 @@ void heap_pop(KilterWork& w) {
   w.heap_pos[last.node] = i;
 }
 
-// Node v gets the key k; s is k plus v's price, the bound the reading of the
-// lists tests against.
+// Node v gets the lower key k; s = k + price[v] is its new bound.
 inline void lower_key(KilterWork& w, int v, int k, int s) {
   w.bound[v] = s;
   int i = w.heap_pos[v];
@@ -397,10 +215,12 @@ struct Phase {
 
 inline bool is_reached(const KilterWork& w, int v) { return w.bound[v] == REACHED; }
 
+// The node's true price less the phase total.
 inline int lazy_price(const KilterState& ks, const Phase& ph, int v) {
   return ks.price[v] - (is_reached(ks.work, v) ? ph.total : 0);
 }
 
+// Node v joins the reached set, taking the phase total into its price.
 inline void join(KilterState& ks, Phase& ph, int v) {
   KilterWork& w = ks.work;
   w.bound[v] = REACHED;
@@ -418,8 +238,8 @@ struct ListReader {
   int skip;
 };
 
-// The arcs that do something: the far node joins, or its key falls. True
-// when the target has been labeled.
+// An out-arc that passed the bound test: its far node joins, or its key
+// falls. True when the target has been labeled.
 template <bool LABELS, bool SKIP, bool BELOW>
 [[gnu::noinline]] bool take_out_arc(ListReader& r, const OutEntry* entry) {
   KilterWork& w = r.ks.work;
@@ -441,7 +261,8 @@ template <bool LABELS, bool SKIP, bool BELOW>
   return r.ph.reached_target;
 }
 
-// The arcs into v that carry flow, gone back over.
+// The back list of reached node v: tails join or their keys fall. True when
+// the target has been labeled.
 template <bool LABELS, bool SKIP>
 bool read_back_list(KilterState& ks, Phase& ph, int v, int skip) {
   KilterWork& w = ks.work;
@@ -470,13 +291,9 @@ bool read_back_list(KilterState& ks, Phase& ph, int v, int skip) {
 }
 
 // Reads the lists of reached node v: arcs usable at the current total bring
-// their far node into the set, the others may lower the far node's key. An
-// unreached node's bound is its key plus its price, so that one comparison
-// per arc (cost plus v's price against the head's bound) passes over every
-// arc that neither reaches nor improves anything, and a reached node's bound
-// passes over all arcs to it. With labels set, the far nodes get the labels
-// of the breadth-first search and the reading stops at the target. skip is
-// the out-of-kilter arc, which never labels.
+// their far node into the set, the others may lower its key. With LABELS the
+// far nodes get the breadth-first labels and the reading stops at the target.
+// skip is the out-of-kilter arc, which never joins a node.
 template <bool LABELS, bool SKIP, bool BELOW>
 void expand(const Network& net, KilterState& ks, Phase& ph, int v, int skip) {
   ListReader reader{net, ks, ph, v, skip};
@@ -542,9 +359,9 @@ void end_phase(KilterState& ks, Phase& ph, int num_nodes) {
 }
 
 // The labels of the breadth-first search from the phase's start over the
-// arcs usable at the true prices, up to the target. A node's limit is its
-// price until it is labeled, then below every sum, so that one comparison
-// per out-arc decides.
+// arcs usable at the true (settled) prices, up to the target; true when the
+// target was labeled. A node's limit is its price until it is labeled, then
+// REACHED, so that one comparison per out-arc decides.
 bool lay_out_labels(const Network& net, KilterState& ks, const Phase& ph) {
   KilterWork& w = ks.work;
   int* limit = w.limit.data();
@@ -600,18 +417,19 @@ bool lay_out_labels(const Network& net, KilterState& ks, const Phase& ph) {
   return false;
 }
 
-// change_flow, keeping the working lists in step with the flows.
-bool push_flow(Network& net, KilterState& ks) {
-  const int delta = cycle_room(net, ks);
+// change_flow around the labels' cycle from start, keeping the working tables
+// in step with the flows.
+bool push_flow(Network& net, KilterState& ks, int start) {
+  const int delta = cycle_room(net, ks, start);
   if (delta <= 0 || delta >= INFINITE_DELTA) return false;
-  int v = ks.search_start;
+  int v = start;
   do {
     int e = abs_of(ks.pred_arc[v]);
     int old = net.flow[e];
     net.flow[e] = ks.pred_arc[v] > 0 ? old + delta : old - delta;
     flow_changed(net, ks.work, e, old);
     v = abs_of(ks.label[v]);
-  } while (v != ks.search_start);
+  } while (v != start);
   return true;
 }
 
@@ -623,7 +441,8 @@ inline int kilter_direction(const Network& net, int e, int rc) {
   return 0;
 }
 
-// The price change of a search that did not reach its target.
+// The price change of a search that did not reach its target: the phase
+// total grows; clears net.feasible when nothing bounds it.
 void raise_prices(Network& net, KilterState& ks, Phase& ph) {
   KilterWork& w = ks.work;
   while (w.heap_size > 0 && is_reached(w, w.heap[1].node)) heap_pop(w);
@@ -643,8 +462,8 @@ void raise_prices(Network& net, KilterState& ks, Phase& ph) {
   ph.total += delta;
 }
 
-// One iteration the plain way, with the working lists brought up to date
-// afterwards; for the cases a grown set does not cover.
+// One iteration the plain way, with the working tables rebuilt afterwards;
+// for the cases a grown set does not cover.
 void plain_iteration(Network& net, KilterState& ks, int a, bool rise) {
   label_and_repair(net, ks, a, rise);
   build_work(net, ks.work);
@@ -652,23 +471,25 @@ void plain_iteration(Network& net, KilterState& ks, int a, bool rise) {
 
 // A search of the phase has reached its target: true labels, then the flow
 // change. A flow change that cannot be made falls back on the plain
-// iteration, which goes on to a price change.
+// iteration, which goes on to a price change; so does a layout that misses
+// the target, which the grown set rules out (counted for check_invariants).
 void break_through(Network& net, KilterState& ks, Phase& ph, bool labels_laid_out) {
   const int a = ph.arc;
   const bool rise = ph.rise;
+  const int start = ph.start;
+  bool labeled = true;
   if (!labels_laid_out) {
     settle_prices(ks, ph, net.num_nodes);
-    lay_out_labels(net, ks, ph);
+    labeled = lay_out_labels(net, ks, ph);
+    if (!labeled) ks.work.labels_missed += 1;
   }
-  ks.search_start = ph.start;
-  ks.search_target = ph.target;
-  ks.search_sign = rise ? 1 : -1;
-  const bool pushed = push_flow(net, ks);
+  const bool pushed = labeled && push_flow(net, ks, start);
   end_phase(ks, ph, net.num_nodes);
   if (!pushed) plain_iteration(net, ks, a, rise);
 }
 
-// The first search for arc a: breadth-first, with the true labels.
+// The first search for arc a: breadth-first, with the true labels; ends in a
+// flow change or the phase's first price change.
 void begin_phase(Network& net, KilterState& ks, Phase& ph, int a, bool rise) {
   ph = Phase{};
   ph.active = true;
@@ -698,8 +519,8 @@ void begin_phase(Network& net, KilterState& ks, Phase& ph, int a, bool rise) {
   raise_prices(net, ks, ph);
 }
 
-// The next search for the phase's arc: the nodes whose key the last price
-// change has reached join, and the set is closed again.
+// The next search for the phase's arc: the nodes whose key the phase total
+// has reached join, and the set is closed again.
 void continue_phase(Network& net, KilterState& ks, Phase& ph) {
   KilterWork& w = ks.work;
   size_t next = w.members.size();
@@ -721,16 +542,7 @@ void continue_phase(Network& net, KilterState& ks, Phase& ph) {
   raise_prices(net, ks, ph);
 }
 
-void plain_solve(Network& net, KilterState& ks) {
-  do {
-    ks.solve_iterations += 1;
-    bool rise = false;
-    int a = find_out_of_kilter_arc(net, ks, rise);
-    if (a == 0) break;
-    label_and_repair(net, ks, a, rise);
-  } while (net.feasible);
-}
-
+// The iterations of one solve, phase by phase.
 void fast_solve(Network& net, KilterState& ks) {
   Phase ph;
   do {
@@ -760,14 +572,97 @@ void fast_solve(Network& net, KilterState& ks) {
 void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
   ks.solve_iterations = 0;
   ks.scan_arc = 1;
-  std::time_t t0 = std::time(nullptr);
+  const std::time_t t0 = std::time(nullptr);
   if (build_work(net, ks.work))
     fast_solve(net, ks);
   else
-    plain_solve(net, ks);
-  counters.total_iterations += ks.solve_iterations;
-  int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));
-  counters.calc_seconds += secs;
-  if (iteration_file)
-    std::fprintf(iteration_file, "\t%02d:%02d:%02d", secs / 3600, (secs % 3600) / 60, secs % 60);
+    iterate_steps(net, ks);
+  record_solve(ks, counters, t0, iteration_file);
+}
+
+namespace {
+
+std::string describe(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string describe(const char* format, ...) {
+  char text[200];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+// The packed lists and counts of the working tables against the network.
+std::string check_lists(const Network& net, const KilterWork& w) {
+  const int n = net.num_nodes;
+  const int m = net.num_arcs;
+  for (int e = 1; e <= m; ++e)
+    if (net.lower[e] > net.upper[e]) return describe("arc %d has lower bound above upper on the fast road", e);
+  if (static_cast<int>(w.out_begin.size()) < n + 2 || static_cast<int>(w.in_begin.size()) < n + 2 ||
+      static_cast<int>(w.back_count.size()) < n + 1)
+    return "working tables smaller than the network";
+  for (int v = 1; v <= n; ++v) {
+    int pos = w.out_begin[v];
+    int below = 0;
+    for (int e = net.first_out[v]; e != 0; e = net.next_out[e], ++pos) {
+      if (pos >= w.out_begin[v + 1] || w.out_arc[pos] != e || w.arc_out_pos[e] != pos)
+        return describe("out-list of node %d: arc %d not at position %d", v, e, pos);
+      const int head = net.flow[e] < net.upper[e] ? net.head[e] : 0;
+      if (w.out[pos].head != head || w.out[pos].cost != net.cost[e])
+        return describe("out entry of arc %d: head %d cost %d, should be %d and %d", e, w.out[pos].head,
+                        w.out[pos].cost, head, net.cost[e]);
+      below += net.flow[e] < net.lower[e];
+    }
+    if (pos != w.out_begin[v + 1]) return describe("out-list of node %d holds more arcs than the network's", v);
+    if (w.below_lower[v] != below)
+      return describe("node %d counts %d out-arcs below their lower bound, has %d", v, w.below_lower[v], below);
+
+    const BackEntry* list = back_list(w, v);
+    int count = 0;
+    pos = w.in_begin[v];
+    for (int e = net.first_in[v]; e != 0; e = net.next_in[e], ++pos) {
+      if (pos >= w.in_begin[v + 1] || w.in_arc[pos] != e || w.arc_in_pos[e] != pos)
+        return describe("in-list of node %d: arc %d not at position %d", v, e, pos);
+      if (net.flow[e] <= net.lower[e]) continue;
+      if (count >= w.back_count[v]) return describe("back list of node %d misses arc %d", v, e);
+      const BackEntry& b = list[count++];
+      if (b.arc != e || b.tail != net.tail[e] || b.cost != net.cost[e] || b.above_upper != (net.flow[e] > net.upper[e]))
+        return describe("back list of node %d: entry %d is not arc %d as it stands", v, count - 1, e);
+    }
+    if (pos != w.in_begin[v + 1]) return describe("in-list of node %d holds more arcs than the network's", v);
+    if (count != w.back_count[v])
+      return describe("back list of node %d holds %d arcs, the network %d", v, w.back_count[v], count);
+  }
+  return {};
+}
+
+// The tables of a phase, emptied at its end.
+std::string check_at_rest(const Network& net, const KilterWork& w) {
+  if (w.bound[0] != REACHED) return "node 0 is not counted as reached";
+  for (int v = 1; v <= net.num_nodes; ++v) {
+    if (w.bound[v] != NO_BOUND) return describe("node %d keeps a bound outside a phase", v);
+    if (w.heap_pos[v] != 0) return describe("node %d keeps a heap position outside a phase", v);
+  }
+  if (w.heap_size != 0 || !w.members.empty()) return "heap or reached set not empty outside a phase";
+  return {};
+}
+
+}  // namespace
+
+std::string check_invariants(const Network& net, const KilterState& ks) {
+  if (ks.work.labels_missed != 0)
+    return describe("%d breakthroughs laid out labels that miss the target", ks.work.labels_missed);
+  if (ks.work.built) {
+    std::string broken = check_lists(net, ks.work);
+    if (broken.empty()) broken = check_at_rest(net, ks.work);
+    if (!broken.empty()) return broken;
+  }
+  if (net.feasible)
+    for (int e = 1; e <= net.num_arcs; ++e) {
+      const int rc = reduced_cost(net, ks, e);
+      if (kilter_direction(net, e, rc) != 0)
+        return describe("arc %d out of kilter after the solve: flow %d, bounds %d..%d, reduced cost %d", e,
+                        net.flow[e], net.lower[e], net.upper[e], rc);
+    }
+  return {};
 }

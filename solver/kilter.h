@@ -1,31 +1,103 @@
-// The out-of-kilter method: node prices, the labeling search from an arc that
-// is out of kilter, the flow change around a cycle and the price change. Flows
-// and prices carry over from one solve to the next (warm start).
+// The out-of-kilter solve: node prices and flows that together prove a
+// circulation of least cost, reached by the fast road. The method one
+// iteration at a time is in kilter_steps.h; this solve gives the same flows,
+// reduced costs and iteration counts.
+//
+// THE METHOD. Every node has a price, every arc the reduced cost
+// rc(e) = cost(e) + price(tail) - price(head). An arc is in kilter when
+// rc > 0 and flow = lower, rc < 0 and flow = upper, or rc = 0 and
+// lower <= flow <= upper; flows and prices with every arc in kilter prove
+// the circulation optimal. An iteration takes the first arc a, from scan_arc
+// on, that is out of kilter, and searches breadth-first from one end of a for
+// the other over the usable arcs: forwards over an arc below its lower bound,
+// or with rc <= 0 below its upper bound; backwards over an arc above its upper
+// bound, or with rc >= 0 above its lower bound. Reaching the far end
+// (breakthrough) closes a cycle through a; the flow changes around it. Without
+// breakthrough, the nodes not reached are all raised in price by the smallest
+// amount that makes one more arc usable or brings a into kilter; if nothing
+// bounds that amount there is no feasible circulation. An arc in kilter stays
+// in kilter, so the scan never goes back.
+//
+// THE FAST ROAD. The searches that repair one arc a form a phase. A search
+// without breakthrough depends only on the set it reaches, and the next one
+// for the same arc reaches that set again (no flow changed, and the price
+// change left the arcs inside the set alone), plus whatever the newly usable
+// arcs add. So the set is grown, never searched anew, and the unreached nodes
+// next to it wait in a heap keyed by the total price change at which an arc
+// to them becomes usable. Only the search that breaks through needs labels;
+// they depend only on the prices and flows at that moment (the plain search
+// starts afresh each time), so one breadth-first layout at the breakthrough
+// gives exactly the labels of the plain method.
+//
+// INVARIANTS. Positions in the packed lists count from 0; node and arc numbers
+// from 1. During a solve, between iterations:
+//  - lower <= upper for every arc (otherwise the solve takes the plain road).
+//  - out_begin[v] .. out_begin[v + 1] - 1 hold node v's out-list in list
+//    order: out_arc[pos] is the arc, arc_out_pos[arc] its position, and
+//    out[pos] = {head, cost}, where head is 0 while the arc has no room to
+//    rise (flow >= upper). Node 0 counts as reached, so such an arc is passed
+//    over by the same test that passes over arcs into the reached set.
+//  - in_begin / in_arc / arc_in_pos: the same for the in-lists. They give the
+//    order of the back lists and each node a stretch of back as long as its
+//    in-list.
+//  - back list of v: exactly the arcs into v with flow > lower (the only ones
+//    a search can go back over), in in-list order, back_count[v] of them, each
+//    with its tail, cost and whether flow > upper (then usable whatever its
+//    reduced cost). While back_count[v] <= BACK_NEAR they stand in v's near
+//    slots back_near[v * BACK_NEAR ...], else at back[in_begin[v]] onwards.
+//  - below_lower[v]: the number of v's out-arcs with flow < lower; while it
+//    is 0, reading v's out-list needs no look at the flows.
+//  - Outside a phase: bound[0] is REACHED and every other bound NO_BOUND, the
+//    heap and members are empty and heap_pos is 0 everywhere.
+//  Within a phase, with T its price change so far:
+//  - members: the reached set, in the order the nodes joined, which for the
+//    phase's first search is the order of the breadth-first labeling.
+//  - price[v] of an unreached node is its true price less T (the raise by T
+//    waits for the end of the phase); a node that joins adds T to its stored
+//    price, which is then its true price. The lazy price, stored price less T
+//    for reached nodes, is the true price less T for every node: reduced costs
+//    taken on lazy prices are the true ones.
+//  - Keys do not change within a phase: the key of an unreached node h over
+//    an out-arc e from reached v is cost(e) + price[v] - price[h] (rc(e) is 0
+//    when T reaches it), over a back arc from h into v it is
+//    price[v] - cost(e) - price[h]. The heap holds each keyed node once at
+//    its lowest key, plus nodes that have joined since (dropped when met).
+//  - bound[v] is REACHED for members and node 0, key + price[v] for a keyed
+//    node, NO_BOUND for the rest. So one comparison per out-arc,
+//    cost + price of its tail against the bound of its head, passes over
+//    every arc that neither reaches nor improves anything.
+//  - The arc a itself never joins a node, but bounds the price change by
+//    arc_key - T (the total at which it comes into kilter), and a phase ends
+//    as soon as a is no longer out of kilter in its direction. a may key its
+//    far node with that same total; the phase ends before the key is reached.
+//  - label and pred_arc are meaningful only along the cycle of the last
+//    breakthrough; the other nodes keep what earlier searches left.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "solver/network.h"
 
 inline constexpr int INFINITE_DELTA = 999999;
+inline constexpr int BACK_NEAR = 3;         // near slots of a back list per node
+inline constexpr int REACHED = INT_MIN;     // bound of a member of the reached set, and of node 0
+inline constexpr int NO_BOUND = INT_MAX;    // bound of a node without a key
 
-// Working tables of solve_circulation, rebuilt from the network at the start
-// of every solve. The lists hold the arcs in the order of the forward-star
-// lists, packed per node, so that a search reads them front to back.
+// Entries of the packed lists (see the opening block).
 struct OutEntry {
-  int head;  // 0 while the arc has no room to rise: node 0 always counts as reached
+  int head;  // 0 while the arc has no room to rise
   int cost;
 };
 
-// An arc that carries more than its lower bound, as its head's in-list holds
-// it for going back over it.
 struct BackEntry {
   int arc;
   int tail;
   int cost;
-  int above_upper;  // flow above the upper bound: usable whatever its reduced cost
+  int above_upper;  // flow above the upper bound
 };
 
 struct HeapItem {
@@ -33,43 +105,35 @@ struct HeapItem {
   int node;
 };
 
+// The fast solve's working tables, rebuilt from the network at the start of
+// every solve; kept from solve to solve only so that they are not allocated
+// again.
 struct KilterWork {
-  // Out-lists: positions out_begin[n] .. out_begin[n + 1] - 1.
+  bool built = false;  // the tables describe the network (the fast road is taken)
   std::vector<int> out_begin;
   std::vector<OutEntry> out;
   std::vector<int> out_arc;
   std::vector<int> arc_out_pos;
-  // In-lists, kept only as the arcs that carry more than their lower bound
-  // (the only ones a search can go back over), in list order: back_count[n]
-  // of them, in node n's few near slots of back_near while they fit, else at
-  // back[in_begin[n]] onwards.
   std::vector<int> in_begin;
   std::vector<int> in_arc;
   std::vector<int> arc_in_pos;
   std::vector<BackEntry, ZeroedAllocator<BackEntry>> back;
   std::vector<BackEntry> back_near;
   std::vector<int> back_count;
-  // Out-arcs below their lower bound, per tail node: they are usable whatever
-  // their reduced cost.
   std::vector<int> below_lower;
-
-  // The set of nodes that the searches from one out-of-kilter arc have
-  // reached so far, and the unreached nodes next to it, keyed by the total
-  // price change at which an arc to them becomes usable (a binary heap).
-  // bound is the key plus the node's price; the lowest int for reached nodes
-  // and node 0, the highest for nodes without a key.
   std::vector<int> bound;
-  std::vector<int> members;    // in the order they joined
+  std::vector<int> members;
   std::vector<HeapItem> heap;  // positions 1..heap_size
   std::vector<int> heap_pos;   // 0 when not in the heap
   int heap_size = 0;
-  // Per node, for laying out the labels of a breadth-first search.
-  std::vector<int> limit;
+  std::vector<int> limit;      // per node, while laying out the labels
+  int labels_missed = 0;       // breakthroughs whose layout did not reach the target
 };
 
+// The method's own tables (their meaning is in kilter_steps.h) and the fast
+// solve's working tables.
 struct KilterState {
   std::vector<int> price = std::vector<int>(MAX_NODES + 1);
-  // 0 unlabeled; +p labeled from p through a forward arc, -p through a backward arc.
   std::vector<int> label = std::vector<int>(MAX_NODES + 1);
   std::vector<int> pred_arc = std::vector<int>(MAX_NODES + 1);
   std::vector<int> queue = std::vector<int>(MAX_NODES + 1);
@@ -100,17 +164,13 @@ inline int reduced_cost(const Network& net, const KilterState& ks, int e) {
   return net.cost[e] + ks.price[net.tail[e]] - ks.price[net.head[e]];
 }
 
-// Sets every node's price, label and predecessor to 0 (a new network).
+// Zeroes every node's price, label and predecessor (a new network).
 void reset_kilter(KilterState& ks);
 
-// Runs the method to its end on the current network and appends the solve's
-// time ("\t%02d:%02d:%02d") to the iteration file when one is given.
+// Runs the method to its end on the current network; adds to the counters and
+// appends the solve's time ("\t%02d:%02d:%02d") to the iteration file if given.
 void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file);
 
-// The steps one at a time, each doing exactly what one iteration of the method
-// does; solve_circulation reaches the same flows, reduced costs and iteration
-// counts by a faster road.
-int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise);
-void label_and_repair(Network& net, KilterState& ks, int a, bool rise);
-bool change_flow(Network& net, KilterState& ks);
-void change_prices(Network& net, KilterState& ks, int a);
+// The first broken invariant of a finished solve (opening block, and every arc
+// in kilter when the circulation is feasible), or empty when all hold.
+std::string check_invariants(const Network& net, const KilterState& ks);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "common/common.h"
 
 namespace {
@@ -112,6 +114,12 @@ void run_solver(SolverRun& run) {
     std::printf("\nSolving problem number %d", c.problems_solved + 1);
     std::fprintf(run.iteration_file, "%d", c.problems_solved);
     solve_circulation(run.net, run.kilter, c, run.iteration_file);
+#ifdef TARSEL_CHECK_INVARIANTS
+    if (std::string broken = check_invariants(run.net, run.kilter); !broken.empty()) {
+      std::fprintf(stderr, "\nsolve %d broke an invariant: %s\n", c.problems_solved + 1, broken.c_str());
+      std::abort();
+    }
+#endif
     c.problems_solved += 1;
     if (!generate_arcs(run.net, run.kilter, c, run.problem.num_trips, run.long_arc_path, run.iteration_file)) break;
   }

@@ -1,8 +1,6 @@
-# The plain out-of-kilter implementation, kept as the yardstick of the fast
-# one: in-process as namespace reference, and as a whole program
-# Tovarin_reference, built from the solver's sources with kilter.cpp swapped.
-add_library(reference_kilter STATIC ${CMAKE_SOURCE_DIR}/tests/reference/reference_kilter.cpp)
-target_link_libraries(reference_kilter PUBLIC tovarin_core)
+# The plain out-of-kilter steps as the yardstick of the fast solve: in
+# process, and as a whole program Tovarin_reference, built from the solver's
+# sources with the fast solve (kilter.cpp) swapped for the steps.
 
 get_target_property(TOVARIN_CORE_SOURCES tovarin_core SOURCES)
 list(FILTER TOVARIN_CORE_SOURCES EXCLUDE REGEX "kilter\\.cpp$")
@@ -10,14 +8,13 @@ list(TRANSFORM TOVARIN_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/solver/)
 add_executable(Tovarin_reference
   ${TOVARIN_CORE_SOURCES}
   ${CMAKE_SOURCE_DIR}/solver/main.cpp
-  ${CMAKE_SOURCE_DIR}/tests/reference/reference_kilter.cpp
   ${CMAKE_SOURCE_DIR}/tests/reference/reference_tovarin.cpp)
 target_include_directories(Tovarin_reference PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(Tovarin_reference PRIVATE tarsel_common)
 set_target_properties(Tovarin_reference PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
 add_executable(solver_identity_tests ${CMAKE_CURRENT_LIST_DIR}/identity_test.cpp)
-target_link_libraries(solver_identity_tests PRIVATE reference_kilter tovarin_core tarsel_test_support GTest::gtest_main)
+target_link_libraries(solver_identity_tests PRIVATE tovarin_core tarsel_test_support GTest::gtest_main)
 target_compile_definitions(solver_identity_tests PRIVATE
   TOVARIN_PATH="${TARSEL_BIN_DIR}/Tovarin"
   TOVARIN_REFERENCE_PATH="$<TARGET_FILE:Tovarin_reference>"

@@ -1,4 +1,4 @@
-// The fast solve against the plain out-of-kilter implementation: on random
+// The fast solve against the plain out-of-kilter steps: on random
 // vehicle scheduling problems (the solve and arc generation loop of a run, in
 // process), on random small networks of every odd kind, and as whole runs of
 // both programs. Flows, reduced costs, iteration counts, iteration file rows
@@ -16,8 +16,8 @@
 
 #include "solver/arcgen.h"
 #include "solver/kilter.h"
+#include "solver/kilter_steps.h"
 #include "solver/network.h"
-#include "tests/reference/reference_kilter.h"
 #include "tests/support/random_problem.h"
 #include "tests/support/run_program.h"
 
@@ -64,12 +64,16 @@ struct Side {
   for (int k = 1; k <= fast.num_arcs; ++k) {
     if (fast.flow[k] != plain.flow[k])
       return ::testing::AssertionFailure() << "flow of arc " << k << ": " << fast.flow[k] << " vs " << plain.flow[k];
-    int frc = reduced_cost(fast, fks, k), prc = reference::reduced_cost(plain, pks, k);
+    int frc = reduced_cost(fast, fks, k), prc = reduced_cost(plain, pks, k);
     if (frc != prc) return ::testing::AssertionFailure() << "reduced cost of arc " << k << ": " << frc << " vs " << prc;
   }
   for (int v = 2; v <= fast.num_nodes; ++v)
     if (fks.price[v] - fks.price[1] != pks.price[v] - pks.price[1])
       return ::testing::AssertionFailure() << "price of node " << v << " against node 1";
+#ifdef TARSEL_CHECK_INVARIANTS
+  for (std::string broken : {check_invariants(fast, fks), check_invariants(plain, pks)})
+    if (!broken.empty()) return ::testing::AssertionFailure() << broken;
+#endif
   return ::testing::AssertionSuccess();
 }
 
@@ -83,13 +87,13 @@ void solve_both_ways(const Problem& problem, const std::string& dir, Side& fast,
   build_network(problem, *plain.net, dir + "plain.lng");
   ::testing::internal::GetCapturedStdout();
   reset_kilter(fast.ks);
-  reference::reset_kilter(plain.ks);
+  reset_kilter(plain.ks);
   for (int pass = 0;; ++pass) {
     ASSERT_LT(pass, 500) << "arc generation does not end";
     std::fprintf(fast.est, "%d", pass);
     std::fprintf(plain.est, "%d", pass);
     solve_circulation(*fast.net, fast.ks, fast.counters, fast.est);
-    reference::solve_circulation(*plain.net, plain.ks, plain.counters, plain.est);
+    solve_circulation_by_steps(*plain.net, plain.ks, plain.counters, plain.est);
     ASSERT_TRUE(same_state(*fast.net, fast.ks, *plain.net, plain.ks)) << "after solve " << pass;
     bool more = generate_arcs(*fast.net, fast.ks, fast.counters, problem.num_trips, dir + "fast.lng", fast.est);
     bool plain_more =
@@ -209,7 +213,7 @@ TEST(SolveRandomNetworks, FastAndPlainAgreeOnEveryKind) {
 
     for (int round = 0; round < 4; ++round) {
       solve_circulation(*fast.net, fast.ks, fast.counters, fast.est);
-      reference::solve_circulation(*plain.net, plain.ks, plain.counters, plain.est);
+      solve_circulation_by_steps(*plain.net, plain.ks, plain.counters, plain.est);
       ASSERT_TRUE(same_state(*fast.net, fast.ks, *plain.net, plain.ks)) << "round " << round;
       // New arcs join at the ends of their lists, as arc generation adds them.
       for (int k = uniform(0, 3); k > 0; --k) {
@@ -235,7 +239,7 @@ TEST(SolveRareCases, LoopArcOutOfKilter) {
   make_network(*fast.net, 2, arcs);
   make_network(*plain.net, 2, arcs);
   solve_circulation(*fast.net, fast.ks, fast.counters, nullptr);
-  reference::solve_circulation(*plain.net, plain.ks, plain.counters, nullptr);
+  solve_circulation_by_steps(*plain.net, plain.ks, plain.counters, nullptr);
   EXPECT_TRUE(same_state(*fast.net, fast.ks, *plain.net, plain.ks));
   EXPECT_EQ(fast.net->flow[2], 2);
 }
@@ -248,7 +252,7 @@ TEST(SolveRareCases, CycleWithoutABoundChangesNoFlow) {
   make_network(*fast.net, 2, arcs);
   make_network(*plain.net, 2, arcs);
   solve_circulation(*fast.net, fast.ks, fast.counters, nullptr);
-  reference::solve_circulation(*plain.net, plain.ks, plain.counters, nullptr);
+  solve_circulation_by_steps(*plain.net, plain.ks, plain.counters, nullptr);
   EXPECT_TRUE(same_state(*fast.net, fast.ks, *plain.net, plain.ks));
   EXPECT_FALSE(fast.net->feasible);
   EXPECT_EQ(fast.ks.solve_iterations, 1);
@@ -291,7 +295,7 @@ TEST(SolveRareCases, ListsOutOfArcOrderAreFollowedAsTheyStand) {
     reverse_lists(*plain.net);
     for (int pass = 0; pass < 50; ++pass) {
       solve_circulation(*fast.net, fast.ks, fast.counters, nullptr);
-      reference::solve_circulation(*plain.net, plain.ks, plain.counters, nullptr);
+      solve_circulation_by_steps(*plain.net, plain.ks, plain.counters, nullptr);
       ASSERT_TRUE(same_state(*fast.net, fast.ks, *plain.net, plain.ks)) << "after solve " << pass;
       bool more = generate_arcs(*fast.net, fast.ks, fast.counters, problem.num_trips, dir + "fast.lng", nullptr);
       generate_arcs(*plain.net, plain.ks, plain.counters, problem.num_trips, dir + "plain.lng", nullptr);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "solver/kilter.h"
+#include "solver/kilter_steps.h"
 
 namespace {
 

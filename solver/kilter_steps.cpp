@@ -1,12 +1,7 @@
-// The plain implementation, step for step as the method is written down:
-// kept unchanged as the measure of the fast solve.
-#include "tests/reference/reference_kilter.h"
+#include "solver/kilter_steps.h"
 
 #include <algorithm>
 #include <climits>
-#include <ctime>
-
-namespace reference {
 
 namespace {
 
@@ -41,7 +36,7 @@ void reset_kilter(KilterState& ks) {
 
 int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise) {
   for (int i = ks.scan_arc; i <= net.num_arcs; ++i) {
-    int rc = reference::reduced_cost(net, ks, i);
+    int rc = reduced_cost(net, ks, i);
     int f = net.flow[i];
     if (f < net.lower[i] || (rc < 0 && f < net.upper[i])) {
       rise = true;
@@ -57,13 +52,12 @@ int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise) {
   return 0;
 }
 
-bool change_flow(Network& net, KilterState& ks) {
+int cycle_room(const Network& net, const KilterState& ks, int start) {
   int delta = INFINITE_DELTA;
-  int v = ks.search_start;
+  int v = start;
   do {
-    int p = abs_of(ks.label[v]);
     int e = abs_of(ks.pred_arc[v]);
-    int rc = reference::reduced_cost(net, ks, e);
+    int rc = reduced_cost(net, ks, e);
     int f = net.flow[e];
     if (ks.pred_arc[v] > 0) {
       if (rc > 0 && f < net.lower[e])
@@ -76,11 +70,15 @@ bool change_flow(Network& net, KilterState& ks) {
       else if (rc >= 0 && f > net.lower[e])
         delta = std::min(delta, f - net.lower[e]);
     }
-    v = p;
-  } while (v != ks.search_start);
+    v = abs_of(ks.label[v]);
+  } while (v != start);
+  return delta;
+}
 
+bool change_flow(Network& net, KilterState& ks) {
+  const int delta = cycle_room(net, ks, ks.search_start);
   if (delta <= 0 || delta >= INFINITE_DELTA) return false;
-  v = ks.search_start;
+  int v = ks.search_start;
   do {
     int e = abs_of(ks.pred_arc[v]);
     if (ks.pred_arc[v] > 0)
@@ -101,17 +99,17 @@ void change_prices(Network& net, KilterState& ks, int a) {
     int n = ks.queue[q];
     for (int e = net.first_out[n]; e != 0; e = net.next_out[e])
       if (ks.label[net.head[e]] == 0 && net.flow[e] < net.upper[e]) {
-        delta = std::min(delta, reference::reduced_cost(net, ks, e));
+        delta = std::min(delta, reduced_cost(net, ks, e));
         bounded = true;
       }
     for (int e = net.first_in[n]; e != 0; e = net.next_in[e])
       if (ks.label[net.tail[e]] == 0 && net.flow[e] > net.lower[e]) {
-        delta = std::min(delta, -reference::reduced_cost(net, ks, e));
+        delta = std::min(delta, -reduced_cost(net, ks, e));
         bounded = true;
       }
   }
   if (!bounded && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a])) {
-    delta = abs_of(reference::reduced_cost(net, ks, a));
+    delta = abs_of(reduced_cost(net, ks, a));
     bounded = true;
   }
   if (!bounded) {
@@ -152,8 +150,7 @@ void label_and_repair(Network& net, KilterState& ks, int a, bool rise) {
       if (e == a) continue;
       int j = net.head[e];
       if (ks.label[j] == 0 &&
-          (net.flow[e] < net.lower[e] ||
-           (net.flow[e] < net.upper[e] && reference::reduced_cost(net, ks, e) <= 0))) {
+          (net.flow[e] < net.lower[e] || (net.flow[e] < net.upper[e] && reduced_cost(net, ks, e) <= 0))) {
         ks.label[j] = net.tail[e];
         ks.pred_arc[j] = e;
         queue_push(net, ks, j);
@@ -164,30 +161,29 @@ void label_and_repair(Network& net, KilterState& ks, int a, bool rise) {
       if (e == a) continue;
       int i = net.tail[e];
       if (ks.label[i] == 0 &&
-          (net.flow[e] > net.upper[e] ||
-           (net.flow[e] > net.lower[e] && reference::reduced_cost(net, ks, e) >= 0))) {
+          (net.flow[e] > net.upper[e] || (net.flow[e] > net.lower[e] && reduced_cost(net, ks, e) >= 0))) {
         ks.label[i] = -net.head[e];
         ks.pred_arc[i] = -e;
         queue_push(net, ks, i);
       }
       if (ks.label[target] != 0) done = true;
     }
-    if (ks.label[target] != 0) done = reference::change_flow(net, ks);
+    if (ks.label[target] != 0) done = change_flow(net, ks);
   }
-  if (!done || ks.label[target] == 0) reference::change_prices(net, ks, a);
+  if (!done || ks.label[target] == 0) change_prices(net, ks, a);
 }
 
-void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
-  ks.solve_iterations = 0;
-  ks.scan_arc = 1;
-  std::time_t t0 = std::time(nullptr);
+void iterate_steps(Network& net, KilterState& ks) {
   do {
     ks.solve_iterations += 1;
     bool rise = false;
-    int a = reference::find_out_of_kilter_arc(net, ks, rise);
+    int a = find_out_of_kilter_arc(net, ks, rise);
     if (a == 0) break;
-    reference::label_and_repair(net, ks, a, rise);
+    label_and_repair(net, ks, a, rise);
   } while (net.feasible);
+}
+
+void record_solve(const KilterState& ks, RunCounters& counters, std::time_t t0, FILE* iteration_file) {
   counters.total_iterations += ks.solve_iterations;
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));
   counters.calc_seconds += secs;
@@ -195,4 +191,10 @@ void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FIL
     std::fprintf(iteration_file, "\t%02d:%02d:%02d", secs / 3600, (secs % 3600) / 60, secs % 60);
 }
 
-}  // namespace reference
+void solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
+  ks.solve_iterations = 0;
+  ks.scan_arc = 1;
+  const std::time_t t0 = std::time(nullptr);
+  iterate_steps(net, ks);
+  record_solve(ks, counters, t0, iteration_file);
+}

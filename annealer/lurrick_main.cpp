@@ -1,5 +1,7 @@
 // Lurrick: the batch annealer. After the common start-up it anneals at once
-// from a fixed temperature, pausing after every temperature.
+// from a fixed temperature, pausing after every temperature, and hands on the
+// best timetable found with the shift of every trip.
+#include "annealer/best_timetable.h"
 #include "annealer/move.h"
 #include "annealer/program.h"
 #include "annealer/solver_process.h"
@@ -42,6 +44,7 @@ int run_lurrick() {
   run.solver_path = find_solver();
   start_up(run, LURRICK_SETTINGS);
   simulated_annealing(run, LURRICK_SETTINGS, LURRICK_TEMPERATURE);
+  write_best_timetable(run, LURRICK_SETTINGS);
   pause_for_key();
   release_tables(run);
   return 0;

@@ -4,6 +4,7 @@
 // a report of the changed departures.
 #include <cstdio>
 
+#include "annealer/best_timetable.h"
 #include "annealer/move.h"
 #include "annealer/program.h"
 #include "annealer/solver_process.h"
@@ -77,8 +78,10 @@ int run_sorvenna() {
     pause_for_key();
     // The annealing starts from the temperature as stored, not as found.
     simulated_annealing(run, SORVENNA_SETTINGS, read_temperature(TEMPERATURE_FILE_NAME));
+    write_best_timetable(run, SORVENNA_SETTINGS);
   } else if (choice == 2) {
     simulated_annealing(run, SORVENNA_SETTINGS, read_temperature(TEMPERATURE_FILE_NAME));
+    write_best_timetable(run, SORVENNA_SETTINGS);
     report_changes(run.problem.num_trips, run.current, run.initial);
     pause_for_key();
     release_tables(run);

@@ -5,8 +5,11 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "annealer/timetable.h"
 #include "test_support.h"
@@ -61,6 +64,55 @@ class AnnealerProgram : public ::testing::Test {
     return problem.num_trips;
   }
 
+  // aux value -> departure, from the TRIP lines printed after `label`.
+  static std::map<int, int> departures_listed(const std::string& output, const std::string& label) {
+    std::map<int, int> departures;
+    std::istringstream lines(output.substr(output.find(label) + label.size()));
+    std::string line;
+    int i, departure, origin, arrival, destination, aux, layover;
+    float key;
+    std::getline(lines, line);  // the rest of the label's line
+    while (std::getline(lines, line) && (line.empty() || line.compare(0, 4, "TRIP") == 0))
+      if (std::sscanf(line.c_str(), "TRIP%d %d %d %d %d %f %d %d", &i, &departure, &origin, &arrival,
+                      &destination, &key, &aux, &layover) == 8)
+        departures[aux] = departure;
+    return departures;
+  }
+
+  // The shifts file takes every trip read, in order, to its TRIP_STAR
+  // departure; with the real solver, Tarsel_best.bss costs the best FO.
+  void check_best_files(const Outcome& outcome, bool solve) {
+    std::map<int, int> before = departures_listed(outcome.output, "\nTOTAL OF TRIPS: ");
+    std::map<int, int> after = departures_listed(outcome.output, "\nTRIP_STAR:");
+    ASSERT_EQ(before.size(), static_cast<size_t>(trip_count_));
+    ASSERT_EQ(after.size(), before.size());
+    std::istringstream rows(read_file(dir_ + "/Tarsel_shifts.csv"));
+    std::string row;
+    std::getline(rows, row);
+    EXPECT_EQ(row, "aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes");
+    int count = 0, previous_aux = 0;
+    while (std::getline(rows, row)) {
+      int aux, before_h, before_m, after_h, after_m, shift;
+      char key[16], origin[16], destination[16];
+      ASSERT_EQ(std::sscanf(row.c_str(), "%d,%15[^,],%15[^,],%15[^,],%d:%d,%d:%d,%d", &aux, key, origin,
+                            destination, &before_h, &before_m, &after_h, &after_m, &shift), 9) << row;
+      EXPECT_GT(aux, previous_aux) << "the example's trips are in aux order";
+      previous_aux = aux;
+      EXPECT_EQ(before_h * 60 + before_m, before[aux]) << row;
+      EXPECT_EQ(after_h * 60 + after_m, after[aux]) << row;
+      EXPECT_EQ(shift, after[aux] - before[aux]) << row;
+      ++count;
+    }
+    EXPECT_EQ(count, trip_count_);
+    if (!solve) return;
+    std::string check = dir_ + "/best";
+    std::filesystem::create_directories(check);
+    std::filesystem::copy_file(dir_ + "/Tarsel.ini", check + "/Tarsel.ini");
+    std::filesystem::copy_file(dir_ + "/Tarsel_best.bss", check + "/Tarsel.bss");
+    ASSERT_EQ(std::system(("cd '" + check + "' && '" + BIN_DIR + "/Tovarin' </dev/null >/dev/null").c_str()), 0);
+    EXPECT_EQ(std::atoi(read_file(check + "/Tarsel.sol").c_str()), value_after(outcome.output, "\nMelhor FO: "));
+  }
+
   std::string dir_;
   std::string original_;
   int trip_count_ = 0;
@@ -76,6 +128,7 @@ TEST_F(AnnealerProgram, LurrickAnnealsTheExampleAndLeavesASolvableTripFile) {
   EXPECT_EQ(trips_left(), trip_count_);
   EXPECT_EQ(std::system(("cd '" + dir_ + "' && rm Tarsel.sol && '" + BIN_DIR + "/Tovarin' </dev/null >/dev/null").c_str()), 0);
   EXPECT_GT(std::atoi(read_file(dir_ + "/Tarsel.sol").c_str()), 0);
+  check_best_files(outcome, true);
 }
 
 class SorvennaQuits : public AnnealerProgram, public ::testing::WithParamInterface<const char*> {};
@@ -108,6 +161,7 @@ TEST_F(AnnealerProgram, SorvennaChoiceTwoAnnealsFromTheStoredTemperature) {
   EXPECT_LE(value_after(outcome.output, "\nMelhor FO: "), value_after(outcome.output, "\nFO inicial: "));
   EXPECT_NE(outcome.output.find("------------------- CONTADOR -----------------------\n"), std::string::npos);
   EXPECT_EQ(trips_left(), trip_count_);
+  check_best_files(outcome, true);
 }
 
 TEST_F(AnnealerProgram, SorvennaChoiceOneStoresTheTemperatureItFound) {
@@ -120,6 +174,7 @@ TEST_F(AnnealerProgram, SorvennaChoiceOneStoresTheTemperatureItFound) {
   // 10 trials, then 1 halved down to 1/512: 10 temperatures of 10.
   EXPECT_EQ(count_occurrences(outcome.output, "\nFO Vizinho: "), 110);
   EXPECT_EQ(outcome.output.find("CONTADOR"), std::string::npos);
+  check_best_files(outcome, false);
 }
 
 TEST_F(AnnealerProgram, FailingSolverStopsTheRunAndKeepsTheTripFile) {

@@ -5,8 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
+#include <sstream>
+#include <vector>
 
 #include "annealer/move.h"
+#include "common/text_cursor.h"
+#include "common/timetable_out.h"
 #include "solver/problem.h"
 #include "test_support.h"
 
@@ -108,6 +112,17 @@ TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
                 "Total de viagens: 2\n"
                 "\nTempo total de opera\xE7\xE3o: 01:25\n");
   EXPECT_EQ(table[1].departure_time, 345);  // the caller's table is left sorted
+
+  // The best timetable is written by the shared writer: byte for byte the file evaluated.
+  Timetable timetable{{"DEPOT", "T1", "T2"}, {}};
+  for (int i = 1; i <= 2; ++i) {
+    const TripRecord& t = table[i];
+    timetable.trips.push_back({t.departure_time, t.arrival_time, t.origin_terminal, t.destination_terminal,
+                               t.group_key, t.aux_value, t.min_layover});
+  }
+  std::string text, error;
+  ASSERT_TRUE(format_trip_file(timetable, template_text(3), 5, written.c_str() + first_line.size() + 2, text, error));
+  EXPECT_EQ(text, written);
 }
 
 TEST_F(TripFileWriting, BothReadersGetBackTheTripsWritten) {
@@ -145,6 +160,82 @@ TEST_F(TripFileWriting, BothReadersGetBackTheTripsWritten) {
     EXPECT_EQ(s.min_layover, table[i].min_layover);
   }
 }
+
+TEST(SharedTripFileWriter, WritesWhatTheSolverTakesAndRefusesMore) {
+  Timetable largest;
+  for (int j = 0; j < TIMETABLE_MAX_TERMINALS; ++j)
+    largest.terminal_names.push_back(j == 0 ? std::string("DEPOT") : std::string("T").append(std::to_string(j)));
+  for (int i = 0; i < TIMETABLE_MAX_TRIPS; ++i)
+    largest.trips.push_back({i % 1400, i % 1400 + 30, i % 65, 64 - i % 65, 7.5f, i, 4});
+  std::string text, error;
+  ASSERT_TRUE(format_trip_file(largest, template_text(TIMETABLE_MAX_TERMINALS), 0, "", text, error)) << error;
+  TextCursor cursor;
+  load_text(text, cursor);
+  Problem solver;
+  parse_trip_file("Tarsel.bss", cursor, solver);
+  ASSERT_EQ(solver.num_trips, TIMETABLE_MAX_TRIPS);
+  const Trip& last = solver.trips[TIMETABLE_MAX_TRIPS];
+  EXPECT_EQ(last.departure_time, (TIMETABLE_MAX_TRIPS - 1) % 1400);
+  EXPECT_EQ(last.destination_terminal, 64 - (TIMETABLE_MAX_TRIPS - 1) % 65);
+  EXPECT_EQ(last.aux_value, TIMETABLE_MAX_TRIPS - 1);
+
+  Timetable beyond = largest;
+  beyond.trips.push_back(largest.trips[0]);
+  EXPECT_FALSE(format_trip_file(beyond, "", 0, "", text, error));
+  beyond = largest;
+  beyond.trips[9].origin_terminal = TIMETABLE_MAX_TERMINALS;
+  EXPECT_FALSE(format_trip_file(beyond, "", 0, "", text, error));
+  beyond = largest;
+  beyond.trips[9].arrival_time = 100 * 60;  // hhmm holds hours up to 99
+  EXPECT_FALSE(format_trip_file(beyond, "", 0, "", text, error));
+  EXPECT_NE(error.find("trip 10"), std::string::npos) << error;
+}
+
+struct PairingCase {
+  const char* name;
+  std::vector<int> after;  // departures of the trips of `before`, in the same order
+  int changed_aux;         // a trip whose aux value the change alters, -1 for none
+  std::vector<int> shifts; // empty: refused
+};
+void PrintTo(const PairingCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ShiftPairing : public ::testing::TestWithParam<PairingCase> {};
+
+// Trips 0 and 1 are alike but for their departures, 2 minutes apart; trip 2
+// differs in its aux value.
+TEST_P(ShiftPairing, FindsEveryTripReadInTheChangedTimetable) {
+  const PairingCase& c = GetParam();
+  Timetable before{{"DEPOT", "A", "B"}, {{600, 640, 1, 2, 5.f, 7, 3}, {602, 642, 1, 2, 5.f, 7, 3}, {605, 650, 2, 1, 5.f, 8, 3}}};
+  std::vector<TimetableTrip> after;
+  for (size_t i = 0; i < c.after.size(); ++i) {
+    TimetableTrip trip = before.trips[i];
+    trip.arrival_time += c.after[i] - trip.departure_time;
+    trip.departure_time = c.after[i];
+    if (static_cast<int>(i) == c.changed_aux) trip.aux_value = 99;
+    after.push_back(trip);
+  }
+  std::string text, error;
+  bool written = format_shifts_file(before, after, 3, text, error);
+  ASSERT_EQ(written, !c.shifts.empty()) << error;
+  if (!written) return;
+  std::istringstream rows(text);
+  std::string row;
+  std::getline(rows, row);
+  for (size_t i = 0; i < c.shifts.size() && std::getline(rows, row); ++i)
+    EXPECT_EQ(row.substr(row.rfind(',') + 1), std::to_string(c.shifts[i])) << row;
+  EXPECT_FALSE(std::getline(rows, row));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ShiftPairing,
+    ::testing::Values(PairingCase{"unmoved", {600, 602, 605}, -1, {0, 0, 0}},
+                      // 600 -> 603 and 602 -> 601 is the same timetable as +1, +1.
+                      PairingCase{"alike_trips_crossed", {603, 601, 604}, -1, {1, 1, -1}},
+                      PairingCase{"beyond_the_window", {600, 602, 609}, -1, {}},
+                      PairingCase{"trip_lost", {600, 602}, -1, {}},
+                      PairingCase{"trip_changed", {600, 602, 605}, 2, {}}));
 
 TEST_F(TripFileWriting, FailuresEndWithCodeOneAndSpareTheUsersTripFile) {
   TripTable table = table_with_departures({600});

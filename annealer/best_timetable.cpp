@@ -1,0 +1,44 @@
+#include "annealer/best_timetable.h"
+
+#include <cstdio>
+
+#include "annealer/move.h"
+#include "common/common.h"
+#include "common/timetable_out.h"
+
+namespace {
+
+Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
+  Timetable timetable;
+  for (int j = 0; j < problem.num_terminals && j < MAX_TABLE_TERMINALS; ++j)
+    timetable.terminal_names.emplace_back(problem.terminal_names[j]);
+  for (int i = 1; i <= problem.num_trips; ++i) {
+    const TripRecord& trip = table[static_cast<size_t>(i)];
+    timetable.trips.push_back(TimetableTrip{trip.departure_time, trip.arrival_time, trip.origin_terminal,
+                                            trip.destination_terminal, trip.group_key, trip.aux_value,
+                                            trip.min_layover});
+  }
+  return timetable;
+}
+
+[[noreturn]] void cannot_write(const std::string& file_name, const std::string& reason) {
+  std::fprintf(stderr, "\n%s not written: %s\n", file_name.c_str(), reason.c_str());
+  throw FatalError{"", 1, true};
+}
+
+}  // namespace
+
+void write_best_timetable(const AnnealerRun& run, const AnnealerSettings& settings) {
+  const std::string best_name = make_file_name("", PROBLEM_NAME, BEST_TRIP_FILE_EXTENSION);
+  const std::string shifts_name = make_file_name("", PROBLEM_NAME, SHIFTS_FILE_EXTENSION);
+  std::string template_text;
+  if (!read_template_text(TEMPLATE_FILE_NAME, template_text))
+    cannot_write(best_name, std::string(TEMPLATE_FILE_NAME) + " cannot be read");
+  // In the order it was evaluated in, so that the solver sees the same file.
+  Timetable best = timetable_of(run.problem, run.current);
+  Timetable initial = timetable_of(run.problem, run.initial);
+  std::string error;
+  if (!write_trip_file_whole(best_name, best, template_text, settings.header_value, error))
+    cannot_write(best_name, error);
+  if (!write_shifts_file(shifts_name, initial, best.trips, MOVE_WINDOW, error)) cannot_write(shifts_name, error);
+}

@@ -1,0 +1,254 @@
+#include "common/timetable_out.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <tuple>
+
+#include "common/common.h"
+
+namespace {
+
+void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void append_format(std::string& text, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  int size = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (size > 0) {
+    size_t at = text.size();
+    text.resize(at + static_cast<size_t>(size) + 1);
+    std::vsnprintf(text.data() + at, static_cast<size_t>(size) + 1, format, args);
+    text.resize(at + static_cast<size_t>(size));
+  }
+  va_end(args);
+}
+
+bool check_size(const Timetable& timetable, std::string& error) {
+  if (timetable.trips.size() > static_cast<size_t>(TIMETABLE_MAX_TRIPS)) {
+    error = std::to_string(timetable.trips.size()) + " trips, more than the " +
+            std::to_string(TIMETABLE_MAX_TRIPS) + " a trip file may hold";
+    return false;
+  }
+  if (timetable.terminal_names.size() > static_cast<size_t>(TIMETABLE_MAX_TERMINALS)) {
+    error = std::to_string(timetable.terminal_names.size()) + " terminals, more than the " +
+            std::to_string(TIMETABLE_MAX_TERMINALS) + " a trip file may hold";
+    return false;
+  }
+  return true;
+}
+
+const std::string* terminal_of(const Timetable& timetable, int terminal) {
+  if (terminal < 0 || static_cast<size_t>(terminal) >= timetable.terminal_names.size()) return nullptr;
+  return &timetable.terminal_names[static_cast<size_t>(terminal)];
+}
+
+bool check_terminals(const Timetable& timetable, const std::vector<TimetableTrip>& trips, std::string& error) {
+  for (size_t i = 0; i < trips.size(); ++i)
+    for (int terminal : {trips[i].origin_terminal, trips[i].destination_terminal})
+      if (terminal_of(timetable, terminal) == nullptr) {
+        error = "trip " + std::to_string(i + 1) + " names terminal " + std::to_string(terminal) + " of " +
+                std::to_string(timetable.terminal_names.size());
+        return false;
+      }
+  return true;
+}
+
+// The trip line's hhmm field; the readers take it by fixed widths, so a time
+// that needs more than four characters cannot be written.
+bool hhmm(int time, char (&field)[32]) {
+  int hours, minutes;
+  split_minutes(time, hours, minutes);
+  return std::snprintf(field, sizeof field, "%02d%02d", hours, minutes) == 4;
+}
+
+std::string clock(int time) {
+  int hours, minutes;
+  split_minutes(time, hours, minutes);
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d:%02d", hours, minutes);
+  return text;
+}
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// What a trip is apart from its times.
+using TripIdentity = std::tuple<int, int, int, int, int, int>;
+TripIdentity identity(const TimetableTrip& trip) {
+  int key_bits;
+  std::memcpy(&key_bits, &trip.group_key, sizeof key_bits);
+  return {trip.origin_terminal, trip.destination_terminal, key_bits, trip.aux_value, trip.min_layover,
+          trip.arrival_time - trip.departure_time};
+}
+
+std::vector<int> by_departure(const std::vector<TimetableTrip>& trips, const std::vector<int>& indices) {
+  std::vector<int> sorted = indices;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [&](int a, int b) { return trips[static_cast<size_t>(a)].departure_time <
+                                              trips[static_cast<size_t>(b)].departure_time; });
+  return sorted;
+}
+
+}  // namespace
+
+bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
+                      const char* clock_text, std::string& text, std::string& error) {
+  if (!check_size(timetable, error) || !check_terminals(timetable, timetable.trips, error)) return false;
+  text.clear();
+  append_format(text, "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n");
+  append_format(text, "# %.19s\n\n", clock_text);
+  text += template_text;
+  append_format(text, "\n\n");
+  append_format(text, "[TRIP] %d", header_value);
+  int operating = 0;
+  for (size_t i = 0; i < timetable.trips.size(); ++i) {
+    const TimetableTrip& trip = timetable.trips[i];
+    char departure[32], arrival[32];
+    if (!hhmm(trip.departure_time, departure) || !hhmm(trip.arrival_time, arrival)) {
+      error = "trip " + std::to_string(i + 1) + " runs " + clock(trip.departure_time) + "-" +
+              clock(trip.arrival_time) + ", beyond what a trip line's hhmm fields hold";
+      return false;
+    }
+    append_format(text, "\n%s%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d", "Trip", static_cast<int>(i),
+                  departure, terminal_of(timetable, trip.origin_terminal)->c_str(), arrival,
+                  terminal_of(timetable, trip.destination_terminal)->c_str(), static_cast<double>(trip.group_key),
+                  trip.aux_value, trip.min_layover);
+    operating += trip.arrival_time - trip.departure_time;
+  }
+  int operating_hours, operating_minutes;
+  split_minutes(operating, operating_hours, operating_minutes);
+  append_format(text, "\n-----------------------------------------------------------\n");
+  append_format(text, "Total de viagens: %d\n", static_cast<int>(timetable.trips.size()));
+  append_format(text, "\nTempo total de opera\xE7\xE3o: %02d:%02d\n", operating_hours, operating_minutes);
+  return true;
+}
+
+bool write_trip_file_whole(const std::string& file_name, const Timetable& timetable,
+                           const std::string& template_text, int header_value, std::string& error) {
+  std::time_t now = std::time(nullptr);
+  const std::tm* local = std::localtime(&now);
+  const char* clock_text = local != nullptr ? std::asctime(local) : "";
+  std::string text;
+  return format_trip_file(timetable, template_text, header_value, clock_text, text, error) &&
+         write_file_whole(file_name, text, error);
+}
+
+bool read_template_text(const std::string& file_name, std::string& text) {
+  std::FILE* file = std::fopen(file_name.c_str(), "r");
+  if (file == nullptr) return false;
+  // In pieces, each copied up to its first NUL, as a copy through a text
+  // stream keeps it.
+  text.clear();
+  char piece[160];
+  while (std::fgets(piece, sizeof piece, file) != nullptr) text += piece;
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  return !failed;
+}
+
+bool pair_shifted_trips(const std::vector<TimetableTrip>& before, const std::vector<TimetableTrip>& after,
+                        int max_shift, std::vector<int>& index_in_after, std::string& error) {
+  if (before.size() != after.size()) {
+    error = std::to_string(after.size()) + " trips against " + std::to_string(before.size()) + " read";
+    return false;
+  }
+  std::map<TripIdentity, std::vector<int>> before_of, after_of;
+  for (size_t i = 0; i < before.size(); ++i) before_of[identity(before[i])].push_back(static_cast<int>(i));
+  for (size_t i = 0; i < after.size(); ++i) after_of[identity(after[i])].push_back(static_cast<int>(i));
+  index_in_after.assign(before.size(), -1);
+  for (const auto& [key, members] : before_of) {
+    auto found = after_of.find(key);
+    if (found == after_of.end() || found->second.size() != members.size()) {
+      error = "trip " + std::to_string(members.front() + 1) + " (aux value " +
+              std::to_string(before[static_cast<size_t>(members.front())].aux_value) +
+              ") is not in the changed timetable as often as in the one read";
+      return false;
+    }
+    std::vector<int> from = by_departure(before, members), to = by_departure(after, found->second);
+    for (size_t k = 0; k < from.size(); ++k) {
+      const TimetableTrip& trip = before[static_cast<size_t>(from[k])];
+      int shift = after[static_cast<size_t>(to[k])].departure_time - trip.departure_time;
+      if (shift > max_shift || shift < -max_shift) {
+        error = "trip " + std::to_string(from[k] + 1) + " (aux value " + std::to_string(trip.aux_value) +
+                ") moved by " + std::to_string(shift) + " minutes, more than " + std::to_string(max_shift);
+        return false;
+      }
+      index_in_after[static_cast<size_t>(from[k])] = to[k];
+    }
+  }
+  return true;
+}
+
+bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip>& after, int max_shift,
+                        std::string& text, std::string& error) {
+  std::vector<int> index_in_after;
+  if (!check_size(before, error) || !check_terminals(before, before.trips, error) ||
+      !pair_shifted_trips(before.trips, after, max_shift, index_in_after, error))
+    return false;
+  text = "aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n";
+  for (size_t i = 0; i < before.trips.size(); ++i) {
+    const TimetableTrip& trip = before.trips[i];
+    int departure_after = after[static_cast<size_t>(index_in_after[i])].departure_time;
+    append_format(text, "%d,%.2f,%s,%s,%s,%s,%d\n", trip.aux_value, static_cast<double>(trip.group_key),
+                  csv_field(*terminal_of(before, trip.origin_terminal)).c_str(),
+                  csv_field(*terminal_of(before, trip.destination_terminal)).c_str(),
+                  clock(trip.departure_time).c_str(), clock(departure_after).c_str(),
+                  departure_after - trip.departure_time);
+  }
+  return true;
+}
+
+bool write_shifts_file(const std::string& file_name, const Timetable& before,
+                       const std::vector<TimetableTrip>& after, int max_shift, std::string& error) {
+  std::string text;
+  return format_shifts_file(before, after, max_shift, text, error) && write_file_whole(file_name, text, error);
+}
+
+bool write_file_whole(const std::string& file_name, const std::string& content, std::string& error) {
+  const std::string new_name = file_name + ".new";
+  auto fail = [&](const char* what, int code, bool remove_new) {
+    error = new_name + ": " + what + ": " + std::strerror(code);
+    if (remove_new) ::unlink(new_name.c_str());
+    return false;
+  };
+  // A file of that name left by an interrupted run goes first, so that the
+  // exclusive creation never follows a link planted there.
+  if (::unlink(new_name.c_str()) != 0 && errno != ENOENT) return fail("cannot remove", errno, false);
+  int fd = ::open(new_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return fail("cannot create", errno, false);
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int code = n < 0 ? errno : ENOSPC;
+      ::close(fd);
+      return fail("cannot write", code, true);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) return fail("cannot write", errno, true);
+  if (std::rename(new_name.c_str(), file_name.c_str()) != 0) {
+    error = "cannot rename " + new_name + " to " + file_name + ": " + std::strerror(errno);
+    ::unlink(new_name.c_str());
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,68 @@
+// The files that carry a changed timetable out of a search: a trip file in the
+// layout the annealers write (which Tovarin and the annealers read back), and
+// the shifts file, one row per trip of the timetable the search started from
+// with its departure before and after. Both are built in memory and put in
+// place whole, so a failed write leaves the previous file (or none).
+//
+// The writers take plain trip values, not a program's own tables, so that any
+// search can use them; they accept what the solver takes, not only what the
+// annealers hold.
+#pragma once
+
+#include <string>
+#include <vector>
+
+inline constexpr int TIMETABLE_MAX_TRIPS = 2734;
+inline constexpr int TIMETABLE_MAX_TERMINALS = 65;
+
+// The seven values of a trip line, times in minutes, terminals as indices
+// into the terminal names (0 = depot terminal).
+struct TimetableTrip {
+  int departure_time = 0;
+  int arrival_time = 0;
+  int origin_terminal = 0;
+  int destination_terminal = 0;
+  float group_key = 0;
+  int aux_value = 0;
+  int min_layover = 0;
+};
+
+struct Timetable {
+  std::vector<std::string> terminal_names;
+  std::vector<TimetableTrip> trips;  // in the order they are written
+};
+
+// The whole trip file: title, clock line, `template_text` (the dead-run matrix
+// section, ending right after its last value) and "\n\n", "[TRIP] header",
+// one line per trip, the closing lines. `clock_text` is what asctime gives.
+// False, with the reason in `error`, when the timetable is beyond the limits
+// or names a terminal it does not have.
+bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
+                      const char* clock_text, std::string& text, std::string& error);
+
+// format_trip_file with the local time, put in place whole.
+bool write_trip_file_whole(const std::string& file_name, const Timetable& timetable,
+                           const std::string& template_text, int header_value, std::string& error);
+
+// The template file's content as a trip file writer copies it; false when it
+// cannot be opened.
+bool read_template_text(const std::string& file_name, std::string& text);
+
+// For each trip of `before`, the index of the same trip in `after`: equal in
+// everything but a departure (and arrival) moved by at most `max_shift`
+// minutes. Trips alike in all but their times pair in departure order. False,
+// with the reason, when `after` is not such a rearrangement of `before`.
+bool pair_shifted_trips(const std::vector<TimetableTrip>& before, const std::vector<TimetableTrip>& after,
+                        int max_shift, std::vector<int>& index_in_after, std::string& error);
+
+// One row per trip of `before`, in its order: aux value, line key, origin,
+// destination, departure before and after (hh:mm) and the shift in minutes.
+bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip>& after, int max_shift,
+                        std::string& text, std::string& error);
+bool write_shifts_file(const std::string& file_name, const Timetable& before,
+                       const std::vector<TimetableTrip>& after, int max_shift, std::string& error);
+
+// Writes `content` to file_name + ".new" (created afresh, never through a
+// link left there) and renames it over `file_name`; on any failure removes the
+// new file and tells why.
+bool write_file_whole(const std::string& file_name, const std::string& content, std::string& error);

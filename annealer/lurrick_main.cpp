@@ -22,6 +22,8 @@ constexpr ProgramDescription LURRICK{
     "         Teste.mvm    the dead-run matrix section copied into each trip file\n"
     "         Tarsel.sol   each candidate's cost, from Tovarin\n"
     "Writes:  Tarsel.bss   rewritten before every solver run: keep a copy of yours\n"
+    "         Tarsel_best.bss    the best timetable found, as a trip file\n"
+    "         Tarsel_shifts.csv  each trip read with its departure before and after\n"
     "         and, through Tovarin, its reports (Tarsel.log, .est, .lus, .arm, .sol, .bla)\n"
     "Standard input: a key (Enter) at every pause.\n"
     "\n"

@@ -28,6 +28,8 @@ constexpr ProgramDescription SORVENNA{
     "         Temp.txt     the starting temperature (choice 2)\n"
     "Writes:  Tarsel.bss   rewritten before every solver run: keep a copy of yours\n"
     "         Temp.txt     the temperature found (choice 1)\n"
+    "         Tarsel_best.bss    the best timetable found, as a trip file\n"
+    "         Tarsel_shifts.csv  each trip read with its departure before and after\n"
     "         and, through Tovarin, its reports (Tarsel.log, .est, .lus, .arm, .sol, .bla)\n"
     "Standard input: the menu choice, and a key (Enter) at every pause.\n"
     "\n"

@@ -1,7 +1,5 @@
 #include "annealer/best_timetable.h"
 
-#include <cstdio>
-
 #include "annealer/move.h"
 #include "common/common.h"
 #include "common/timetable_out.h"
@@ -21,9 +19,9 @@ Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
   return timetable;
 }
 
+// The console keeps the texts it has always had; the reason goes to standard error.
 [[noreturn]] void cannot_write(const std::string& file_name, const std::string& reason) {
-  std::fprintf(stderr, "\n%s not written: %s\n", file_name.c_str(), reason.c_str());
-  throw FatalError{"", 1, true};
+  throw FatalError{"", 1, true, file_name + " not written: " + reason};
 }
 
 }  // namespace

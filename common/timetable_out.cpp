@@ -1,10 +1,6 @@
 #include "common/timetable_out.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +8,7 @@
 #include <map>
 #include <tuple>
 
+#include "common/atomic_file.h"
 #include "common/common.h"
 
 namespace {
@@ -106,6 +103,13 @@ std::vector<int> by_departure(const std::vector<TimetableTrip>& trips, const std
   return sorted;
 }
 
+bool write_whole(const std::string& file_name, const std::string& text, std::string& error) {
+  FileFailure failure;
+  if (write_file_atomically(file_name, text, failure)) return true;
+  error = failure.text();
+  return false;
+}
+
 }  // namespace
 
 bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
@@ -147,7 +151,7 @@ bool write_trip_file_whole(const std::string& file_name, const Timetable& timeta
   const char* clock_text = local != nullptr ? std::asctime(local) : "";
   std::string text;
   return format_trip_file(timetable, template_text, header_value, clock_text, text, error) &&
-         write_file_whole(file_name, text, error);
+         write_whole(file_name, text, error);
 }
 
 bool read_template_text(const std::string& file_name, std::string& text) {
@@ -218,37 +222,5 @@ bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip
 bool write_shifts_file(const std::string& file_name, const Timetable& before,
                        const std::vector<TimetableTrip>& after, int max_shift, std::string& error) {
   std::string text;
-  return format_shifts_file(before, after, max_shift, text, error) && write_file_whole(file_name, text, error);
-}
-
-bool write_file_whole(const std::string& file_name, const std::string& content, std::string& error) {
-  const std::string new_name = file_name + ".new";
-  auto fail = [&](const char* what, int code, bool remove_new) {
-    error = new_name + ": " + what + ": " + std::strerror(code);
-    if (remove_new) ::unlink(new_name.c_str());
-    return false;
-  };
-  // A file of that name left by an interrupted run goes first, so that the
-  // exclusive creation never follows a link planted there.
-  if (::unlink(new_name.c_str()) != 0 && errno != ENOENT) return fail("cannot remove", errno, false);
-  int fd = ::open(new_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return fail("cannot create", errno, false);
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int code = n < 0 ? errno : ENOSPC;
-      ::close(fd);
-      return fail("cannot write", code, true);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) return fail("cannot write", errno, true);
-  if (std::rename(new_name.c_str(), file_name.c_str()) != 0) {
-    error = "cannot rename " + new_name + " to " + file_name + ": " + std::strerror(errno);
-    ::unlink(new_name.c_str());
-    return false;
-  }
-  return true;
+  return format_shifts_file(before, after, max_shift, text, error) && write_whole(file_name, text, error);
 }

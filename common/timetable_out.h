@@ -61,8 +61,3 @@ bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip
                         std::string& text, std::string& error);
 bool write_shifts_file(const std::string& file_name, const Timetable& before,
                        const std::vector<TimetableTrip>& after, int max_shift, std::string& error);
-
-// Writes `content` to file_name + ".new" (created afresh, never through a
-// link left there) and renames it over `file_name`; on any failure removes the
-// new file and tells why.
-bool write_file_whole(const std::string& file_name, const std::string& content, std::string& error);

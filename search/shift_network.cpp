@@ -1,0 +1,504 @@
+#include "search/shift_network.h"
+
+#include <algorithm>
+#include <climits>
+#include <queue>
+
+#include "common/common.h"
+#include "solver/network.h"
+
+namespace {
+
+constexpr int64_t UNREACHABLE_PRICE = INT64_C(1) << 50;
+constexpr int LATEST_TRIP_TIME = 99 * 60 + 59;
+
+int pull_in_cost(const Problem& p, int i) {
+  return p.params.deadrun_weight * p.deadrun_matrix[p.trips[i].destination_terminal][0];
+}
+int pull_out_cost(const Problem& p, int j) {
+  return p.params.deadrun_weight * p.deadrun_matrix[0][p.trips[j].origin_terminal];
+}
+
+// The file order the trips would be written in: by departure, ties in the
+// order read. Only a trip earlier in that order can connect to a later one.
+bool precedes(const Problem& p, int i, int j) {
+  int a = p.trips[i].departure_time, b = p.trips[j].departure_time;
+  return a < b || (a == b && i < j);
+}
+
+// The connection arc i -> j at the present times, as the solver decides it.
+void connection_state(const ShiftNetwork& net, int i, int j, int& cap, int& cost) {
+  cap = 0;
+  cost = 0;
+  if (!precedes(net.current, i, j)) return;
+  Connection c = decide_connection(net.current, i, j);
+  if (c.kind == ConnectionKind::short_arc || (c.kind == ConnectionKind::long_record && !net.depot_line)) {
+    cap = 1;
+    cost = static_cast<int>(c.cost);
+  }
+}
+
+// Ready time at the depot after trip i (shifted by s) for a long
+// connection, and the latest time trip j (shifted by s) can leave it.
+int64_t depot_ready(const Problem& p, int i, int s) {
+  const Trip& t = p.trips[i];
+  return int64_t{t.arrival_time} + s + t.min_layover + p.deadrun_matrix[t.destination_terminal][0] +
+         p.params.short_arc_param;
+}
+int64_t depot_leave(const Problem& p, int j, int s) {
+  const Trip& t = p.trips[j];
+  return int64_t{t.departure_time} + s - p.deadrun_matrix[0][t.origin_terminal];
+}
+
+// The depot line gives every long connection exactly when each long pair is
+// also a connection the solver makes: no groups to forbid it, a slack that
+// cannot be negative (the direct dead run is never longer than the depot road
+// plus the short arc parameter), and the later trip strictly later in
+// departure, so that file order never forbids it.
+bool depot_line_exact(const Problem& p) {
+  if (p.link_preference_cost > 0) return false;
+  const int sap = p.params.short_arc_param;
+  if (sap < -MAX_MINUTES_VALUE || sap > MAX_MINUTES_VALUE) return false;
+  const int T = p.num_trips;
+  std::vector<char> is_end(MAX_TERMINALS), is_start(MAX_TERMINALS);
+  int min_from_depot = INT_MAX;
+  for (int i = 1; i <= T; ++i) {
+    is_end[p.trips[i].destination_terminal] = 1;
+    is_start[p.trips[i].origin_terminal] = 1;
+    min_from_depot = std::min(min_from_depot, p.deadrun_matrix[0][p.trips[i].origin_terminal]);
+  }
+  for (int et = 0; et < MAX_TERMINALS; ++et) {
+    if (!is_end[et]) continue;
+    for (int st = 0; st < MAX_TERMINALS; ++st) {
+      if (!is_start[st]) continue;
+      int64_t via = int64_t{p.deadrun_matrix[et][0]} + p.deadrun_matrix[0][st];
+      if (p.deadrun_matrix[et][st] > via + sap) return false;
+    }
+  }
+  for (int i = 1; i <= T; ++i) {
+    const Trip& t = p.trips[i];
+    int64_t least_gap = int64_t{t.arrival_time} - t.departure_time + t.min_layover +
+                        p.deadrun_matrix[t.destination_terminal][0] + min_from_depot + sap;
+    if (least_gap <= 0) return false;
+  }
+  return true;
+}
+
+struct ArcSpec {
+  int tail, head, cost, cap;
+};
+
+void set_arc(ShiftNetwork& net, int e, int cost, int cap, int flow) {
+  if (net.cost[e] == cost && net.cap[e] == cap && net.flow[e] == flow) return;
+  if (net.pending) net.arc_journal.push_back({e, net.cost[e], net.cap[e], net.flow[e]});
+  net.cost[e] = cost;
+  net.cap[e] = cap;
+  net.flow[e] = flow;
+}
+
+void set_pi(ShiftNetwork& net, int v, int64_t value) {
+  if (net.pi[v] == value) return;
+  if (net.pending) net.pi_journal.push_back({v, net.pi[v]});
+  net.pi[v] = value;
+}
+
+void add_excess(ShiftNetwork& net, int v, int amount) {
+  if (net.excess[v] == 0) net.unbalanced.push_back(v);
+  net.excess[v] += amount;
+}
+
+// Takes the flow off arc e, leaving its ends unbalanced.
+void take_flow_off(ShiftNetwork& net, int e) {
+  int f = net.flow[e];
+  if (f == 0) return;
+  net.total_cost -= int64_t{f} * net.cost[e];
+  if (net.tail[e] == net.vehicle_node) net.vehicles -= f;
+  add_excess(net, net.tail[e], f);
+  add_excess(net, net.head[e], -f);
+  set_arc(net, e, net.cost[e], net.cap[e], 0);
+}
+
+// One unit from the nearest node with excess to the nearest node short of
+// flow, along a shortest path in reduced costs; then the potentials move by
+// the distances so that every reduced cost stays in kilter.
+void send_one_unit(ShiftNetwork& net) {
+  ++net.current_stamp;
+  const int stamp = net.current_stamp;
+  using Item = std::pair<int64_t, int>;
+  std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
+  net.settled.clear();
+  for (int v : net.unbalanced)
+    if (net.excess[v] > 0) {
+      net.dist[v] = 0;
+      net.stamp[v] = stamp;
+      net.pred[v] = INT_MIN;
+      heap.push({0, v});
+    }
+  int target = -1;
+  while (!heap.empty()) {
+    auto [d, u] = heap.top();
+    heap.pop();
+    if (net.done_stamp[u] == stamp || d != net.dist[u]) continue;
+    net.done_stamp[u] = stamp;
+    net.settled.push_back(u);
+    ++net.dijkstra_pops;
+    if (net.excess[u] < 0) {
+      target = u;
+      break;
+    }
+    const int64_t pu = net.pi[u];
+    for (int k = net.out_begin[u]; k < net.out_begin[u + 1]; ++k) {
+      int e = net.out_list[k];
+      if (net.flow[e] >= net.cap[e]) continue;
+      int v = net.head[e];
+      if (net.done_stamp[v] == stamp) continue;
+      int64_t nd = d + net.cost[e] + pu - net.pi[v];
+      if (net.stamp[v] != stamp || nd < net.dist[v]) {
+        net.stamp[v] = stamp;
+        net.dist[v] = nd;
+        net.pred[v] = e;
+        heap.push({nd, v});
+      }
+    }
+    for (int k = net.in_begin[u]; k < net.in_begin[u + 1]; ++k) {
+      int e = net.in_list[k];
+      if (net.flow[e] <= 0) continue;
+      int v = net.tail[e];
+      if (net.done_stamp[v] == stamp) continue;
+      int64_t nd = d - (net.cost[e] + net.pi[v] - pu);
+      if (net.stamp[v] != stamp || nd < net.dist[v]) {
+        net.stamp[v] = stamp;
+        net.dist[v] = nd;
+        net.pred[v] = ~e;
+        heap.push({nd, v});
+      }
+    }
+  }
+  if (target < 0) fatal("\nshift_search: no schedule covers every trip (internal error)\n");
+  const int64_t D = net.dist[target];
+  for (int v : net.settled) set_pi(net, v, net.pi[v] + net.dist[v] - D);
+
+  int v = target;
+  while (net.pred[v] != INT_MIN) {
+    int p = net.pred[v];
+    if (p >= 0) {
+      set_arc(net, p, net.cost[p], net.cap[p], net.flow[p] + 1);
+      net.total_cost += net.cost[p];
+      if (net.tail[p] == net.vehicle_node) ++net.vehicles;
+      v = net.tail[p];
+    } else {
+      int e = ~p;
+      set_arc(net, e, net.cost[e], net.cap[e], net.flow[e] - 1);
+      net.total_cost -= net.cost[e];
+      if (net.tail[e] == net.vehicle_node) --net.vehicles;
+      v = net.head[e];
+    }
+  }
+  net.excess[v] -= 1;
+  net.excess[target] += 1;
+  std::erase_if(net.unbalanced, [&](int n) { return net.excess[n] == 0; });
+}
+
+void balance(ShiftNetwork& net) {
+  while (!net.unbalanced.empty()) send_one_unit(net);
+}
+
+// The depot line arcs of a trip: open only at its present shift.
+void set_line_arcs(ShiftNetwork& net, int k) {
+  if (!net.depot_line) return;
+  const int width = 2 * net.max_shift + 1;
+  const int open = net.shift[k] + net.max_shift;
+  for (int s = 0; s < width; ++s) {
+    int a = net.line_in_first[k] + s;
+    set_arc(net, a, net.cost[a], s == open ? 1 : 0, net.flow[a]);
+    int b = net.line_out_first[k] + s;
+    set_arc(net, b, net.cost[b], s == open ? 1 : 0, net.flow[b]);
+  }
+}
+
+void refresh_connections(ShiftNetwork& net, int k) {
+  const int T = net.num_trips;
+  int cap, cost;
+  for (int x = net.conn_out_begin[k]; x < net.conn_out_begin[k + 1]; ++x) {
+    int e = net.conn_out[x];
+    connection_state(net, k, net.head[e] - T, cap, cost);
+    set_arc(net, e, cap ? cost : net.cost[e], cap, net.flow[e]);
+  }
+  for (int x = net.conn_in_begin[k]; x < net.conn_in_begin[k + 1]; ++x) {
+    int e = net.conn_in[x];
+    connection_state(net, net.tail[e], k, cap, cost);
+    set_arc(net, e, cap ? cost : net.cost[e], cap, net.flow[e]);
+  }
+  set_line_arcs(net, k);
+}
+
+}  // namespace
+
+void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& net) {
+  const int T = problem.num_trips;
+  const int M = max_shift;
+  net.read = &problem;
+  net.current = problem;
+  net.num_trips = T;
+  net.max_shift = M;
+  net.depot_line = depot_line_exact(problem);
+  net.shift.assign(T + 1, 0);
+  net.lowest_shift.assign(T + 1, 0);
+  net.highest_shift.assign(T + 1, 0);
+  for (int i = 1; i <= T; ++i) {
+    const Trip& t = problem.trips[i];
+    net.lowest_shift[i] = std::min(0, std::max(-M, -std::min(t.departure_time, t.arrival_time)));
+    net.highest_shift[i] = std::max(0, std::min(M, LATEST_TRIP_TIME - std::max(t.departure_time, t.arrival_time)));
+  }
+  net.moved = 0;
+  net.vehicle_node = 2 * T + 1;
+  net.first_line_node = 2 * T + 2;
+
+  // Depot line times: every ready and leave time any shift can give.
+  net.line_time.clear();
+  if (net.depot_line)
+    for (int i = 1; i <= T; ++i)
+      for (int s = -M; s <= M; ++s) {
+        net.line_time.push_back(static_cast<int>(depot_ready(problem, i, s)));
+        net.line_time.push_back(static_cast<int>(depot_leave(problem, i, s)));
+      }
+  std::sort(net.line_time.begin(), net.line_time.end());
+  net.line_time.erase(std::unique(net.line_time.begin(), net.line_time.end()), net.line_time.end());
+  auto line_node = [&](int64_t time) {
+    auto it = std::lower_bound(net.line_time.begin(), net.line_time.end(), static_cast<int>(time));
+    return net.first_line_node + static_cast<int>(it - net.line_time.begin());
+  };
+  net.num_nodes = net.first_line_node + static_cast<int>(net.line_time.size());
+
+  std::vector<ArcSpec> arcs;
+  std::vector<std::vector<int>> conn_out(T + 1), conn_in(T + 1);
+  net.line_in_first.assign(T + 1, -1);
+  net.line_out_first.assign(T + 1, -1);
+  const Parameters& par = problem.params;
+  Problem& probe = net.current;  // trip j moved by q while pairs are tried
+  for (int i = 1; i <= T; ++i) {
+    arcs.push_back({i, net.vehicle_node, pull_in_cost(problem, i), 1});
+    arcs.push_back({net.vehicle_node, T + i, pull_out_cost(problem, i) + VEHICLE_COST, 1});
+  }
+  for (int i = 1; i <= T; ++i) {
+    const Trip& a = problem.trips[i];
+    for (int j = 1; j <= T; ++j) {
+      if (j == i) continue;
+      const Trip& b = problem.trips[j];
+      const int et = a.destination_terminal, st = b.origin_terminal;
+      int64_t direct = problem.deadrun_matrix[et][st];
+      int64_t via = int64_t{problem.deadrun_matrix[et][0]} + problem.deadrun_matrix[0][st];
+      int64_t available = int64_t{b.departure_time} - a.arrival_time - a.min_layover;
+      if (available + 2 * M < std::min(direct, via)) continue;
+      if (net.depot_line && available - 2 * M >= via + par.short_arc_param) continue;
+      // Some relative shift q of the two trips must open the arc.
+      bool ever = false;
+      Trip saved = probe.trips[j];
+      for (int q = -2 * M; q <= 2 * M && !ever; ++q) {
+        probe.trips[j].departure_time = saved.departure_time + q;
+        probe.trips[j].arrival_time = saved.arrival_time + q;
+        int cap, cost;
+        connection_state(net, i, j, cap, cost);
+        ever = cap > 0;
+      }
+      probe.trips[j] = saved;
+      if (!ever) continue;
+      int cap, cost;
+      connection_state(net, i, j, cap, cost);
+      conn_out[i].push_back(static_cast<int>(arcs.size()));
+      conn_in[j].push_back(static_cast<int>(arcs.size()));
+      arcs.push_back({i, T + j, cost, cap});
+    }
+  }
+  if (net.depot_line) {
+    for (int i = 1; i <= T; ++i) {
+      net.line_in_first[i] = static_cast<int>(arcs.size());
+      for (int s = -M; s <= M; ++s)
+        arcs.push_back({i, line_node(depot_ready(problem, i, s)), pull_in_cost(problem, i) + par.short_arc_param,
+                        s == 0 ? 1 : 0});
+      net.line_out_first[i] = static_cast<int>(arcs.size());
+      for (int s = -M; s <= M; ++s)
+        arcs.push_back({line_node(depot_leave(problem, i, s)), T + i, pull_out_cost(problem, i), s == 0 ? 1 : 0});
+    }
+    for (int n = net.first_line_node; n + 1 < net.num_nodes; ++n) arcs.push_back({n, n + 1, 0, T});
+  }
+
+  net.num_arcs = static_cast<int>(arcs.size());
+  net.tail.resize(net.num_arcs);
+  net.head.resize(net.num_arcs);
+  net.cost.resize(net.num_arcs);
+  net.cap.resize(net.num_arcs);
+  net.flow.assign(net.num_arcs, 0);
+  for (int e = 0; e < net.num_arcs; ++e) {
+    net.tail[e] = arcs[e].tail;
+    net.head[e] = arcs[e].head;
+    net.cost[e] = arcs[e].cost;
+    net.cap[e] = arcs[e].cap;
+  }
+  auto build_lists = [&](const std::vector<int>& end, std::vector<int>& begin, std::vector<int>& list) {
+    begin.assign(net.num_nodes + 2, 0);
+    for (int e = 0; e < net.num_arcs; ++e) ++begin[end[e] + 1];
+    for (int n = 0; n <= net.num_nodes; ++n) begin[n + 1] += begin[n];
+    list.assign(net.num_arcs, 0);
+    std::vector<int> fill(begin.begin(), begin.end() - 1);
+    for (int e = 0; e < net.num_arcs; ++e) list[fill[end[e]]++] = e;
+  };
+  build_lists(net.tail, net.out_begin, net.out_list);
+  build_lists(net.head, net.in_begin, net.in_list);
+  auto pack = [&](const std::vector<std::vector<int>>& lists, std::vector<int>& begin, std::vector<int>& flat) {
+    begin.assign(T + 2, 0);
+    flat.clear();
+    for (int i = 1; i <= T; ++i) {
+      begin[i] = static_cast<int>(flat.size());
+      flat.insert(flat.end(), lists[i].begin(), lists[i].end());
+    }
+    begin[T + 1] = static_cast<int>(flat.size());
+  };
+  pack(conn_out, net.conn_out_begin, net.conn_out);
+  pack(conn_in, net.conn_in_begin, net.conn_in);
+
+  // Potentials in kilter with the zero flow: E nodes at 0, every other node
+  // at its cheapest way in, in the order V, the depot line by time, S nodes.
+  net.pi.assign(net.num_nodes + 1, 0);
+  auto cheapest_in = [&](int n) {
+    int64_t best = UNREACHABLE_PRICE;
+    for (int k = net.in_begin[n]; k < net.in_begin[n + 1]; ++k) {
+      int e = net.in_list[k];
+      if (net.cap[e] > 0) best = std::min(best, net.cost[e] + net.pi[net.tail[e]]);
+    }
+    return best;
+  };
+  net.pi[net.vehicle_node] = cheapest_in(net.vehicle_node);
+  for (int n = net.first_line_node; n < net.num_nodes; ++n) net.pi[n] = cheapest_in(n);
+  for (int j = 1; j <= T; ++j) net.pi[T + j] = cheapest_in(T + j);
+
+  net.excess.assign(net.num_nodes + 1, 0);
+  net.unbalanced.clear();
+  for (int i = 1; i <= T; ++i) {
+    add_excess(net, i, 1);
+    add_excess(net, T + i, -1);
+  }
+  net.dist.assign(net.num_nodes + 1, 0);
+  net.stamp.assign(net.num_nodes + 1, 0);
+  net.done_stamp.assign(net.num_nodes + 1, 0);
+  net.pred.assign(net.num_nodes + 1, 0);
+  net.current_stamp = 0;
+  net.total_cost = 0;
+  // The depot to depot return with no vehicle on it: the solver's total
+  // counts nothing for it either.
+  net.vehicles = 0;
+  net.pending = false;
+  balance(net);
+}
+
+void apply_shifts(ShiftNetwork& net, const TripShift* moves, int count) {
+  if (!net.pending) {
+    net.pending = true;
+    net.saved_total = net.total_cost;
+    net.saved_vehicles = net.vehicles;
+    net.saved_moved = net.moved;
+  }
+  const int T = net.num_trips;
+  std::vector<int> changed;
+  for (int m = 0; m < count; ++m) {
+    int k = moves[m].trip, s = moves[m].shift;
+    if (s == net.shift[k]) continue;
+    net.shift_journal.push_back({k, net.shift[k]});
+    for (int x = net.out_begin[k]; x < net.out_begin[k + 1]; ++x) take_flow_off(net, net.out_list[x]);
+    for (int x = net.in_begin[T + k]; x < net.in_begin[T + k + 1]; ++x) take_flow_off(net, net.in_list[x]);
+    net.moved += (s != 0) - (net.shift[k] != 0);
+    net.shift[k] = s;
+    const Trip& base = net.read->trips[k];
+    net.current.trips[k].departure_time = base.departure_time + s;
+    net.current.trips[k].arrival_time = base.arrival_time + s;
+    changed.push_back(k);
+  }
+  for (int k : changed) refresh_connections(net, k);
+  for (int k : changed) {
+    int64_t need = -UNREACHABLE_PRICE;
+    for (int x = net.out_begin[k]; x < net.out_begin[k + 1]; ++x) {
+      int e = net.out_list[x];
+      if (net.cap[e] > 0) need = std::max(need, net.pi[net.head[e]] - net.cost[e]);
+    }
+    set_pi(net, k, need);
+  }
+  for (int k : changed) {
+    int64_t need = UNREACHABLE_PRICE;
+    for (int x = net.in_begin[T + k]; x < net.in_begin[T + k + 1]; ++x) {
+      int e = net.in_list[x];
+      if (net.cap[e] > 0) need = std::min(need, net.cost[e] + net.pi[net.tail[e]]);
+    }
+    set_pi(net, T + k, need);
+  }
+  balance(net);
+}
+
+void commit_shifts(ShiftNetwork& net) {
+  net.arc_journal.clear();
+  net.pi_journal.clear();
+  net.shift_journal.clear();
+  net.pending = false;
+}
+
+void undo_shifts(ShiftNetwork& net) {
+  if (!net.pending) return;
+  for (size_t x = net.arc_journal.size(); x-- > 0;) {
+    const auto& c = net.arc_journal[x];
+    net.cost[c.arc] = c.cost;
+    net.cap[c.arc] = c.cap;
+    net.flow[c.arc] = c.flow;
+  }
+  for (size_t x = net.pi_journal.size(); x-- > 0;) net.pi[net.pi_journal[x].node] = net.pi_journal[x].pi;
+  for (size_t x = net.shift_journal.size(); x-- > 0;) {
+    int k = net.shift_journal[x].trip, s = net.shift_journal[x].shift;
+    net.shift[k] = s;
+    net.current.trips[k].departure_time = net.read->trips[k].departure_time + s;
+    net.current.trips[k].arrival_time = net.read->trips[k].arrival_time + s;
+  }
+  net.total_cost = net.saved_total;
+  net.vehicles = net.saved_vehicles;
+  net.moved = net.saved_moved;
+  commit_shifts(net);
+}
+
+std::vector<int> trip_file_order(const ShiftNetwork& net) {
+  std::vector<int> order(net.num_trips);
+  for (int i = 0; i < net.num_trips; ++i) order[i] = i + 1;
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return net.current.trips[a].departure_time < net.current.trips[b].departure_time;
+  });
+  return order;
+}
+
+const char* check_shift_network(const ShiftNetwork& net) {
+  const int T = net.num_trips;
+  std::vector<int64_t> balance_at(net.num_nodes + 1, 0);
+  int64_t total = 0;
+  int vehicles = 0;
+  for (int e = 0; e < net.num_arcs; ++e) {
+    int f = net.flow[e];
+    if (f < 0 || f > net.cap[e]) return "a flow lies outside its arc's bounds";
+    int64_t rc = net.cost[e] + net.pi[net.tail[e]] - net.pi[net.head[e]];
+    if (f < net.cap[e] && rc < 0) return "an arc with room to rise has a negative reduced cost";
+    if (f > 0 && rc > 0) return "an arc with flow has a positive reduced cost";
+    balance_at[net.tail[e]] -= f;
+    balance_at[net.head[e]] += f;
+    total += int64_t{f} * net.cost[e];
+    if (net.tail[e] == net.vehicle_node) vehicles += f;
+  }
+  for (int n = 1; n < net.num_nodes; ++n) {
+    int64_t want = n <= T ? -1 : n <= 2 * T ? 1 : 0;
+    if (balance_at[n] != want) return "flow is not conserved at some node";
+  }
+  if (total != net.total_cost) return "the total cost differs from the sum over the arcs";
+  if (vehicles != net.vehicles) return "the vehicle count differs from the flow out of the vehicle node";
+  int moved = 0;
+  for (int i = 1; i <= T; ++i) {
+    if (net.shift[i] != 0) ++moved;
+    if (net.current.trips[i].departure_time != net.read->trips[i].departure_time + net.shift[i])
+      return "a trip's time differs from its shift";
+  }
+  if (moved != net.moved) return "the count of moved trips is wrong";
+  if (net.pending) return "a change is still pending";
+  return "";
+}

@@ -1,0 +1,256 @@
+#include "search/shift_search.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A connection that the present times miss by a few minutes, with the
+// reduced cost its arc would have once the gap is closed: a vehicle that
+// could be saved shows as a reduced cost near minus the vehicle cost.
+struct Missed {
+  int from, to;
+  int minutes;  // how much the gap must grow
+  int64_t reduced_cost;
+};
+
+void collect_missed(const ShiftNetwork& net, std::vector<Missed>& list) {
+  list.clear();
+  const Problem& p = net.current;
+  const int T = net.num_trips;
+  const bool groups = p.link_preference_cost > 0;
+  for (int i = 1; i <= T; ++i) {
+    const Trip& a = p.trips[i];
+    for (int x = net.conn_out_begin[i]; x < net.conn_out_begin[i + 1]; ++x) {
+      int e = net.conn_out[x];
+      if (net.cap[e] > 0) continue;
+      int j = net.head[e] - T;
+      const Trip& b = p.trips[j];
+      int direct = p.deadrun_matrix[a.destination_terminal][b.origin_terminal];
+      int via = p.deadrun_matrix[a.destination_terminal][0] + p.deadrun_matrix[0][b.origin_terminal];
+      int slack = b.departure_time - a.arrival_time - a.min_layover - (groups ? std::min(direct, via) : direct);
+      if (slack >= 0) continue;
+      int room = (net.shift[i] - net.lowest_shift[i]) + (net.highest_shift[j] - net.shift[j]);
+      if (-slack > room) continue;
+      int64_t cost = int64_t{p.params.deadrun_weight} * direct + int64_t{p.params.layover_weight} * a.min_layover;
+      int64_t rc = cost + net.pi[i] - net.pi[T + j];
+      if (rc < 0) list.push_back({i, j, -slack, rc});
+    }
+  }
+  std::sort(list.begin(), list.end(), [](const Missed& x, const Missed& y) {
+    return x.reduced_cost != y.reduced_cost ? x.reduced_cost < y.reduced_cost
+                                            : (x.from != y.from ? x.from < y.from : x.to < y.to);
+  });
+}
+
+struct Search {
+  ShiftNetwork& net;
+  const SearchOptions& opt;
+  SearchResult& result;
+  std::mt19937_64 rng;
+  Clock::time_point start;
+  Clock::time_point last_progress;
+  int64_t best_objective = 0;
+  std::vector<Missed> missed;
+  int64_t missed_at = -1;
+
+  Search(ShiftNetwork& n, const SearchOptions& o, SearchResult& r) : net(n), opt(o), result(r), rng(o.seed) {}
+
+  int64_t objective() const { return net.total_cost + opt.move_cost * net.moved; }
+  double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
+  int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+  double unit() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); }
+
+  // The annealing leaves the last tenth of the time to taking moves back.
+  bool out_of_budget(int64_t step) {
+    if (opt.max_evaluations >= 0 && result.evaluations >= opt.max_evaluations) return true;
+    return (step & 63) == 0 && elapsed() >= 0.9 * opt.seconds;
+  }
+  // Taking moves back gets at most as many evaluations again as there are
+  // trips, twice over, when the count is limited.
+  bool out_of_time(int64_t limit) {
+    if (opt.max_evaluations >= 0 && result.evaluations >= limit) return true;
+    return (result.evaluations & 15) == 0 && elapsed() >= opt.seconds;
+  }
+
+  void note_state() {
+    if (opt.max_moves >= 0 && net.moved > opt.max_moves) return;
+    auto it = result.pareto.find(net.vehicles);
+    if (it == result.pareto.end() || net.moved < it->second.moved ||
+        (net.moved == it->second.moved && net.total_cost < it->second.cost)) {
+      ParetoPoint& point = result.pareto[net.vehicles];
+      point.moved = net.moved;
+      point.cost = net.total_cost;
+      point.shift = net.shift;
+    }
+    int64_t f = objective();
+    if (f < best_objective) {
+      best_objective = f;
+      result.best_shift = net.shift;
+      result.best_cost = net.total_cost;
+      result.best_vehicles = net.vehicles;
+      result.best_moved = net.moved;
+    }
+  }
+
+  void show_progress(const char* phase, double temperature) {
+    if (!opt.progress) return;
+    auto now = Clock::now();
+    if (now - last_progress < std::chrono::milliseconds(250)) return;
+    last_progress = now;
+    std::fprintf(stderr,
+                 "\r%s: evaluation %lld, temperature %.2f, current %lld, best %lld (%d vehicles, %d moved), %.0f s   ",
+                 phase, static_cast<long long>(result.evaluations), temperature,
+                 static_cast<long long>(net.total_cost), static_cast<long long>(result.best_cost),
+                 result.best_vehicles, result.best_moved, elapsed());
+    std::fflush(stderr);
+  }
+
+  // Evaluates the moves; keeps them when accept says so for the change of
+  // the objective. Moves that would move more trips than allowed are not
+  // evaluated.
+  template <class Accept>
+  bool try_moves(const TripShift* moves, int count, Accept accept) {
+    if (opt.max_moves >= 0) {
+      int moved = net.moved;
+      for (int m = 0; m < count; ++m) moved += (moves[m].shift != 0) - (net.shift[moves[m].trip] != 0);
+      if (moved > opt.max_moves) return false;
+    }
+    int64_t before = objective();
+    apply_shifts(net, moves, count);
+    ++result.evaluations;
+    note_state();
+    if (accept(objective() - before)) {
+      commit_shifts(net);
+      return true;
+    }
+    undo_shifts(net);
+    return false;
+  }
+
+  // One candidate: close a missed connection, move one trip, or take one
+  // trip's shift back.
+  int propose(TripShift* moves) {
+    const int T = net.num_trips, M = net.max_shift;
+    if (M == 0 || T == 0) return 0;
+    if (missed_at < 0 || result.evaluations - missed_at >= 200) {
+      collect_missed(net, missed);
+      missed_at = result.evaluations;
+    }
+    double u = unit();
+    if (u < 0.5 && !missed.empty()) {
+      double r = unit();
+      const Missed& c = missed[static_cast<size_t>(r * r * static_cast<double>(missed.size()))];
+      int room_from = net.shift[c.from] - net.lowest_shift[c.from];
+      int room_to = net.highest_shift[c.to] - net.shift[c.to];
+      int lo = std::max(0, c.minutes - room_to), hi = std::min(c.minutes, room_from);
+      if (lo > hi) return 0;
+      int earlier = uniform(lo, hi);
+      moves[0] = {c.from, net.shift[c.from] - earlier};
+      moves[1] = {c.to, net.shift[c.to] + (c.minutes - earlier)};
+      return 2;
+    }
+    if (u < 0.62 && net.moved > 0) {
+      // A moved trip back to where it was read, or one minute towards it.
+      for (int tries = 0; tries < 8; ++tries) {
+        int k = uniform(1, T);
+        if (net.shift[k] == 0) continue;
+        int s = unit() < 0.5 ? 0 : net.shift[k] - (net.shift[k] > 0 ? 1 : -1);
+        moves[0] = {k, s};
+        return 1;
+      }
+    }
+    int k = uniform(1, T);
+    int lo = net.lowest_shift[k], hi = net.highest_shift[k];
+    if (lo == hi) return 0;
+    int s = uniform(lo, hi - 1);
+    if (s >= net.shift[k]) ++s;
+    moves[0] = {k, s};
+    return 1;
+  }
+
+  void anneal() {
+    const double hot = 40.0, cold = 0.5;
+    const int64_t cycle = 40000;
+    TripShift moves[2];
+    int64_t step = 0;
+    while (!out_of_budget(step)) {
+      double phase = static_cast<double>(step % cycle) / static_cast<double>(cycle);
+      double temperature = hot * std::pow(cold / hot, phase);
+      ++step;
+      int count = propose(moves);
+      if (count == 0) {
+        if (step > 1000 && result.evaluations == 0) break;  // nothing can move
+        continue;
+      }
+      try_moves(moves, count, [&](int64_t delta) {
+        return delta <= 0 || unit() < std::exp(-static_cast<double>(delta) / temperature);
+      });
+      show_progress("search", temperature);
+    }
+  }
+
+  void go_to(const std::vector<int>& shifts) {
+    std::vector<TripShift> moves;
+    for (int k = 1; k <= net.num_trips; ++k)
+      if (net.shift[k] != shifts[k]) moves.push_back({k, shifts[k]});
+    if (moves.empty()) return;
+    apply_shifts(net, moves.data(), static_cast<int>(moves.size()));
+    commit_shifts(net);
+  }
+
+  // From the best timetable, takes shifts back one trip at a time while the
+  // vehicle count holds; when none can go back any more, lets one more
+  // vehicle in. Each level reached is a point of the moves-vehicles table.
+  void take_moves_back() {
+    if (result.best_moved == 0) return;
+    go_to(result.best_shift);
+    int level = net.vehicles;
+    const int64_t limit = result.evaluations + 2 * int64_t{net.num_trips};
+    std::vector<int> order;
+    while (net.moved > 0) {
+      bool any = true;
+      while (any && net.moved > 0) {
+        any = false;
+        order.clear();
+        for (int k = 1; k <= net.num_trips; ++k)
+          if (net.shift[k] != 0) order.push_back(k);
+        std::shuffle(order.begin(), order.end(), rng);
+        for (int k : order) {
+          if (out_of_time(limit)) return;
+          TripShift back{k, 0};
+          if (try_moves(&back, 1, [&](int64_t) { return net.vehicles <= level; })) any = true;
+          show_progress("fewer moves", 0);
+        }
+      }
+      ++level;
+    }
+  }
+};
+
+}  // namespace
+
+void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchResult& result) {
+  Search s(net, options, result);
+  s.start = Clock::now();
+  s.last_progress = s.start;
+  result = SearchResult{};
+  result.best_shift = net.shift;
+  result.best_cost = net.total_cost;
+  result.best_vehicles = net.vehicles;
+  result.best_moved = net.moved;
+  s.best_objective = s.objective();
+  s.note_state();
+  s.anneal();
+  s.take_moves_back();
+  s.go_to(result.best_shift);
+  result.seconds = s.elapsed();
+  if (options.progress) std::fputc('\n', stderr);
+}

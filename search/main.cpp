@@ -33,8 +33,8 @@ namespace {
 constexpr int LARGEST_SHIFT = 60;
 
 const char* const USAGE =
-    "usage: shift_search [DIR] [--max-shift M] [--seconds S] [--seed N] [--move-cost C] [--max-moves K]\n"
-    "                    [--evaluations E]\n";
+    "Usage: shift_search [DIR] [--max-shift M] [--seconds S] [--seed N] [--move-cost C] [--max-moves K]\n"
+    "                    [--evaluations E] | --help | --version\n";
 
 const char* const HELP =
     "Moves departures of the timetable in DIR (default: the current directory; Tarsel.ini, Tarsel.bss\n"
@@ -67,7 +67,8 @@ struct Options {
 };
 
 [[noreturn]] void usage_error(const char* what, const char* value) {
-  std::fprintf(stderr, "shift_search: %s%s%s\n%s", what, value ? ": " : "", value ? value : "", USAGE);
+  std::fprintf(stderr, "shift_search: %s%s%s\n%s", what, value ? " " : "", value ? value : "", USAGE);
+  std::fprintf(stderr, "Run \"shift_search --help\" for what it does and the files it uses.\n");
   std::exit(2);
 }
 
@@ -75,9 +76,9 @@ long long whole_number(const char* option, const char* text, long long largest) 
   char* end = nullptr;
   errno = 0;
   long long v = std::strtoll(text, &end, 10);
-  if (*text == '\0' || *end != '\0' || errno != 0) usage_error("not a whole number", text);
-  if (v < 0) usage_error("a negative value makes no sense here", option);
-  if (v > largest) usage_error("too large a value", option);
+  if (*text == '\0' || *end != '\0' || errno != 0) usage_error("not a whole number:", text);
+  if (v < 0) usage_error("a negative value makes no sense for", option);
+  if (v > largest) usage_error(largest == LARGEST_SHIFT ? "at most 60 minutes for" : "too large a value for", option);
   return v;
 }
 
@@ -92,16 +93,20 @@ Options parse_arguments(int argc, char** argv) {
       std::fputs(HELP, stdout);
       std::exit(0);
     }
-    if (arg.rfind("--", 0) == 0) {
-      if (a + 1 >= argc) usage_error("missing value after", arg.c_str());
+    if (arg == "--version") {
+      std::printf("shift_search %s\n", TARSEL_VERSION);
+      std::exit(0);
+    }
+    if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
+      if (a + 1 >= argc) usage_error("a value must follow", arg.c_str());
       const char* v = argv[++a];
       if (arg == "--max-shift") {
         o.max_shift = static_cast<int>(whole_number("--max-shift", v, LARGEST_SHIFT));
       } else if (arg == "--seconds") {
         char* end = nullptr;
         double s = std::strtod(v, &end);
-        if (*v == '\0' || *end != '\0' || !(s == s)) usage_error("not a number", v);
-        if (s < 0) usage_error("a negative value makes no sense here", "--seconds");
+        if (*v == '\0' || *end != '\0' || !(s == s)) usage_error("not a number:", v);
+        if (s < 0) usage_error("a negative value makes no sense for", "--seconds");
         o.search.seconds = s;
       } else if (arg == "--seed") {
         o.search.seed = static_cast<unsigned>(whole_number("--seed", v, 4294967295LL));
@@ -112,11 +117,11 @@ Options parse_arguments(int argc, char** argv) {
       } else if (arg == "--evaluations") {
         o.search.max_evaluations = whole_number("--evaluations", v, 1LL << 60);
       } else {
-        usage_error("unknown option", arg.c_str());
+        usage_error("unexpected argument", arg.c_str());
       }
       continue;
     }
-    if (have_dir) usage_error("more than one directory", arg.c_str());
+    if (have_dir) usage_error("more than one directory:", arg.c_str());
     o.dir = arg;
     have_dir = true;
   }

@@ -34,6 +34,14 @@ const ArgumentCase kCases[] = {
     {"Lurrick", "--help", 0, "Teste.mvm", ""},
     {"Lurrick", "--version", 0, "Lurrick 1.", ""},
     {"Lurrick", "-v", 2, "", "Usage: Lurrick"},
+    {"shift_search", "--help", 0, "Tarsel_shifts.csv", ""},
+    {"shift_search", "--version", 0, "shift_search 1.", ""},
+    {"shift_search", "--max-shift 61", 2, "", "at most 60 minutes for --max-shift\nUsage: shift_search"},
+    {"shift_search", "--max-shift -1", 2, "", "negative value makes no sense for --max-shift"},
+    {"shift_search", "--max-moves -2", 2, "", "negative value makes no sense for --max-moves"},
+    {"shift_search", "--move-cost 1.5", 2, "", "not a whole number: 1.5"},
+    {"shift_search", "--seconds", 2, "", "a value must follow --seconds"},
+    {"shift_search", ". --seeds 3", 2, "", "unexpected argument --seeds"},
 };
 
 TEST(Arguments, AnsweredOrRefusedWithoutTouchingAFile) {

@@ -21,7 +21,9 @@
 #include <sstream>
 #include <string>
 
+#include "common/atomic_file.h"
 #include "common/common.h"
+#include "common/problem_lock.h"
 #include "search/shift_network.h"
 #include "search/shift_search.h"
 #include "search/solver_check.h"
@@ -191,8 +193,10 @@ int main(int argc, char** argv) {
   Options options = parse_arguments(argc, argv);
   options.search.progress = isatty(STDERR_FILENO) != 0;
 
+  ProblemLock lock;
   auto problem = std::make_unique<Problem>();
   try {
+    hold_problem_lock(problem_lock_path(options.dir, PROBLEM_NAME), lock);
     StdoutToStderr quiet;
     read_problem(options.dir, *problem);
   } catch (const FatalError& error) {
@@ -239,9 +243,10 @@ int main(int argc, char** argv) {
     fail("Tovarin gives " + std::to_string(confirm.total_cost) + " for the best timetable, the search " +
          std::to_string(net->total_cost) + " (internal error); nothing written");
 
-  std::string why = write_file_whole(options.dir + "Tarsel_best.bss", best_file);
-  if (why.empty()) why = write_file_whole(options.dir + "Tarsel_shifts.csv", shifts_table_text(*problem, net->shift));
-  if (!why.empty()) fail("cannot write " + why);
+  FileFailure failure;
+  if (!write_file_atomically(options.dir + "Tarsel_best.bss", best_file, failure) ||
+      !write_file_atomically(options.dir + "Tarsel_shifts.csv", shifts_table_text(*problem, net->shift), failure))
+    fail(failure.text());
 
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   print_results(result, initial.total_cost, initial.vehicles, confirm.total_cost, confirm.vehicles, net->moved,

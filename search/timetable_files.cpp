@@ -1,12 +1,7 @@
 #include "search/timetable_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 #include "common/common.h"
@@ -76,36 +71,4 @@ std::string shifts_table_text(const Problem& problem, const std::vector<int>& sh
            hours_minutes(t.departure_time + shift[k], "%02d:%02d").c_str(), shift[k]);
   }
   return out;
-}
-
-std::string write_file_whole(const std::string& path, const std::string& text) {
-  std::string temp = path + ".new";
-  ::unlink(temp.c_str());
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
-  if (fd < 0) return temp + ": " + std::strerror(errno);
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t w = ::write(fd, text.data() + done, text.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      std::string reason = temp + ": " + std::strerror(w < 0 ? errno : ENOSPC);
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return reason;
-    }
-    done += static_cast<size_t>(w);
-  }
-  int failed = ::fsync(fd) != 0 ? errno : 0;
-  if (::close(fd) != 0 && failed == 0) failed = errno;
-  if (failed != 0) {
-    std::string reason = temp + ": " + std::strerror(failed);
-    ::unlink(temp.c_str());
-    return reason;
-  }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    std::string reason = path + ": " + std::strerror(errno);
-    ::unlink(temp.c_str());
-    return reason;
-  }
-  return "";
 }

@@ -16,8 +16,3 @@ std::string trip_file_text(const Problem& problem, const std::vector<int>& shift
 // trip number (the line's aux value), line key, origin, destination,
 // departure before and after (hh:mm), shift in minutes.
 std::string shifts_table_text(const Problem& problem, const std::vector<int>& shift);
-
-// Writes the text to a new file beside `path` and renames it into place, so
-// that `path` holds either its old content or the whole new one. Returns an
-// empty text on success, else the reason.
-std::string write_file_whole(const std::string& path, const std::string& text);

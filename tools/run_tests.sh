@@ -8,6 +8,7 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v g++ >/dev/null || need+=(g++)
 command -v python3 >/dev/null || need+=(python3)
+command -v mypy >/dev/null || need+=(mypy)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
 [ -f /usr/include/lemon/network_simplex.h ] || need+=(liblemon-dev)
 if [ ${#need[@]} -gt 0 ]; then

@@ -5,25 +5,13 @@ import csv
 import os
 import subprocess
 import sys
-import types
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.normpath(os.path.join(HERE, "..", ".."))
 TOOLS = os.path.join(REPO, "tools")
+# The tests import the package the commands run.
 sys.path.insert(0, TOOLS)
-
-import tarsel_files  # noqa: E402,F401  (re-exported for the tests)
-
-
-def load_tool(name):
-    """A tool script (no .py) as a module."""
-    path = os.path.join(TOOLS, name)
-    module = types.ModuleType(name)
-    module.__file__ = path
-    with open(path, encoding="utf-8") as handle:
-        exec(compile(handle.read(), path, "exec"), module.__dict__)
-    return module
 
 
 def run_tool(name, *args):

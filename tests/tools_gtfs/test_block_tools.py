@@ -1,4 +1,4 @@
-"""The file readers of tarsel_files, the arc count, and blocks_csv and
+"""The file readers of the tarsel package, the arc count, and blocks_csv and
 block_chart on a small solved directory written here."""
 
 import csv
@@ -10,7 +10,9 @@ import unittest
 import xml.etree.ElementTree as ET
 
 import support
-from support import tarsel_files as tf
+from tarsel import blocks as tb
+from tarsel import files as tf
+from tarsel.network import count_connection_arcs
 
 SVG = "{http://www.w3.org/2000/svg}"
 NAMES = ["DEPOT", "A", "B"]
@@ -75,7 +77,7 @@ class SolvedDirectory(unittest.TestCase):
             handle.write(block_file(schedule, buses))
 
     def test_block_file_reading(self):
-        blocks = tf.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
+        blocks = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
         self.assertEqual((blocks.num_buses, blocks.num_trips, blocks.operational_cost, blocks.min_depot_time),
                          (2, 4, 321, 30))
         first = blocks.blocks[0]
@@ -102,13 +104,13 @@ class SolvedDirectory(unittest.TestCase):
         late[1] = tf.TripRow(5, "A", 40, "B", 101.0, 12, 15)  # 15 min layover: 00:50 comes too early
         self.write_problem(late, SCHEDULE)
         trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
-        faults = tf.check_blocks(trip_file, tf.read_block_file(os.path.join(self.dir, "Tarsel.bla")))
+        faults = tb.check_blocks(trip_file, tb.read_block_file(os.path.join(self.dir, "Tarsel.bla")))
         self.assertEqual(faults, ["block 2: line 2 cannot follow line 1 in time"])
         # trip 4 twice, trip 3 never, and a header that disagrees
         self.write_problem(TRIPS, [[(0, 10, 0, None), (3, 10, 0, 120)], [(1, 10, 0, None), (3, 10, 0, None)]],
                            buses=3)
         trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
-        faults = tf.check_blocks(trip_file, tf.read_block_file(os.path.join(self.dir, "Tarsel.bla")))
+        faults = tb.check_blocks(trip_file, tb.read_block_file(os.path.join(self.dir, "Tarsel.bla")))
         self.assertEqual(faults, ["block 2 line 2 matches no trip: ('B', 180, 'A', 210, '101.00')",
                                   "trip 3 served 0 times", "header says 3 buses, file holds 2 blocks"])
         done = support.run_tool("blocks_csv", self.dir)
@@ -191,7 +193,7 @@ class Readers(unittest.TestCase):
                         short += 1
                     else:
                         long_ += 1
-            self.assertEqual(tf.count_connection_arcs(trips, lambda n: n, matrix, param), (short, long_))
+            self.assertEqual(count_connection_arcs(trips, lambda n: n, matrix, param), (short, long_))
 
 
 if __name__ == "__main__":

@@ -7,7 +7,10 @@ import tempfile
 import unittest
 
 import support
-from support import tarsel_files as tf
+from tarsel import blocks as tb
+from tarsel import files as tf
+from tarsel import gtfs_import as gi
+from tarsel import limits
 
 # Two routes (7 and the non-numeric X), a parent station with two bays, two
 # stops 80 m apart, a far terminal; a leading blank, a time past 24:00, stop
@@ -104,7 +107,7 @@ class FixtureImport(unittest.TestCase):
         self.assertEqual(lines[1][18:], "1.30")
         self.assertEqual(lines[2][15:], "01:00")
         self.assertEqual([line[14:] for line in lines[3:6]], [" 2", " 1", " 60"])
-        self.assertEqual(tf.read_parameters(os.path.join(self.out, "Tarsel.ini"))["short_arc_param"], 60)
+        self.assertEqual(tf.read_parameters(os.path.join(self.out, "Tarsel.ini")).short_arc_param, 60)
 
     def test_legend_maps_back_to_the_feed(self):
         with open(os.path.join(self.out, "legend_terminals.csv"), encoding="utf-8") as handle:
@@ -127,11 +130,11 @@ class FixtureImport(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout[-2000:])
         self.assertIn(b"Total of trips: 4", done.stdout)
         cost = tf.read_solution(os.path.join(self.out, "Tarsel.sol"))
-        blocks = tf.read_block_file(os.path.join(self.out, "Tarsel.bla"))
+        blocks = tb.read_block_file(os.path.join(self.out, "Tarsel.bla"))
         # t1 -> t2 at the centre; t5 cannot follow t2 (35 min dead run): two vehicles
         self.assertEqual(blocks.num_buses, 2)
         self.assertTrue(2000 < cost < 3000, cost)
-        self.assertEqual(tf.check_blocks(tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")), blocks), [])
+        self.assertEqual(tb.check_blocks(tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")), blocks), [])
 
 
 class Selection(unittest.TestCase):
@@ -195,14 +198,14 @@ class Limits(unittest.TestCase):
         done = import_feed(self.feed, self.out, "--service", "WK", "--merge-radius", "5000")
         self.assertEqual(done.returncode, 0, done.stderr)
         names = tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")).names
-        self.assertLessEqual(len(names), tf.MAX_TERMINALS)
+        self.assertLessEqual(len(names), limits.MAX_TERMINALS)
         self.assertTrue(all(0 < len(n) <= 8 and " " not in n for n in names))
 
     def test_too_many_trips(self):
         stops = [("A", "A", "45.0", "-122.0"), ("B", "B", "45.1", "-122.0")]
         trips = [("t%d" % i, "1", [("A", "%02d:%02d:00" % divmod(300 + i % 900, 60)),
                                    ("B", "%02d:%02d:00" % divmod(330 + i % 900, 60))])
-                 for i in range(tf.MAX_TRIPS + 1)]
+                 for i in range(limits.MAX_TRIPS + 1)]
         support.simple_feed(self.feed, stops, trips)
         done = import_feed(self.feed, self.out, "--service", "WK")
         self.assertEqual(done.returncode, 1)
@@ -224,10 +227,8 @@ class Limits(unittest.TestCase):
 
 
 class Pieces(unittest.TestCase):
-    gi = support.load_tool("gtfs_import")
-
     def test_gtfs_times(self):
-        parse = self.gi.parse_gtfs_time
+        parse = gi.parse_gtfs_time
         self.assertEqual(parse(" 6:01:37"), 6 * 3600 + 97)
         self.assertEqual(parse("25:10:00"), 25 * 3600 + 600)
         self.assertEqual(parse("07:05"), 7 * 3600 + 300)
@@ -239,13 +240,13 @@ class Pieces(unittest.TestCase):
     def test_line_keys_are_stable_and_apart_from_numbers(self):
         routes = [{"route_id": "a", "route_short_name": "01"}, {"route_id": "b", "route_short_name": "B"},
                   {"route_id": "c", "route_short_name": "1500"}, {"route_id": "d", "route_short_name": "A"}]
-        self.assertEqual(self.gi.line_keys(routes), {"a": 1.0, "c": 1500.0, "d": 10001.0, "b": 10002.0})
+        self.assertEqual(gi.line_keys(routes), {"a": 1.0, "c": 1500.0, "d": 10001.0, "b": 10002.0})
 
     def test_aux_values(self):
-        self.assertEqual(self.gi.aux_values(["12", "7"]), {"12": 12, "7": 7})
+        self.assertEqual(gi.aux_values(["12", "7"]), {"12": 12, "7": 7})
         # not all numeric, or colliding numbers: ranks of the sorted ids
-        self.assertEqual(self.gi.aux_values(["12", "x"]), {"12": 1, "x": 2})
-        self.assertEqual(self.gi.aux_values(["012", "12"]), {"012": 1, "12": 2})
+        self.assertEqual(gi.aux_values(["12", "x"]), {"12": 1, "x": 2})
+        self.assertEqual(gi.aux_values(["012", "12"]), {"012": 1, "12": 2})
 
 
 if __name__ == "__main__":

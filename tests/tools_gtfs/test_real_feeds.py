@@ -10,7 +10,8 @@ import unittest
 import xml.etree.ElementTree as ET
 
 import support
-from support import tarsel_files as tf
+from tarsel import blocks as tb
+from tarsel import files as tf
 
 SVG = "{http://www.w3.org/2000/svg}"
 
@@ -49,9 +50,9 @@ class RealFeed:
 
     def test_every_trip_once_in_time(self):
         trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
-        blocks = tf.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
+        blocks = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
         self.assertEqual(len(trip_file.trips), self.trips)
-        self.assertEqual(tf.check_blocks(trip_file, blocks), [])
+        self.assertEqual(tb.check_blocks(trip_file, blocks), [])
         self.assertEqual(tf.read_solution(os.path.join(self.dir, "Tarsel.sol")),
                          blocks.operational_cost + 1000 * blocks.num_buses)
 
@@ -69,7 +70,7 @@ class RealFeed:
         out = os.path.join(self.dir, "chart.svg")
         done = support.run_tool("block_chart", self.dir, "-o", out)
         self.assertEqual(done.returncode, 0, done.stderr)
-        blocks = tf.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
+        blocks = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
         rows = ET.parse(out).getroot().findall(".//%sg[@class='block']" % SVG)
         self.assertEqual(len(rows), len(blocks.blocks))
         self.assertEqual([len(r.findall(SVG + "rect[@class='trip']")) for r in rows],

@@ -1,0 +1,10 @@
+"""The Python side of Tarsel: the problem and result files of a problem
+directory, and the tools built on them.
+
+    limits        what the solver and the annealers hold
+    files         Tarsel.ini, Teste.mvm, Tarsel.bss, Tarsel.prr, Tarsel.sol
+    blocks        Tarsel.bla, its blocks matched to the trips, the schedule check
+    network       the size of the network the solver will build
+    solved        a solved problem directory with its legend files
+    gtfs_import, block_chart, blocks_csv, gen_instance   the commands in tools/
+"""

@@ -1,0 +1,196 @@
+"""The block file Tarsel.bla: its vehicle blocks, their match to the trips of
+the trip file, and the check that a schedule serves every trip once in time."""
+
+from __future__ import annotations
+
+import collections
+import re
+from dataclasses import dataclass, field
+from typing import Optional
+
+from .files import FormatError, TripFile, TripRow, format_key, parse_clock, read_text
+
+
+@dataclass(slots=True)
+class BlockTrip:
+    """One trip line of a vehicle block."""
+
+    position: int
+    origin: str
+    departure: int
+    destination: str
+    arrival: int
+    dead_run: int                 # minutes before the trip (from the depot after a return)
+    wait: int                     # minutes of waiting before the trip
+    line_key: str                 # text with two decimals, as printed
+    depot_return: bool = False    # the vehicle went back to the depot before this trip
+    park: int = 0                 # minutes parked at the depot then
+    to_depot: int = 0             # dead run to the depot then
+
+    def key(self) -> tuple[str, int, str, int, str]:
+        return (self.origin, self.departure, self.destination, self.arrival, self.line_key)
+
+
+@dataclass
+class Block:
+    number: int
+    depot: str = ""
+    leave: Optional[int] = None   # minutes; departure from the depot
+    trips: list[BlockTrip] = field(default_factory=list)
+    return_dead_run: int = 0
+
+    @property
+    def back(self) -> int:
+        """Minutes of the arrival back at the depot."""
+        if self.trips:
+            return self.trips[-1].arrival + self.return_dead_run
+        return self.leave if self.leave is not None else 0
+
+
+@dataclass
+class BlockFile:
+    num_buses: Optional[int] = None
+    num_trips: Optional[int] = None
+    operational_cost: Optional[int] = None
+    min_depot_time: Optional[int] = None
+    blocks: list[Block] = field(default_factory=list)
+    statistics: dict[str, int] = field(default_factory=dict)
+
+
+_TRIP_LINE = re.compile(
+    r"\s*(\d+)\s+(\S+)\s+(-?\d+:-?\d+)\s+(\S+)\s+(-?\d+:-?\d+)\s+(-?\d+)\s+(-?\d+)\s+(-?[\d.]+)\s*$")
+_RETURN_LINE = re.compile(r"\s*Return to Depot: (\S+) & Park for (-?\d+:-?\d+)\s+(-?\d+)\s+0\s*$")
+_HEADER_VALUES = {
+    "#Blocks of trip with number of buses:": "num_buses",
+    "#Total of trips:": "num_trips",
+    "#Total cost of this schedule:": "operational_cost",
+}
+_STATISTICS = {
+    "Total Dead Run": "dead_run", "Total Layover": "layover",
+    "Total Parking at Depot": "parking", "Total Depot Returns:": "depot_returns",
+    "Total Scheduling Cost:": "scheduling_cost",
+}
+
+
+def read_block_file(path: str) -> BlockFile:
+    """Parses Tarsel.bla into blocks of BlockTrip and the schedule statistics."""
+    lines = read_text(path).split("\n")
+    result = BlockFile()
+    block: Optional[Block] = None
+    pending_return: Optional[tuple[int, int]] = None
+    in_statistics = False
+    for number, line in enumerate(lines, 1):
+        stripped = line.strip()
+        if not stripped:
+            continue
+        if stripped.startswith("----- Statistics from Schedule"):
+            in_statistics = True
+            block = None
+            continue
+        if in_statistics:
+            for label, name in _STATISTICS.items():
+                if stripped.startswith(label):
+                    value = stripped[len(label):].strip().split()[0]
+                    result.statistics[name] = parse_clock(value) if ":" in value else int(value)
+            continue
+        for label, name in _HEADER_VALUES.items():
+            if stripped.startswith(label):
+                setattr(result, name, int(stripped[len(label):]))
+        if stripped.startswith("#Minimum depot time:"):
+            result.min_depot_time = parse_clock(stripped.split(":", 1)[1])
+            continue
+        match = re.fullmatch(r"<Vehicle Block --- (\d+) >", stripped)
+        if match:
+            block = Block(int(match.group(1)))
+            result.blocks.append(block)
+            pending_return = None
+            continue
+        if block is None:
+            continue
+        match = re.fullmatch(r"Leave Depot: (\S+) at (\S+)", stripped)
+        if match:
+            block.depot = match.group(1)
+            block.leave = parse_clock(match.group(2))
+            continue
+        match = _RETURN_LINE.fullmatch(line)
+        if match:
+            pending_return = (parse_clock(match.group(2)), int(match.group(3)))
+            continue
+        match = re.fullmatch(r"Return to the Depot: (\S+) - DeadRun: (-?\d+)", stripped)
+        if match:
+            block.return_dead_run = int(match.group(2))
+            continue
+        match = _TRIP_LINE.fullmatch(line)
+        if match:
+            trip = BlockTrip(int(match.group(1)), match.group(2), parse_clock(match.group(3)),
+                             match.group(4), parse_clock(match.group(5)), int(match.group(6)),
+                             int(match.group(7)), format_key(float(match.group(8))))
+            if pending_return is not None:
+                trip.depot_return = True
+                trip.park, trip.to_depot = pending_return
+                pending_return = None
+            block.trips.append(trip)
+            continue
+        if stripped.startswith(("Trip ", "Total ", "-")):
+            continue
+        raise FormatError("%s:%d: unexpected line %r" % (path, number, line))
+    if result.num_buses is None:
+        raise FormatError("%s: no block file header" % path)
+    return result
+
+
+Matched = dict[tuple[int, int], TripRow]
+
+
+def match_block_trips(trip_file: TripFile,
+                      block_file: BlockFile) -> tuple[Matched, list[tuple[int, BlockTrip]]]:
+    """The trip of the trip file that each block line stands for.
+
+    A block line names no trip number, so it is matched by (origin, departure,
+    destination, arrival, line key).  Trips that share all five are handed out
+    in trip file order to the block lines in block file order.  Returns a dict
+    (block number, position) -> TripRow, and the list of block lines that match
+    no unused trip.
+    """
+    pool: dict[tuple[str, int, str, int, str], collections.deque[TripRow]] = \
+        collections.defaultdict(collections.deque)
+    for trip in trip_file.trips:
+        pool[trip.key()].append(trip)
+    matched: Matched = {}
+    unmatched: list[tuple[int, BlockTrip]] = []
+    for block in block_file.blocks:
+        for line in block.trips:
+            candidates = pool.get(line.key())
+            if candidates:
+                matched[(block.number, line.position)] = candidates.popleft()
+            else:
+                unmatched.append((block.number, line))
+    return matched, unmatched
+
+
+def check_blocks(trip_file: TripFile, block_file: BlockFile) -> list[str]:
+    """Faults of a schedule: trips missed or served twice, infeasible connections.
+
+    A connection from trip p to trip n is feasible when n departs no earlier
+    than p's arrival plus its minimum layover plus the direct dead run.
+    Returns a list of texts, empty when the schedule is sound.
+    """
+    matched, unmatched = match_block_trips(trip_file, block_file)
+    faults = ["block %d line %d matches no trip: %r" % (number, line.position, line.key())
+              for number, line in unmatched]
+    served = collections.Counter(trip.number for trip in matched.values())
+    for trip in trip_file.trips:
+        if served[trip.number] != 1:
+            faults.append("trip %d served %d times" % (trip.number, served[trip.number]))
+    if block_file.num_buses != len(block_file.blocks):
+        faults.append("header says %s buses, file holds %d blocks"
+                      % (block_file.num_buses, len(block_file.blocks)))
+    for block in block_file.blocks:
+        for before, after in zip(block.trips, block.trips[1:]):
+            prev = matched.get((block.number, before.position))
+            layover = prev.min_layover if prev else 0
+            direct = trip_file.dead_run(before.destination, after.origin)
+            if after.departure < before.arrival + layover + direct:
+                faults.append("block %d: line %d cannot follow line %d in time"
+                              % (block.number, after.position, before.position))
+    return faults

@@ -1,0 +1,77 @@
+"""blocks_csv: the vehicle blocks of a solved problem as CSV, one row per trip.
+
+    blocks_csv [PROBLEM_DIR] [-o FILE]
+
+Reads Tarsel.bla, Tarsel.bss and, where gtfs_import made the problem, the
+legend files; writes PROBLEM_DIR/Tarsel_blocks.csv (or FILE, "-" for the
+standard output).  Block lines are matched to the trips of the trip file by
+origin, departure, destination, arrival and line key; trips that share all
+five are taken in trip file order.  The schedule is checked on the way (every
+trip served once, every connection in time); faults go to the standard error
+and make the exit status 1.
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import os
+import sys
+from typing import Iterator, Optional, Sequence, TextIO, Union
+
+from .blocks import check_blocks
+from .files import FormatError, format_clock
+from .solved import Solved
+
+COLUMNS = ["block", "position", "origin", "departure", "destination", "arrival",
+           "dead_run_before", "wait_before", "depot_return_before", "parking_before",
+           "line_key", "trip_number", "aux_value", "gtfs_trip_id"]
+
+
+def rows(solved: Solved) -> Iterator[list[Union[int, str]]]:
+    for block in solved.block_file.blocks:
+        for line in block.trips:
+            trip = solved.trip_of(block, line)
+            yield [block.number, line.position, line.origin, format_clock(line.departure),
+                   line.destination, format_clock(line.arrival), line.dead_run, line.wait,
+                   1 if line.depot_return else 0, line.park, line.line_key,
+                   trip.number if trip else "", trip.aux_value if trip else "",
+                   solved.gtfs_trip_id(trip)]
+
+
+def write_csv(solved: Solved, handle: TextIO) -> int:
+    writer = csv.writer(handle, lineterminator="\n")
+    writer.writerow(COLUMNS)
+    count = 0
+    for row in rows(solved):
+        writer.writerow(row)
+        count += 1
+    return count
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = argparse.ArgumentParser(prog="blocks_csv", description=(__doc__ or "").split("\n")[0])
+    parser.add_argument("directory", nargs="?", default=".", help="solved problem directory")
+    parser.add_argument("-o", "--output", help="CSV file, - for the standard output "
+                                               "(default PROBLEM_DIR/Tarsel_blocks.csv)")
+    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
+    try:
+        solved = Solved(args.directory)
+    except (OSError, FormatError) as error:
+        print("blocks_csv: %s" % error, file=sys.stderr)
+        return 1
+    if args.output == "-":
+        count = write_csv(solved, sys.stdout)
+    else:
+        path = args.output or os.path.join(args.directory, "Tarsel_blocks.csv")
+        with open(path, "w", encoding="utf-8", newline="") as handle:
+            count = write_csv(solved, handle)
+        print("%s: %d trips in %d blocks" % (path, count, len(solved.block_file.blocks)))
+    faults = check_blocks(solved.trip_file, solved.block_file)
+    for fault in faults[:20]:
+        print("blocks_csv: %s" % fault, file=sys.stderr)
+    if faults:
+        print("blocks_csv: %d fault(s): does the block file belong to this trip file?" % len(faults),
+              file=sys.stderr)
+        return 1
+    return 0

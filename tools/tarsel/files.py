@@ -1,0 +1,338 @@
+"""The problem files of a Tarsel problem directory and the solution file.
+
+Writers: the parameter file Tarsel.ini, the dead-run template Teste.mvm, the
+trip file Tarsel.bss and the link preference file Tarsel.prr, byte for byte in
+the layout that the annealers write and the solver reads.  Readers: the trip
+file (by the solver's fixed columns), the parameter file and Tarsel.sol.
+
+Times are whole minutes after midnight of the service day, without wrap.
+"""
+
+from __future__ import annotations
+
+import re
+import time
+from dataclasses import dataclass, field
+from typing import Match, Optional, Pattern, Sequence
+
+from .limits import MAX_HOURS, TRIP_NAME_WIDTH
+
+TRIP_FILE_TITLE = "# Rede criada com base nos hor\xe1rios de partida e chegadas das viagens\n"
+OPERATION_LINE = "\nTempo total de opera\xe7\xe3o: %02d:%02d\n"
+MATRIX_TAG = "[DEAD_RUN_MATRIX]"
+COUNT_LABEL = "NUM_TERMINALS = "   # 16 characters, then the count
+MATRIX_NOTE = "# dead runs in h:mm from the row's terminal to the column's; terminal 0 is the depot"
+
+
+class FormatError(ValueError):
+    """A file that does not hold what its reader expects."""
+
+
+# ---------------------------------------------------------------- times
+
+def split_minutes(minutes: int) -> tuple[int, int]:
+    """Hours and minutes with truncating division: -5 gives (0, -5)."""
+    hours = abs(minutes) // 60
+    rest = abs(minutes) % 60
+    if minutes < 0:
+        return -hours, -rest
+    return hours, rest
+
+
+def format_clock(minutes: int) -> str:
+    """hh:mm as the solver prints it ("%02d:%02d" of split_minutes)."""
+    return "%02d:%02d" % split_minutes(minutes)
+
+
+def parse_clock(text: str) -> int:
+    """Minutes from "hh:mm" as the solver prints it, also "00:-5"."""
+    match = re.fullmatch(r"\s*(-?\d+):(-?\d+)\s*", text)
+    if not match:
+        raise FormatError("not a time hh:mm: %r" % text)
+    return int(match.group(1)) * 60 + int(match.group(2))
+
+
+def format_hhmm(minutes: int) -> str:
+    """The four digits of a trip line's time field."""
+    if minutes < 0 or minutes > MAX_HOURS * 60 + 59:
+        raise ValueError("time %d min does not fit the hhmm field (00:00..99:59)" % minutes)
+    return "%02d%02d" % split_minutes(minutes)
+
+
+def format_matrix_entry(minutes: int) -> str:
+    hours, rest = split_minutes(minutes)
+    return "%d:%02d" % (hours, rest)
+
+
+def format_key(group_key: float) -> str:
+    """A line key as the trip and block files write it."""
+    return "%.2f" % group_key
+
+
+# ---------------------------------------------------------------- records
+
+@dataclass(slots=True)
+class TripRow:
+    """One trip line: times in minutes, terminals by name."""
+
+    departure: int
+    origin: str
+    arrival: int
+    destination: str
+    group_key: float
+    aux_value: int
+    min_layover: int
+    number: int = 0   # 1-based position in the trip file
+
+    def key(self) -> tuple[str, int, str, int, str]:
+        """What a block line shows of the trip."""
+        return (self.origin, self.departure, self.destination, self.arrival,
+                format_key(self.group_key))
+
+
+@dataclass(frozen=True)
+class MatrixLayout:
+    """How a dead-run section is laid out.  The readers go by lines and
+    blank-separated tokens, so the layout is free within that: aligned puts
+    every name over its column, else the names stand on one line apart by
+    single blanks and each value takes 4 columns."""
+
+    preamble: tuple[str, ...] = ()
+    count_label: str = COUNT_LABEL
+    note: str = MATRIX_NOTE
+    aligned: bool = True
+
+
+@dataclass
+class LinkGroup:
+    """One group of Tarsel.prr: its member lines and the keys that may follow
+    from and to."""
+
+    members: list[int]
+    from_keys: list[float]
+    to_keys: list[float]
+
+
+@dataclass
+class Parameters:
+    """The five values of Tarsel.ini."""
+
+    dead_run_mult: float
+    min_depot_time: int
+    deadrun_weight: int
+    layover_weight: int
+    short_arc_param: int
+
+
+@dataclass
+class TripFile:
+    """What the solver reads from Tarsel.bss."""
+
+    names: list[str]                 # terminal names, terminal 0 first
+    matrix: list[list[int]]          # matrix[from][to] in minutes
+    trips: list[TripRow] = field(default_factory=list)   # in file order
+
+    def terminal(self, name: str) -> int:
+        """Terminal number of a name; an unknown name is the depot, 0."""
+        try:
+            return self.names.index(name)
+        except ValueError:
+            return 0
+
+    def dead_run(self, from_name: str, to_name: str) -> int:
+        return self.matrix[self.terminal(from_name)][self.terminal(to_name)]
+
+
+# ---------------------------------------------------------------- writers
+
+def format_parameters(title: str, dead_run_mult: float, min_depot_time: int, deadrun_weight: int,
+                      layover_weight: int, short_arc_param: int) -> bytes:
+    """Tarsel.ini: a free first line, then five fixed-width labels and values."""
+    title = title.replace("\n", " ")[:140]
+    return "".join([
+        title + "\n",
+        "DeadRunMult:      %.2f\n" % dead_run_mult,        # label of 18
+        "Minimum Depot: %s\n" % format_clock(min_depot_time),  # label of 15
+        "DeadrunWeight: %d\n" % deadrun_weight,            # labels of 14
+        "LayoverWeight: %d\n" % layover_weight,
+        "ShortArcParam: %d\n" % short_arc_param,
+    ]).encode("latin-1")
+
+
+def check_terminal_name(name: str) -> None:
+    if not name or len(name) > TRIP_NAME_WIDTH or not re.fullmatch(r"[!-~]+", name):
+        raise ValueError("terminal name %r: 1 to 8 printable characters without blanks" % name)
+
+
+def format_matrix_section(names: Sequence[str], matrix: Sequence[Sequence[int]],
+                          layout: MatrixLayout = MatrixLayout()) -> bytes:
+    """Teste.mvm: the dead-run section, ending right after the last value.
+
+    The trip file's readers skip the rest of the last matrix line and two more
+    lines before the trips; the writer supplies them as "\\n\\n" and the
+    "[TRIP]" line, so nothing may follow the last value here.
+    """
+    count = len(names)
+    if len(matrix) != count or any(len(row) != count for row in matrix):
+        raise ValueError("the dead-run matrix must be %d x %d" % (count, count))
+    for name in names:
+        check_terminal_name(name)
+    if len(layout.count_label) != len(COUNT_LABEL):
+        raise ValueError("the count label must have %d characters" % len(COUNT_LABEL))
+    lines = list(layout.preamble) + [MATRIX_TAG, layout.count_label + str(count), layout.note]
+    if layout.aligned:
+        width = max([TRIP_NAME_WIDTH] + [len(format_matrix_entry(v)) for row in matrix for v in row])
+        label_width, entry_width = width, width
+        lines.append(" " * width + "".join(" %*s" % (width, name) for name in names))
+    else:
+        label_width, entry_width = max(len(name) for name in names), 4
+        lines.append(" ".join(names))
+    for name, row in zip(names, matrix):
+        lines.append("%-*s" % (label_width, name)
+                     + "".join(" %*s" % (entry_width, format_matrix_entry(v)) for v in row))
+    return "\n".join(lines).rstrip(" ").encode("latin-1")
+
+
+def format_trip_line(position: int, trip: TripRow) -> str:
+    """One trip line, without its leading line break; position counts from 0."""
+    check_terminal_name(trip.origin)
+    check_terminal_name(trip.destination)
+    return "%s%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d" % (
+        "Trip", position, format_hhmm(trip.departure), trip.origin,
+        format_hhmm(trip.arrival), trip.destination, trip.group_key,
+        trip.aux_value, trip.min_layover)
+
+
+def format_trip_file(template: bytes, trips: Sequence[TripRow], header_value: int,
+                     stamp: Optional[str] = None) -> bytes:
+    """The whole trip file, as bytes: header, template, "[TRIP]", trips, totals.
+
+    `trips` must already stand in the order of departure; `template` is the
+    content of Teste.mvm.  `stamp` is the text of the second header line, of
+    which 19 characters are kept (the local time's asctime by default).
+    """
+    stamp = time.asctime() if stamp is None else stamp
+    operation = sum(t.arrival - t.departure for t in trips)
+    head = (TRIP_FILE_TITLE + "# %.19s\n\n" % stamp).encode("latin-1") + template + b"\n\n"
+    body = ["[TRIP] %d" % header_value]
+    body.extend("\n" + format_trip_line(i, trip) for i, trip in enumerate(trips))
+    body.append("\n" + "-" * 59 + "\n")
+    body.append("Total de viagens: %d\n" % len(trips))
+    body.append(OPERATION_LINE % split_minutes(operation))
+    return head + "".join(body).encode("latin-1")
+
+
+def format_groups(link_cost: int, groups: Sequence[LinkGroup]) -> bytes:
+    """Tarsel.prr: a free line, the link cost, three lines per group, an end line."""
+    lines = ["Grupos de preferencia de ligacao", "Link Cost: %d" % link_cost]
+    for group in groups:
+        # The reader takes exactly one character after each value and ends
+        # the list at a line end, so neither a second blank nor a trailing
+        # blank may stand on these lines.  Labels: 7, 10 and 12 characters.
+        lines.append("Group =" + " ".join("%d" % m for m in group.members))
+        lines.append("From keys: " + " ".join("%.2f" % k for k in group.from_keys))
+        lines.append("To keys   : " + " ".join("%.2f" % k for k in group.to_keys))
+    lines.append("Fim dos grupos")
+    return ("\n".join(lines) + "\n").encode("latin-1")
+
+
+# ---------------------------------------------------------------- readers
+
+def _leading_int(text: str) -> int:
+    match = re.match(r"\s*([+-]?\d+)", text)
+    return int(match.group(1)) if match else 0
+
+
+_TOKEN = re.compile(r"\s*(\S+)")
+_ENTRY = re.compile(r"\s*(-?\d+)\s*([^\s\d])\s*(-?\d+)")
+
+
+def _skip_line(data: str, position: int) -> int:
+    """Position after the next line end (or the end of the text)."""
+    end = data.find("\n", position)
+    return len(data) if end < 0 else end + 1
+
+
+def read_text(path: str) -> str:
+    """A file of the solver's, decoded byte for byte, with CRLF as LF."""
+    with open(path, "rb") as handle:
+        return handle.read().decode("latin-1").replace("\r\n", "\n")
+
+
+def read_trip_file(path: str) -> TripFile:
+    """Reads a trip file by the rules and fixed columns the solver uses."""
+    data = read_text(path)
+    position = 0
+    while not data.startswith(MATRIX_TAG, position):
+        position = _skip_line(data, position)
+        if position >= len(data):
+            raise FormatError("%s: no %s line" % (path, MATRIX_TAG))
+    position = _skip_line(data, position)
+    count = _leading_int(data[position + len(COUNT_LABEL):_skip_line(data, position)])
+    if not 0 < count <= 999:
+        raise FormatError("%s: no terminal count after %s" % (path, MATRIX_TAG))
+    position = _skip_line(data, _skip_line(data, position))
+    names: list[str] = []
+    matrix: list[list[int]] = []
+
+    def expect(pattern: Pattern[str], what: str) -> Match[str]:
+        nonlocal position
+        match = pattern.match(data, position)
+        if not match:
+            raise FormatError("%s: the dead-run section ends early (%s)" % (path, what))
+        position = match.end()
+        return match
+
+    for _ in range(count):
+        names.append(expect(_TOKEN, "terminal names").group(1))
+    for row in range(count):
+        expect(_TOKEN, "row label of terminal %d" % row)
+        values = []
+        for _ in range(count):
+            match = expect(_ENTRY, "row of terminal %d" % row)
+            values.append(int(match.group(1)) * 60 + int(match.group(3)))
+        matrix.append(values)
+    for _ in range(3):
+        position = _skip_line(data, position)
+    trips: list[TripRow] = []
+    for line in data[position:].split("\n"):
+        if not line.startswith("T"):
+            break
+        tail = line[53:].split()
+        if len(tail) < 3:
+            raise FormatError("%s: trip line without key, aux value and layover: %r" % (path, line))
+        trips.append(TripRow(
+            departure=_leading_int(line[11:13]) * 60 + _leading_int(line[13:15]),
+            origin=line[17:25].split(" ")[0],
+            arrival=_leading_int(line[32:34]) * 60 + _leading_int(line[34:36]),
+            destination=line[38:46].split(" ")[0],
+            group_key=float(tail[0]),
+            aux_value=int(tail[1]),
+            min_layover=int(tail[2]),
+            number=len(trips) + 1))
+    return TripFile(names, matrix, trips)
+
+
+def read_parameters(path: str) -> Parameters:
+    """The five values of Tarsel.ini, by the solver's label widths."""
+    lines = read_text(path).split("\n")
+    if len(lines) < 6:
+        raise FormatError("%s: fewer than 6 lines" % path)
+    depot = re.match(r"\s*(\d+)\S\s*(\d+)", lines[2][15:])
+    if not depot:
+        raise FormatError("%s: line 3 holds no hh:mm" % path)
+    return Parameters(
+        dead_run_mult=float(lines[1][18:].split()[0]),
+        min_depot_time=int(depot.group(1)) * 60 + int(depot.group(2)),
+        deadrun_weight=_leading_int(lines[3][14:]),
+        layover_weight=_leading_int(lines[4][14:]),
+        short_arc_param=_leading_int(lines[5][14:]))
+
+
+def read_solution(path: str) -> int:
+    """The total cost that the solver leaves in Tarsel.sol."""
+    with open(path, "rb") as handle:
+        match = re.match(rb"\s*(-?\d+)", handle.read())
+    if not match:
+        raise FormatError("%s holds no integer" % path)
+    return int(match.group(1))

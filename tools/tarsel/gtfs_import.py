@@ -1,0 +1,652 @@
+"""gtfs_import: a Tarsel problem directory from a GTFS feed.
+
+    gtfs_import FEED_DIR PROBLEM_DIR (--service ID | --date YYYYMMDD) [options]
+
+Writes Tarsel.ini, Tarsel.bss and Teste.mvm, which Tovarin and the annealers
+read, and the legend files legend_terminals.csv, legend_trips.csv and
+legend_lines.csv, which map the problem's short names and numbers back to the
+feed.
+
+A trip runs from its first stop's departure (rounded down to the minute) to
+its last stop's arrival (rounded up).  Times past midnight keep counting:
+GTFS 25:10:00 is the trip file's 2510, as the solver's times have no wrap and
+its hhmm fields take hours up to 99.  Terminals are the first and last stops,
+merged through parent_station and then around the busiest stop within the
+merge radius; terminal 0 is the depot.  Dead runs are the great-circle
+distance times a detour factor at an average speed, rounded up to whole
+minutes, at least 1 between two different terminals.
+"""
+
+from __future__ import annotations
+
+import argparse
+import collections
+import csv
+import datetime
+import math
+import os
+import re
+import sys
+import unicodedata
+from dataclasses import dataclass, field
+from typing import Callable, Optional, Sequence
+
+from . import files as tf
+from . import limits
+from .network import arcs_in_memory, count_connection_arcs
+
+Row = dict[str, str]
+Coord = tuple[float, float]
+
+EARTH_RADIUS_KM = 6371.0088
+DEPOT_NAME = "DEPOT"
+NAME_STOP_WORDS = {"and", "at", "the", "of", "de", "da", "do"}
+
+
+class FeedError(Exception):
+    """A feed or a choice of options that cannot make a problem."""
+
+
+# ---------------------------------------------------------------- feed reading
+
+def feed_path(feed: str, name: str) -> str:
+    return os.path.join(feed, name)
+
+
+def read_table(feed: str, name: str) -> list[Row]:
+    """Rows of a feed file as dicts with stripped names and values.
+
+    Handles a byte-order mark, quoted fields, blanks around values and CRLF.
+    """
+    rows = read_optional_table(feed, name)
+    if rows is None:
+        raise FeedError("%s: missing" % feed_path(feed, name))
+    return rows
+
+
+def read_optional_table(feed: str, name: str) -> Optional[list[Row]]:
+    """As read_table; a missing file gives None."""
+    path = feed_path(feed, name)
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding="utf-8-sig", errors="replace", newline="") as handle:
+        reader = csv.reader(handle)
+        first = next(reader, None)
+        if first is None:
+            return []
+        header = [h.strip().lstrip("\ufeff") for h in first]
+        rows = []
+        for record in reader:
+            if not record or all(not f.strip() for f in record):
+                continue
+            rows.append({h: (record[i].strip() if i < len(record) else "")
+                         for i, h in enumerate(header)})
+    return rows
+
+
+def require_columns(rows: list[Row], name: str, columns: Sequence[str]) -> None:
+    if rows and any(c not in rows[0] for c in columns):
+        missing = [c for c in columns if c not in rows[0]]
+        raise FeedError("%s: missing column(s) %s" % (name, ", ".join(missing)))
+
+
+def parse_gtfs_time(text: str) -> Optional[int]:
+    """Seconds after the start of the service day from "H:MM:SS" or "HH:MM:SS",
+    with blanks, hours past 24 allowed.  Empty text gives None."""
+    text = text.strip()
+    if not text:
+        return None
+    match = re.fullmatch(r"(\d{1,3}):(\d{1,2})(?::(\d{1,2}))?", text)
+    if not match:
+        raise ValueError("not a GTFS time: %r" % text)
+    hours, minutes, seconds = int(match.group(1)), int(match.group(2)), int(match.group(3) or 0)
+    if minutes > 59 or seconds > 59:
+        raise ValueError("not a GTFS time: %r" % text)
+    return hours * 3600 + minutes * 60 + seconds
+
+
+def services_on(feed: str, date: str) -> set[str]:
+    """service_ids running on a date (YYYYMMDD), through calendar.txt and
+    calendar_dates.txt (either may be missing)."""
+    try:
+        day = datetime.datetime.strptime(date, "%Y%m%d").date()
+    except ValueError:
+        raise FeedError("--date %r: expected YYYYMMDD" % date) from None
+    calendar = read_optional_table(feed, "calendar.txt")
+    dates = read_optional_table(feed, "calendar_dates.txt")
+    if calendar is None and dates is None:
+        raise FeedError("%s has neither calendar.txt nor calendar_dates.txt" % feed)
+    weekday = ["monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"][day.weekday()]
+    active = set()
+    for row in calendar or []:
+        if row.get("start_date", "") <= date <= row.get("end_date", "") and row.get(weekday) == "1":
+            active.add(row["service_id"])
+    for row in dates or []:
+        if row.get("date") == date:
+            if row.get("exception_type") == "1":
+                active.add(row["service_id"])
+            elif row.get("exception_type") == "2":
+                active.discard(row["service_id"])
+    return active
+
+
+def haversine_km(a: Coord, b: Coord) -> float:
+    lat1, lon1, lat2, lon2 = map(math.radians, (a[0], a[1], b[0], b[1]))
+    h = math.sin((lat2 - lat1) / 2) ** 2 + math.cos(lat1) * math.cos(lat2) * math.sin((lon2 - lon1) / 2) ** 2
+    return 2 * EARTH_RADIUS_KM * math.asin(min(1.0, math.sqrt(h)))
+
+
+def line_keys(routes: list[Row]) -> dict[str, float]:
+    """route_id -> line key: the short name as a number where it is one, else
+    a number above all numeric names by the order of (short name, route_id),
+    so that a key stays the same whatever routes an import selects."""
+    numeric: dict[str, float] = {}
+    others: list[tuple[str, str]] = []
+    for route in routes:
+        name = route.get("route_short_name", "")
+        if re.fullmatch(r"\d{1,7}(\.\d{1,2})?", name):
+            numeric[route["route_id"]] = float(name)
+        else:
+            others.append((name, route["route_id"]))
+    base = 1000
+    while numeric and max(numeric.values()) >= base:
+        base *= 10
+    keys = dict(numeric)
+    for rank, (_, route_id) in enumerate(sorted(others), 1):
+        keys[route_id] = float(base + rank)
+    return keys
+
+
+def aux_values(trip_ids: Sequence[str]) -> dict[str, int]:
+    """trip_id -> aux value: the id itself where every id of the feed is a
+    distinct positive 32-bit integer, else its rank in the sorted ids."""
+    numbers: dict[str, int] = {}
+    for trip_id in trip_ids:
+        if not re.fullmatch(r"[1-9]\d{0,9}", trip_id) or int(trip_id) > 2 ** 31 - 1:
+            break
+        numbers[trip_id] = int(trip_id)
+    else:
+        if len(set(numbers.values())) == len(numbers):
+            return numbers
+    return {trip_id: rank for rank, trip_id in enumerate(sorted(set(trip_ids)), 1)}
+
+
+def short_name(stop_name: str, taken: set[str]) -> str:
+    """A terminal name of at most 8 characters, no blanks, unique in `taken`."""
+    text = unicodedata.normalize("NFKD", stop_name).encode("ascii", "ignore").decode()
+    words = re.findall(r"[A-Za-z0-9]+", text)
+    words = [w for w in words if w.lower() not in NAME_STOP_WORDS] or words or ["T"]
+    words = [w if (w.isupper() and len(w) <= 4) or w.isdigit() else w[0].upper() + w[1:].lower()
+             for w in words]
+    name = "".join(words)
+    if len(name) > limits.TRIP_NAME_WIDTH:
+        words = words[:4]
+        used = [0] * len(words)
+        total = 0
+        while total < limits.TRIP_NAME_WIDTH:
+            grown = False
+            for i, word in enumerate(words):
+                if used[i] < len(word) and total < limits.TRIP_NAME_WIDTH:
+                    used[i] += 1
+                    total += 1
+                    grown = True
+            if not grown:
+                break
+        name = "".join(w[:n] for w, n in zip(words, used))
+    candidate = name
+    suffix = 1
+    while candidate in taken:
+        suffix += 1
+        candidate = name[:limits.TRIP_NAME_WIDTH - len(str(suffix))] + str(suffix)
+    taken.add(candidate)
+    return candidate
+
+
+# ---------------------------------------------------------------- the problem
+
+@dataclass(eq=False)
+class Terminal:
+    """A terminal of the problem: places of the feed merged into one.  Compared
+    by identity: two terminals are never the same for having equal fields."""
+
+    place: Optional[str]        # the seed place (stop or parent station id); None for a depot of its own
+    stop_name: str
+    coord: Coord
+    places: list[Optional[str]] = field(default_factory=list)
+    stop_ids: list[str] = field(default_factory=list)
+    trip_ends: int = 0
+    short: str = ""
+    is_depot: bool = False
+
+    def __post_init__(self) -> None:
+        if not self.places:
+            self.places = [self.place]
+
+
+@dataclass
+class FeedTrip:
+    """A selected trip of the feed, from its first stop to its last."""
+
+    trip_id: str
+    trip: Row                   # its row of trips.txt
+    departure: int              # minutes, rounded down
+    arrival: int                # minutes, rounded up
+    origin: str                 # place: stop or parent station id
+    destination: str
+    first_stop: str
+    last_stop: str
+    group_key: float = 0.0
+    aux_value: int = 0
+
+
+@dataclass
+class Problem:
+    """Everything the writers need."""
+
+    terminals: list[Terminal]   # terminal 0 is the depot
+    matrix: list[list[int]]
+    rows: list[FeedTrip]        # in the order of the trip file
+    trip_rows: list[tf.TripRow]
+    routes: dict[str, Row]
+    keys: dict[str, float]
+    services: set[str]
+    warnings: list[str]
+    operator_blocks: int
+
+
+@dataclass
+class Options:
+    """The command's arguments."""
+
+    feed: str
+    out: str
+    service: Optional[list[str]] = None
+    date: Optional[str] = None
+    routes: Optional[list[str]] = None
+    min_layover: int = 5
+    merge_radius: float = 200.0
+    depot: Optional[Coord] = None
+    detour: float = 1.3
+    speed: float = 25.0
+    deadrun_weight: int = 2
+    layover_weight: int = 1
+    short_arc_param: int = 60
+    min_depot_time: int = 60
+
+
+def merge_terminals(uses: collections.Counter[str], coord_of: dict[str, Coord], name_of: dict[str, str],
+                    radius_m: float) -> tuple[list[Terminal], dict[str, Terminal]]:
+    """Places -> terminals: each place, busiest first, joins the nearest
+    terminal whose seed lies within the radius, else seeds a new one."""
+    terminals: list[Terminal] = []
+    of_place: dict[str, Terminal] = {}
+    for place in sorted(uses, key=lambda p: (-uses[p], p)):
+        coord = coord_of[place]
+        best: Optional[tuple[float, Terminal]] = None
+        for terminal in terminals:
+            distance = haversine_km(coord, terminal.coord) * 1000
+            if distance <= radius_m and (best is None or distance < best[0]):
+                best = (distance, terminal)
+        if best is None:
+            terminal = Terminal(place, name_of[place], coord)
+            terminals.append(terminal)
+        else:
+            terminal = best[1]
+            terminal.places.append(place)
+        terminal.trip_ends += uses[place]
+        of_place[place] = terminal
+    return terminals, of_place
+
+
+def dead_run_minutes(a: Terminal, b: Terminal, detour: float, speed_kmh: float) -> int:
+    if a is b:
+        return 0
+    minutes = haversine_km(a.coord, b.coord) * detour / speed_kmh * 60
+    return max(1, math.ceil(minutes - 1e-9))
+
+
+def build_problem(feed: str, args: Options) -> Problem:
+    """Reads the feed into the problem the writers write."""
+    warnings: list[str] = []
+    routes = read_table(feed, "routes.txt")
+    trips = read_table(feed, "trips.txt")
+    stops = read_table(feed, "stops.txt")
+    require_columns(routes, "routes.txt", ["route_id"])
+    require_columns(trips, "trips.txt", ["route_id", "service_id", "trip_id"])
+    require_columns(stops, "stops.txt", ["stop_id", "stop_lat", "stop_lon"])
+    if args.date:
+        services = services_on(feed, args.date)
+        if not services:
+            raise FeedError("no service runs on %s" % args.date)
+    else:
+        services = set(args.service or [])
+    route_by_id = {r["route_id"]: r for r in routes}
+    keys = line_keys(routes)
+    aux = aux_values([t["trip_id"] for t in trips])
+    wanted_routes: Optional[set[str]] = None
+    if args.routes:
+        wanted_routes = set()
+        for name in args.routes:
+            found = {r["route_id"] for r in routes if name in (r["route_id"], r.get("route_short_name"))}
+            if not found:
+                raise FeedError("--routes: no route has the short name or id %r" % name)
+            wanted_routes |= found
+    selected: dict[str, Row] = {}
+    for trip in trips:
+        if trip["service_id"] not in services:
+            continue
+        if wanted_routes is not None and trip["route_id"] not in wanted_routes:
+            continue
+        if trip["route_id"] not in route_by_id:
+            warnings.append("trip %s: route %s not in routes.txt, trip left out" % (trip["trip_id"], trip["route_id"]))
+            continue
+        selected[trip["trip_id"]] = trip
+    if not selected:
+        counts = collections.Counter(t["service_id"] for t in trips)
+        listing = ", ".join("%s (%d trips)" % item for item in sorted(counts.items()))
+        raise FeedError("no trips for service %s%s; the feed's services: %s"
+                           % (", ".join(sorted(services)), " on the chosen routes" if wanted_routes else "",
+                              listing))
+    frequencies = read_optional_table(feed, "frequencies.txt")
+    if frequencies and any(f.get("trip_id") in selected for f in frequencies):
+        warnings.append("frequencies.txt: trips run by headway are imported once, at their stop_times")
+
+    # The first and last stop of every selected trip, streaming stop_times.
+    first: dict[str, tuple[int, str, str, str]] = {}
+    last: dict[str, tuple[int, str, str, str]] = {}
+    path = feed_path(feed, "stop_times.txt")
+    if not os.path.exists(path):
+        raise FeedError("%s: missing" % path)
+    with open(path, encoding="utf-8-sig", errors="replace", newline="") as handle:
+        reader = csv.reader(handle)
+        header = [h.strip().lstrip("\ufeff") for h in next(reader, [])]
+        try:
+            col = {name: header.index(name) for name in
+                   ("trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence")}
+        except ValueError as error:
+            raise FeedError("stop_times.txt: missing column (%s)" % error) from None
+        width = max(col.values())
+        for record in reader:
+            if len(record) <= width:
+                continue
+            trip_id = record[col["trip_id"]].strip()
+            if trip_id not in selected:
+                continue
+            try:
+                sequence = int(record[col["stop_sequence"]].strip())
+            except ValueError:
+                continue
+            entry = (sequence, record[col["arrival_time"]], record[col["departure_time"]],
+                     record[col["stop_id"]].strip())
+            if trip_id not in first or sequence < first[trip_id][0]:
+                first[trip_id] = entry
+            if trip_id not in last or sequence > last[trip_id][0]:
+                last[trip_id] = entry
+
+    stop_by_id = {s["stop_id"]: s for s in stops}
+
+    def place_of(stop_id: str) -> Optional[str]:
+        stop = stop_by_id.get(stop_id)
+        if stop is None:
+            return None
+        parent = stop_by_id.get(stop.get("parent_station", ""))
+        if parent is not None and parent.get("stop_lat") and parent.get("stop_lon"):
+            return parent["stop_id"]
+        return stop_id
+
+    raw: list[FeedTrip] = []
+    skipped: collections.Counter[str] = collections.Counter()
+    for trip_id, trip in selected.items():
+        if trip_id not in first or first[trip_id] is last[trip_id] or first[trip_id][0] == last[trip_id][0]:
+            skipped["fewer than two stops"] += 1
+            continue
+        _, arr0, dep0, stop0 = first[trip_id]
+        _, arr1, dep1, stop1 = last[trip_id]
+        try:
+            start = parse_gtfs_time(dep0) if dep0.strip() else parse_gtfs_time(arr0)
+            end = parse_gtfs_time(arr1) if arr1.strip() else parse_gtfs_time(dep1)
+        except ValueError:
+            skipped["a malformed time"] += 1
+            continue
+        if start is None or end is None:
+            skipped["no time at its first or last stop"] += 1
+            continue
+        if end < start:
+            skipped["an arrival before its departure"] += 1
+            continue
+        origin, destination = place_of(stop0), place_of(stop1)
+        if origin is None or destination is None:
+            skipped["a stop missing from stops.txt"] += 1
+            continue
+        raw.append(FeedTrip(trip_id=trip_id, trip=trip, departure=start // 60, arrival=-(-end // 60),
+                            origin=origin, destination=destination, first_stop=stop0, last_stop=stop1))
+    for reason, count in sorted(skipped.items()):
+        warnings.append("%d trip(s) left out for %s" % (count, reason))
+    if not raw:
+        raise FeedError("no usable trips")
+    if len(raw) > limits.MAX_TRIPS:
+        raise FeedError("%d trips; the solver takes at most %d: choose fewer routes with --routes"
+                        % (len(raw), limits.MAX_TRIPS))
+    late = [r for r in raw if r.arrival > limits.MAX_HOURS * 60 + 59]
+    if late:
+        raise FeedError("trip %s ends after %d:59, beyond the trip file's hhmm fields"
+                        % (late[0].trip_id, limits.MAX_HOURS))
+
+    uses: collections.Counter[str] = collections.Counter()
+    for r in raw:
+        uses[r.origin] += 1
+        uses[r.destination] += 1
+    coord_of: dict[str, Coord] = {}
+    name_of: dict[str, str] = {}
+    for place in uses:
+        stop = stop_by_id[place]
+        try:
+            coord_of[place] = (float(stop["stop_lat"]), float(stop["stop_lon"]))
+        except ValueError:
+            raise FeedError("stops.txt: stop %s has no coordinates" % place) from None
+        name_of[place] = stop.get("stop_name") or place
+    terminals, terminal_of_place = merge_terminals(uses, coord_of, name_of, args.merge_radius)
+
+    # The depot: terminal 0.
+    if args.depot:
+        depot_coord = args.depot
+    else:
+        depot_coord = (sum(t.coord[0] for t in terminals) / len(terminals),
+                       sum(t.coord[1] for t in terminals) / len(terminals))
+    nearest = min(terminals, key=lambda t: (haversine_km(t.coord, depot_coord), t.place))
+    if args.depot is None or haversine_km(nearest.coord, depot_coord) * 1000 <= args.merge_radius:
+        depot = nearest
+    else:
+        depot = Terminal(None, "Depot", depot_coord)
+    depot.is_depot = True
+    if len(terminals) + (depot not in terminals) > limits.MAX_TERMINALS:
+        raise FeedError(
+            "%d terminals remain after merging within %g m, the solver takes at most %d including "
+            "the depot: raise --merge-radius (or choose fewer routes with --routes)"
+            % (len(terminals), args.merge_radius, limits.MAX_TERMINALS - (depot not in terminals)))
+    taken = {DEPOT_NAME} if depot not in terminals else set()
+    for terminal in sorted(terminals, key=lambda t: (-t.trip_ends, t.place)):
+        terminal.short = short_name(terminal.stop_name, taken)
+    if depot not in terminals:
+        depot.short = DEPOT_NAME
+    ordered = [depot] + sorted((t for t in terminals if t is not depot), key=lambda t: t.short)
+    for place_id, terminal in terminal_of_place.items():
+        terminal.stop_ids.append(place_id)
+    for terminal in ordered:
+        children = sorted(s["stop_id"] for s in stops if s.get("parent_station") in terminal.places)
+        terminal.stop_ids = sorted(set(terminal.stop_ids) | set(children))
+    matrix = [[dead_run_minutes(a, b, args.detour, args.speed) for b in ordered] for a in ordered]
+
+    rows = []
+    for r in raw:
+        r.group_key = keys[r.trip["route_id"]]
+        r.aux_value = aux[r.trip_id]
+        rows.append(r)
+    rows.sort(key=lambda r: (r.departure, r.arrival, r.group_key, r.aux_value))
+    trip_rows = [tf.TripRow(r.departure, terminal_of_place[r.origin].short, r.arrival,
+                            terminal_of_place[r.destination].short, r.group_key,
+                            r.aux_value, args.min_layover, number)
+                 for number, r in enumerate(rows, 1)]
+    blocks = {r.trip.get("block_id", "") for r in rows} - {""}
+    return Problem(terminals=ordered, matrix=matrix, rows=rows, trip_rows=trip_rows, routes=route_by_id,
+                   keys=keys, services=services, warnings=warnings, operator_blocks=len(blocks))
+
+
+# ---------------------------------------------------------------- writing
+
+def write_bytes(path: str, data: bytes) -> None:
+    with open(path, "wb") as handle:
+        handle.write(data)
+
+
+def write_csv(path: str, header: Sequence[str], rows: Sequence[Sequence[object]]) -> None:
+    with open(path, "w", encoding="utf-8", newline="") as handle:
+        writer = csv.writer(handle)
+        writer.writerow(header)
+        writer.writerows(rows)
+
+
+def write_problem(out: str, problem: Problem, args: Options, title: str) -> None:
+    os.makedirs(out, exist_ok=True)
+    names = [t.short for t in problem.terminals]
+    template = tf.format_matrix_section(names, problem.matrix)
+    write_bytes(os.path.join(out, "Teste.mvm"), template)
+    # The "[TRIP]" line carries a number that no reader uses; the minimum
+    # layover is what a batch annealer would write there.
+    write_bytes(os.path.join(out, "Tarsel.bss"),
+                tf.format_trip_file(template, problem.trip_rows, args.min_layover))
+    write_bytes(os.path.join(out, "Tarsel.ini"), tf.format_parameters(
+        title, args.detour, args.min_depot_time, args.deadrun_weight, args.layover_weight,
+        args.short_arc_param))
+    write_csv(os.path.join(out, "legend_terminals.csv"),
+              ["terminal", "short_name", "role", "stop_name", "stop_lat", "stop_lon", "stop_ids", "trip_ends"],
+              [[i, t.short, "depot" if t.is_depot else "terminal", t.stop_name, "%.6f" % t.coord[0],
+                "%.6f" % t.coord[1], " ".join(t.stop_ids), t.trip_ends]
+               for i, t in enumerate(problem.terminals)])
+    write_csv(os.path.join(out, "legend_trips.csv"),
+              ["aux_value", "trip_id", "route_id", "route_short_name", "line_key", "service_id",
+               "block_id", "departure", "arrival", "origin", "destination", "first_stop_id", "last_stop_id"],
+              [[r.aux_value, r.trip_id, r.trip["route_id"],
+                problem.routes[r.trip["route_id"]].get("route_short_name", ""),
+                tf.format_key(r.group_key), r.trip["service_id"], r.trip.get("block_id", ""),
+                tf.format_clock(t.departure), tf.format_clock(t.arrival), t.origin, t.destination,
+                r.first_stop, r.last_stop]
+               for r, t in zip(problem.rows, problem.trip_rows)])
+    used = sorted({r.trip["route_id"] for r in problem.rows}, key=lambda i: (problem.keys[i], i))
+    write_csv(os.path.join(out, "legend_lines.csv"),
+              ["line_key", "route_id", "route_short_name", "route_long_name", "route_color"],
+              [[tf.format_key(problem.keys[i]), i, problem.routes[i].get("route_short_name", ""),
+                problem.routes[i].get("route_long_name", ""), problem.routes[i].get("route_color", "")]
+               for i in used])
+
+
+def check_arc_room(problem: Problem, args: Options) -> tuple[int, int, int, list[str]]:
+    """Short arcs, long records, arcs in memory; raises when they cannot fit."""
+    names = [t.short for t in problem.terminals]
+    number = {name: i for i, name in enumerate(names)}
+    trips = problem.trip_rows
+    short, long_ = count_connection_arcs(trips, lambda n: number.get(n, 0), problem.matrix,
+                                         args.short_arc_param)
+    memory = arcs_in_memory(len(trips), short)
+    notes = []
+    if memory > limits.MAX_ARCS:
+        raise FeedError(
+            "the first network needs %d arcs in memory (%d short connections), the solver holds %d: "
+            "lower --short-arc-param (now %d) or choose fewer routes with --routes"
+            % (memory, short, limits.MAX_ARCS, args.short_arc_param))
+    if memory + limits.LONG_ARCS_PER_NODE * len(trips) > limits.MAX_ARCS:
+        notes.append("the first network uses %d of the solver's %d arcs; arc generation may add up to %d "
+                     "per pass and run out of room: consider a lower --short-arc-param"
+                     % (memory, limits.MAX_ARCS, limits.LONG_ARCS_PER_NODE * len(trips)))
+    return short, long_, memory, notes
+
+
+def minutes_option(text: str) -> int:
+    """hh:mm or plain minutes."""
+    match = re.fullmatch(r"(\d+):(\d{1,2})", text.strip())
+    if match:
+        return int(match.group(1)) * 60 + int(match.group(2))
+    if re.fullmatch(r"\d+", text.strip()):
+        return int(text)
+    raise argparse.ArgumentTypeError("expected hh:mm or minutes, got %r" % text)
+
+
+def coordinate_option(text: str) -> Coord:
+    try:
+        lat, lon = (float(v) for v in text.split(","))
+    except ValueError:
+        raise argparse.ArgumentTypeError("expected LAT,LON, got %r" % text) from None
+    if not (-90 <= lat <= 90 and -180 <= lon <= 180):
+        raise argparse.ArgumentTypeError("coordinate out of range: %r" % text)
+    return lat, lon
+
+
+def positive(kind: Callable[[str], float]) -> Callable[[str], float]:
+    def parse(text: str) -> float:
+        value = kind(text)
+        if value <= 0:
+            raise argparse.ArgumentTypeError("must be greater than 0: %r" % text)
+        return value
+    return parse
+
+
+def list_option(text: str) -> list[str]:
+    return [item.strip() for item in text.split(",") if item.strip()]
+
+
+def parse_args(argv: Sequence[str]) -> Options:
+    parser = argparse.ArgumentParser(
+        prog="gtfs_import", description="Write a Tarsel problem directory from a GTFS feed.")
+    parser.add_argument("feed", help="GTFS feed directory")
+    parser.add_argument("out", help="problem directory to write (created if missing)")
+    which = parser.add_mutually_exclusive_group(required=True)
+    which.add_argument("--service", type=list_option, metavar="ID", help="service_id(s), comma separated")
+    which.add_argument("--date", metavar="YYYYMMDD", help="service day YYYYMMDD, resolved through the calendar files")
+    parser.add_argument("--routes", type=list_option, metavar="LIST",
+                        help="only these routes: short names or route_ids, comma separated")
+    parser.add_argument("--min-layover", type=int, metavar="MIN", default=5, help="minutes after each trip (default 5)")
+    parser.add_argument("--merge-radius", type=float, metavar="M", default=200.0,
+                        help="metres within which end stops form one terminal (default 200)")
+    parser.add_argument("--depot", type=coordinate_option, metavar="LAT,LON",
+                        help="depot LAT,LON (default: the terminal nearest the centroid of all terminals)")
+    parser.add_argument("--detour", type=positive(float), metavar="F", default=1.3,
+                        help="road distance over great-circle distance (default 1.3)")
+    parser.add_argument("--speed", type=positive(float), metavar="KMH", default=25.0,
+                        help="dead-run speed in km/h (default 25)")
+    parser.add_argument("--deadrun-weight", type=int, metavar="W", default=2, help="cost of a dead-run minute (default 2)")
+    parser.add_argument("--layover-weight", type=int, metavar="W", default=1, help="cost of a waiting minute (default 1)")
+    parser.add_argument("--short-arc-param", type=int, metavar="MIN", default=60,
+                        help="minutes beyond a trip to the depot and back that a connection is held "
+                             "in memory; also the cost of a depot stay (default 60)")
+    parser.add_argument("--min-depot-time", type=minutes_option, metavar="HH:MM", default=60,
+                        help="shortest stay that the block report counts as a depot return, hh:mm or "
+                             "minutes (default 01:00)")
+    args = Options(**vars(parser.parse_args(argv)))
+    if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0:
+        parser.error("--min-layover, --short-arc-param and --merge-radius cannot be negative")
+    return args
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    args = parse_args(sys.argv[1:] if argv is None else argv)
+    try:
+        problem = build_problem(args.feed, args)
+        short, long_, memory, notes = check_arc_room(problem, args)
+    except FeedError as error:
+        print("gtfs_import: %s" % error, file=sys.stderr)
+        return 1
+    feed_name = os.path.basename(os.path.normpath(args.feed))
+    which = ("date %s" % args.date) if args.date else ("service %s" % ",".join(args.service or []))
+    title = "Tarsel problem from GTFS feed %s, %s (gtfs_import)" % (feed_name, which)
+    write_problem(args.out, problem, args, title)
+    for text in problem.warnings + notes:
+        print("gtfs_import: warning: %s" % text, file=sys.stderr)
+    terminals = problem.terminals
+    print("%s: %d trips, %d terminals (depot %s: %s), %d lines, services %s"
+          % (args.out, len(problem.trip_rows), len(terminals), terminals[0].short,
+             terminals[0].stop_name, len({r.group_key for r in problem.rows}),
+             ",".join(sorted(problem.services))))
+    print("arcs: %d short connections, %d in memory of %d, %d long-arc records (%.1f MB)"
+          % (short, memory, limits.MAX_ARCS, long_, long_ * 16 / 1e6))
+    print("operator blocks in the feed: %d" % problem.operator_blocks)
+    return 0

@@ -6,15 +6,17 @@
 #include "annealer/move.h"
 #include "annealer/solver_process.h"
 #include "common/common.h"
+#include "common/diagnostics.h"
 
 void read_objective(const std::string& file_name, int& value) {
   std::FILE* file = std::fopen(file_name.c_str(), "r");
   if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
   int read = 0;
   int got = std::fscanf(file, "%d", &read);
+  if (got == 1) warn_if_cut(file, 0, file_name, "total cost", shown_int(read));
   std::fclose(file);
   if (got != 1)
-    fatal("\nArquivo %s n\xE3o cont\xE9m um valor inteiro. A execu\xE7\xE3o sera interrompida.\n", file_name.c_str());
+    fatal_diagnostic("\nArquivo %s n\xE3o cont\xE9m um valor inteiro. A execu\xE7\xE3o sera interrompida.\n", file_name.c_str());
   value = read;
 }
 

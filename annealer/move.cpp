@@ -11,8 +11,8 @@ void seed_random() {
 }
 
 Move draw_move(int largest_later, int largest_earlier, int num_trips) {
-  if (num_trips < 1) fatal("\nN\xE3o h\xE1 viagens para mover\n");
-  if (largest_later < 1 || largest_earlier < 1) fatal("\nDeslocamento m\xE1ximo inv\xE1lido\n");
+  if (num_trips < 1) fatal_diagnostic("\nN\xE3o h\xE1 viagens para mover\n");
+  if (largest_later < 1 || largest_earlier < 1) fatal_diagnostic("\nDeslocamento m\xE1ximo inv\xE1lido\n");
   Move move;
   move.trip = std::rand() % num_trips + 1;
   std::printf("\nVIAGEM SORTEADA: TRIP%d", move.trip);
@@ -30,7 +30,7 @@ Move draw_move(int largest_later, int largest_earlier, int num_trips) {
 bool apply_move(TripTable& table, const TripTable& reference, const Move& move) {
   if (move.trip < 1 || static_cast<size_t>(move.trip) >= table.size() ||
       static_cast<size_t>(move.trip) >= reference.size())
-    fatal("\nViagem %d fora da tabela de viagens\n", move.trip);
+    fatal_diagnostic("\nViagem %d fora da tabela de viagens\n", move.trip);
   TripRecord& trip = table[move.trip];
   int reference_departure = reference[move.trip].departure_time;
   int shift = move.direction == EARLIER ? -move.minutes : move.minutes;
@@ -56,7 +56,7 @@ double uniform_random(double a, double b) {
 void sort_by_departure(TripTable& table, int num_trips) {
   if (num_trips < 1) return;
   if (static_cast<size_t>(num_trips) + 1 >= table.size())
-    fatal("\n%d viagens n\xE3o cabem na tabela de viagens\n", num_trips);
+    fatal_diagnostic("\n%d viagens n\xE3o cabem na tabela de viagens\n", num_trips);
   TripRecord& scratch = table[num_trips + 1];
   for (int i = 1; i < num_trips; ++i)
     for (int j = i + 1; j <= num_trips; ++j)

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/common.h"
+#include "common/diagnostics.h"
 
 void start_up(AnnealerRun& run, const AnnealerSettings& settings) {
   run.current = allocate_trip_table(TRIP_TABLE_RECORDS);
@@ -14,7 +15,7 @@ void start_up(AnnealerRun& run, const AnnealerSettings& settings) {
   std::string trip_file_name = make_file_name("", PROBLEM_NAME, ".bss");
   read_trip_file(trip_file_name, run.problem, run.current, settings.pause_after_trip_total);
   if (run.problem.num_trips == 0)
-    fatal("\nArquivo %s n\xE3o cont\xE9m viagens. A execu\xE7\xE3o sera interrompida.\n", trip_file_name.c_str());
+    fatal_diagnostic("\nArquivo %s n\xE3o cont\xE9m viagens. A execu\xE7\xE3o sera interrompida.\n", trip_file_name.c_str());
   copy_trips(run.initial, run.current, run.problem.num_trips);
 
   print_trips(run.current, run.problem.num_trips, true);
@@ -44,9 +45,10 @@ float read_temperature(const char* file_name) {
   if (file == nullptr) fatal("\nFile %s not found\n", file_name);
   float temperature = 0;
   int got = std::fscanf(file, "%f", &temperature);
+  if (got == 1) warn_if_cut(file, 0, file_name, "temperature", shown_real(temperature));
   std::fclose(file);
   // An infinite temperature would never cool down to the end of the annealing.
   if (got != 1 || !std::isfinite(temperature))
-    fatal("\nArquivo %s n\xE3o cont\xE9m uma temperatura v\xE1lida. A execu\xE7\xE3o sera interrompida.\n", file_name);
+    fatal_diagnostic("\nArquivo %s n\xE3o cont\xE9m uma temperatura v\xE1lida. A execu\xE7\xE3o sera interrompida.\n", file_name);
   return temperature;
 }

@@ -33,7 +33,7 @@ std::string find_solver() {
 
 void run_solver(const std::string& solver_path, const std::string& solution_file_name) {
   if (std::remove(solution_file_name.c_str()) != 0 && errno != ENOENT)
-    fatal("\nN\xE3o foi poss\xEDvel apagar o arquivo %s: %s\n", solution_file_name.c_str(), std::strerror(errno));
+    fatal_diagnostic("\nN\xE3o foi poss\xEDvel apagar o arquivo %s: %s\n", solution_file_name.c_str(), std::strerror(errno));
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -47,16 +47,16 @@ void run_solver(const std::string& solver_path, const std::string& solution_file
                   : posix_spawnp(&child, solver_path.c_str(), &actions, nullptr, arguments, environ);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0)
-    fatal("\nN\xE3o foi poss\xEDvel iniciar o %s: %s\nA execu\xE7\xE3o sera interrompida.\n", solver_path.c_str(),
-          std::strerror(error));
+    fatal_diagnostic("\nN\xE3o foi poss\xEDvel iniciar o %s: %s\nA execu\xE7\xE3o sera interrompida.\n", solver_path.c_str(),
+                     std::strerror(error));
 
   int status = 0;
   while (waitpid(child, &status, 0) < 0)
     if (errno != EINTR)
-      fatal("\nN\xE3o foi poss\xEDvel esperar pelo %s: %s\n", solver_path.c_str(), std::strerror(errno));
+      fatal_diagnostic("\nN\xE3o foi poss\xEDvel esperar pelo %s: %s\n", solver_path.c_str(), std::strerror(errno));
   if (WIFSIGNALED(status))
-    fatal("\nO Tovarin foi interrompido pelo sinal %d. A execu\xE7\xE3o sera interrompida.\n", WTERMSIG(status));
+    fatal_diagnostic("\nO Tovarin foi interrompido pelo sinal %d. A execu\xE7\xE3o sera interrompida.\n", WTERMSIG(status));
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    fatal("\nO Tovarin terminou com o c\xF3" "digo %d. A execu\xE7\xE3o sera interrompida.\n",
-          WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    fatal_diagnostic("\nO Tovarin terminou com o c\xF3" "digo %d. A execu\xE7\xE3o sera interrompida.\n",
+                     WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }

@@ -6,6 +6,8 @@
 #include <new>
 
 #include "common/common.h"
+#include "common/diagnostics.h"
+#include "common/text_cursor.h"
 
 TripTable allocate_trip_table(int count) {
   try {
@@ -22,7 +24,7 @@ void free_trip_table(TripTable& table) {
 void copy_trips(TripTable& destination, const TripTable& source, int count) {
   if (count < 0) return;
   if (static_cast<size_t>(count) >= destination.size() || static_cast<size_t>(count) >= source.size())
-    fatal("\n%d viagens n\xE3o cabem na tabela de viagens\n", count);
+    fatal_diagnostic("\n%d viagens n\xE3o cabem na tabela de viagens\n", count);
   for (int i = 1; i <= count; ++i) destination[i] = source[i];
 }
 
@@ -54,8 +56,8 @@ int find_terminal(const ProblemData& problem, char* name, const std::string& fil
   int stored = problem.num_terminals < MAX_TABLE_TERMINALS ? problem.num_terminals : MAX_TABLE_TERMINALS;
   for (int j = 0; j < stored; ++j)
     if (std::strcmp(problem.terminal_names[j], name) == 0) return j;
-  std::printf("\nWarning: %s trip %d: terminal \"%s\" is not in the terminal list; taken as terminal 0\n",
-              file_name.c_str(), trip, name);
+  warning("\nWarning: %s trip %d: terminal \"%s\" is not in the terminal list; taken as terminal 0\n",
+          file_name.c_str(), trip, name);
   return 0;
 }
 
@@ -79,8 +81,13 @@ void read_deadrun_matrix(std::FILE* file, const std::string& file_name, ProblemD
     for (int j = 0; j < problem.num_terminals; ++j) {
       int hours = 0, minutes = 0;
       char separator = 0;
+      const long start = std::ftell(file);
       int got = std::fscanf(file, "%d %c %d", &hours, &separator, &minutes);
       if (got == EOF) end_of_file(file_name);
+      if (got == 3)
+        warn_if_cut(file, start, file_name,
+                    "dead-run matrix entry " + std::to_string(j + 1) + " of row " + std::to_string(i + 1),
+                    shown_clock(hours, minutes));
       if (got < 3) {
         // Step over the malformed word so that every entry consumes input and
         // a huge terminal count cannot spin in place.
@@ -92,27 +99,55 @@ void read_deadrun_matrix(std::FILE* file, const std::string& file_name, ProblemD
   }
 }
 
+// Two columns of hours and two of minutes, each converted as atol does.
+int read_trip_time(std::FILE* file, const std::string& file_name, const char* field_name) {
+  const long start = std::ftell(file);
+  char hours_text[LINE_CAPACITY], minutes_text[LINE_CAPACITY];
+  read_field(file, hours_text, 2);
+  read_field(file, minutes_text, 2);
+  const int hours = static_cast<int>(std::atol(hours_text));
+  const int minutes = static_cast<int>(std::atol(minutes_text));
+  if (!is_whole_number_field(hours_text) || !is_whole_number_field(minutes_text)) {
+    std::string text = std::string(hours_text) + minutes_text;
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    warn_lenient_value(file_name, line_at(file, start), field_name, text, shown_clock(hours, minutes));
+  }
+  return hours * 60 + minutes;
+}
+
+// "%d" or "%f" after blanks, as one step of the trip line's "%f \t%d\t%d".
+bool scan_trip_value(std::FILE* file, int& value, const std::string& file_name, const char* field_name) {
+  const long start = std::ftell(file);
+  if (std::fscanf(file, "%d", &value) != 1) return false;
+  warn_if_cut(file, start, file_name, field_name, shown_int(value));
+  return true;
+}
+
+bool scan_trip_value(std::FILE* file, float& value, const std::string& file_name, const char* field_name) {
+  const long start = std::ftell(file);
+  if (std::fscanf(file, "%f", &value) != 1) return false;
+  warn_if_cut(file, start, file_name, field_name, shown_real(value));
+  return true;
+}
+
 // Reads the rest of a trip line whose first 11 characters have been read.
 TripRecord read_trip_line(std::FILE* file, const ProblemData& problem, const std::string& file_name, int number) {
   TripRecord trip;
   char field[LINE_CAPACITY];
-  read_field(file, field, 2);
-  int hours = static_cast<int>(std::atol(field));
-  read_field(file, field, 2);
-  trip.departure_time = hours * 60 + static_cast<int>(std::atol(field));
+  trip.departure_time = read_trip_time(file, file_name, "departure");
   read_field(file, field, 2);
   read_field(file, field, 8);
   trip.origin_terminal = find_terminal(problem, field, file_name, number);
   read_field(file, field, 7);
-  read_field(file, field, 2);
-  hours = static_cast<int>(std::atol(field));
-  read_field(file, field, 2);
-  trip.arrival_time = hours * 60 + static_cast<int>(std::atol(field));
+  trip.arrival_time = read_trip_time(file, file_name, "arrival");
   read_field(file, field, 2);
   read_field(file, field, 8);
   trip.destination_terminal = find_terminal(problem, field, file_name, number);
   read_field(file, field, 7);
-  (void)std::fscanf(file, "%f \t%d\t%d", &trip.group_key, &trip.aux_value, &trip.min_layover);
+  // The blanks between the three values are skipped by each scan in turn.
+  (void)(scan_trip_value(file, trip.group_key, file_name, "line key") &&
+         scan_trip_value(file, trip.aux_value, file_name, "auxiliary value") &&
+         scan_trip_value(file, trip.min_layover, file_name, "minimum layover"));
   read_field(file, field, 59);
   return trip;
 }
@@ -147,7 +182,7 @@ void check_limits(const ProblemData& problem) {
 void read_trip_file(const std::string& file_name, ProblemData& problem, TripTable& table,
                     bool pause_after_total) {
   if (table.size() < static_cast<size_t>(TRIP_TABLE_RECORDS))
-    fatal("\nA tabela de viagens tem %zu registros, menos que %d\n", table.size(), TRIP_TABLE_RECORDS);
+    fatal_diagnostic("\nA tabela de viagens tem %zu registros, menos que %d\n", table.size(), TRIP_TABLE_RECORDS);
   problem = ProblemData{};
   std::FILE* file = std::fopen(file_name.c_str(), "r");
   if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
@@ -164,7 +199,13 @@ void read_trip_file(const std::string& file_name, ProblemData& problem, TripTabl
 
     read_field(file, line, 16);
     char after_count = 0;
-    if (std::fscanf(file, "%d%c", &problem.num_terminals, &after_count) == EOF) end_of_file(file_name);
+    const long count_start = std::ftell(file);
+    int got = std::fscanf(file, "%d", &problem.num_terminals);
+    if (got == EOF) end_of_file(file_name);
+    if (got == 1) {
+      warn_if_cut(file, count_start, file_name, "Num. Terminals", shown_int(problem.num_terminals));
+      (void)std::fscanf(file, "%c", &after_count);
+    }
     skip_line(file);
 
     read_terminal_names(file, file_name, problem);

@@ -67,14 +67,25 @@ void fatal_with_detail(const std::string& detail, const char* format, ...) {
   throw error;
 }
 
+void fatal_diagnostic(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  FatalError error;
+  error.message = vformat(format, args);
+  error.to_stderr = true;
+  va_end(args);
+  throw error;
+}
+
 void pause_for_key() {
   std::fflush(stdout);
   (void)std::getchar();
 }
 
 int report_fatal(const FatalError& error) {
-  std::fputs(error.message.c_str(), stdout);
   std::fflush(stdout);
+  std::fputs(error.message.c_str(), error.to_stderr ? stderr : stdout);
+  std::fflush(error.to_stderr ? stderr : stdout);
   if (!error.detail.empty()) std::fprintf(stderr, "%s\n", error.detail.c_str());
   if (error.pause) pause_for_key();
   return error.exit_code;

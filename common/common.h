@@ -30,6 +30,10 @@ struct FatalError {
   int exit_code = 1;
   bool pause = true;
   std::string detail;
+  // The message is the system's own explanation rather than one of the
+  // console texts the programs have always printed: it goes to standard
+  // error, so that standard output carries those texts alone.
+  bool to_stderr = false;
 };
 
 // printf-style; throws FatalError with the formatted message.
@@ -41,6 +45,9 @@ struct FatalError {
 // As fatal, with a detail line.
 [[noreturn]] void fatal_with_detail(const std::string& detail, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+
+// As fatal, for a message of the system's own (to_stderr).
+[[noreturn]] void fatal_diagnostic(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Prints the message on the console, pauses if asked, returns the exit code.
 int report_fatal(const FatalError& error);

@@ -173,3 +173,12 @@ int field_to_int(const std::string& field) {
   while (p < field.size() && is_digit(field[p])) v = v * 10 + (field[p++] - '0');
   return negative ? -v : v;
 }
+
+bool is_whole_number_field(const std::string& field) {
+  size_t p = 0;
+  while (p < field.size() && field[p] == ' ') ++p;
+  if (p < field.size() && (field[p] == '+' || field[p] == '-')) ++p;
+  size_t digits = p;
+  while (p < field.size() && is_digit(field[p])) ++p;
+  return p > digits && p == field.size();
+}

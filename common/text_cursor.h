@@ -42,3 +42,7 @@ std::string rest_of_line(TextCursor& cursor);
 // Decimal conversion of a fixed field as atol does it: leading blanks, an
 // optional sign, digits up to the first non-digit; 0 when there are none.
 int field_to_int(const std::string& field);
+
+// Whether such a field is a number and nothing else: blanks, an optional
+// sign, at least one digit, and nothing after them.
+bool is_whole_number_field(const std::string& field);

@@ -184,9 +184,9 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   mark_included(fd, std::vector<int>(selection.positions.begin(), selection.positions.begin() + joining), block);
   if (joining < selection.records.size()) {
     ::close(fd);
-    fatal("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
-          "Lower the short arc parameter or split the timetable.\n",
-          MAX_ARCS);
+    fatal_diagnostic("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
+                     "Lower the short arc parameter or split the timetable.\n",
+                     MAX_ARCS);
   }
   ::close(fd);
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));

@@ -98,7 +98,7 @@ void write_blocks(SolverRun& run) {
       }
       if (j == 0) {
         std::fclose(f);
-        fatal("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);
+        fatal_diagnostic("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);
       }
       net.flow[j] -= 1;
       const Trip& prev = problem.trips[current];

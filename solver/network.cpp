@@ -11,9 +11,9 @@
 
 void add_arc(Network& net, int k, int tail, int head, int lower, int upper, int cost, int flow) {
   if (k < 1 || k > MAX_ARCS)
-    fatal("\nThe network needs more than %d arcs in memory, which is more than the solver holds.\n"
-          "Lower the short arc parameter or split the timetable.\n",
-          MAX_ARCS);
+    fatal_diagnostic("\nThe network needs more than %d arcs in memory, which is more than the solver holds.\n"
+                     "Lower the short arc parameter or split the timetable.\n",
+                     MAX_ARCS);
   net.tail[k] = tail;
   net.head[k] = head;
   net.lower[k] = lower;
@@ -158,9 +158,9 @@ namespace {
 int checked_cost(long long cost, int num_nodes) {
   const long long bound = max_arc_cost(num_nodes);
   if (cost > bound || cost < -bound)
-    fatal("\nAn arc of this problem costs %lld, more than the %lld the solver can add up for %d nodes.\n"
-          "Lower the weights or the short arc parameter.\n",
-          cost, bound, num_nodes);
+    fatal_diagnostic("\nAn arc of this problem costs %lld, more than the %lld the solver can add up for %d nodes.\n"
+                     "Lower the weights or the short arc parameter.\n",
+                     cost, bound, num_nodes);
   return static_cast<int>(cost);
 }
 }  // namespace

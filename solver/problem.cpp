@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/common.h"
+#include "common/diagnostics.h"
 #include "common/text_cursor.h"
 
 namespace {
@@ -16,15 +17,15 @@ std::string parameter_value_text(TextCursor& cursor, const std::string& file_nam
                                  int label_width) {
   std::string line;
   if (!read_line(cursor, line, 1 << 20))
-    fatal("\nFile %s: line %d is missing\n", file_name.c_str(), line_number);
+    fatal_diagnostic("\nFile %s: line %d is missing\n", file_name.c_str(), line_number);
   if (!line.empty() && line.back() == '\n') line.pop_back();
   if (static_cast<int>(line.size()) <= label_width)
-    fatal("\nFile %s: line %d holds no value after its label\n", file_name.c_str(), line_number);
+    fatal_diagnostic("\nFile %s: line %d holds no value after its label\n", file_name.c_str(), line_number);
   return line.substr(static_cast<size_t>(label_width));
 }
 
 [[noreturn]] void unreadable_value(const std::string& file_name, int line_number) {
-  fatal("\nFile %s: the value on line %d cannot be read\n", file_name.c_str(), line_number);
+  fatal_diagnostic("\nFile %s: the value on line %d cannot be read\n", file_name.c_str(), line_number);
 }
 
 int lookup_terminal(const Problem& problem, const char* name) {
@@ -45,14 +46,74 @@ int trip_terminal(const Problem& problem, std::string field, const std::string& 
   cut_at_blank(name);
   int t = lookup_terminal(problem, name);
   if (t >= 0) return t;
-  std::printf("\nWarning: %s line %d: terminal \"%s\" is not in the terminal list; taken as terminal 0\n",
-              file_name.c_str(), line_number, name);
+  warning("\nWarning: %s line %d: terminal \"%s\" is not in the terminal list; taken as terminal 0\n",
+          file_name.c_str(), line_number, name);
   return 0;
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// The characters from `start` up to the next white space or a character of
+// `also_ending`.
+std::string token_at(const std::string& text, size_t start, const char* also_ending = "") {
+  size_t end = start;
+  while (end < text.size() && !is_blank(text[end]) && std::strchr(also_ending, text[end]) == nullptr) ++end;
+  return text.substr(start, end - start);
+}
+
+// Numbers are read as they always have been, up to the first character that
+// is no digit; where the number's word goes on past that, what was read is
+// probably not what was meant, and the user is told what was taken.
+// `start` is where the number's text began, the cursor stands right after it;
+// `separators` are the characters that may follow a number directly.
+void warn_if_cut(const TextCursor& cursor, size_t start, int line, const std::string& file_name,
+                 const std::string& field, const std::string& value_used, const char* separators = "") {
+  if (at_end(cursor)) return;
+  char next = cursor.text[cursor.pos];
+  if (is_blank(next) || std::strchr(separators, next) != nullptr) return;
+  std::string text = cursor.text.substr(start, cursor.pos - start) + token_at(cursor.text, cursor.pos, separators);
+  warn_lenient_value(file_name, line, field, text, value_used);
+}
+
+// Where the number that ends at the cursor began: back over its digits,
+// point, exponent and sign.
+size_t number_start(const TextCursor& cursor) {
+  size_t p = cursor.pos;
+  while (p > 0 && std::strchr("0123456789.eE+-", cursor.text[p - 1]) != nullptr) --p;
+  return p;
+}
+
+// "%d" and "%f" with the warning above.
+bool scan_int_field(TextCursor& cursor, int& value, const std::string& file_name, const std::string& field,
+                    const char* separators = "") {
+  if (!scan_int(cursor, value)) return false;
+  warn_if_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_int(value),
+              separators);
+  return true;
+}
+
+bool scan_float_field(TextCursor& cursor, float& value, const std::string& file_name, const std::string& field,
+                      const char* separators = "") {
+  if (!scan_float(cursor, value)) return false;
+  warn_if_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_real(value),
+              separators);
+  return true;
 }
 
 std::string column(const std::string& line, size_t first_1based, size_t width) {
   if (line.size() < first_1based) return std::string();
   return line.substr(first_1based - 1, width);
+}
+
+// A time of a trip line: two columns of hours, two of minutes.
+int trip_time(const std::string& trip_line, size_t first_1based, const char* field, const std::string& file_name,
+              int line_number) {
+  std::string hours_text = column(trip_line, first_1based, 2);
+  std::string minutes_text = column(trip_line, first_1based + 2, 2);
+  int hours = field_to_int(hours_text), minutes = field_to_int(minutes_text);
+  if (!is_whole_number_field(hours_text) || !is_whole_number_field(minutes_text))
+    warn_lenient_value(file_name, line_number, field, hours_text + minutes_text, shown_clock(hours, minutes));
+  return hours * 60 + minutes;
 }
 
 }  // namespace
@@ -68,7 +129,7 @@ void parse_parameters(const std::string& file_name, TextCursor& cursor, Paramete
 
   {
     TextCursor value{parameter_value_text(cursor, file_name, 2, 18), 0, 2};
-    if (!scan_float(value, params.dead_run_mult)) unreadable_value(file_name, 2);
+    if (!scan_float_field(value, params.dead_run_mult, file_name, "DeadRunMult")) unreadable_value(file_name, 2);
     std::printf("\nDeadRunMult: %2.2f\n", params.dead_run_mult);
   }
   {
@@ -76,26 +137,30 @@ void parse_parameters(const std::string& file_name, TextCursor& cursor, Paramete
     TextCursor value{parameter_value_text(cursor, file_name, 3, 15), 0, 3};
     int hours = 0, minutes = 0;
     char separator = 0;
+    skip_white(value);
+    const size_t start = value.pos;
     if (!scan_int(value, hours) || !scan_char(value, separator) || !scan_int(value, minutes))
       unreadable_value(file_name, 3);
+    warn_if_cut(value, start, 3, file_name, "MinDepotTime", shown_clock(hours, minutes));
     long long depot_minutes = 60LL * hours + minutes;
     if (depot_minutes < -MAX_MINUTES_VALUE || depot_minutes > MAX_MINUTES_VALUE)
-      fatal("\nFile %s: the minimum depot time on line 3 is out of range (at most %d minutes either way)\n",
-            file_name.c_str(), MAX_MINUTES_VALUE);
+      fatal_diagnostic("\nFile %s: the minimum depot time on line 3 is out of range (at most %d minutes either way)\n",
+                       file_name.c_str(), MAX_MINUTES_VALUE);
     params.min_depot_time = static_cast<int>(depot_minutes);
     std::printf("Minimum Depot: %d\n", params.min_depot_time);
   }
   struct IntLine {
     int line;
     int* target;
+    const char* field;  // as the bundled parameter files label it
     const char* echo;
   };
-  const IntLine int_lines[] = {{4, &params.deadrun_weight, "DeadrunWeight: %d\n"},
-                               {5, &params.layover_weight, "LayoverWeight: %d\n"},
-                               {6, &params.short_arc_param, "Short Arc Parameter: %d\n"}};
+  const IntLine int_lines[] = {{4, &params.deadrun_weight, "DeadrunWeight", "DeadrunWeight: %d\n"},
+                               {5, &params.layover_weight, "LayoverWeight", "LayoverWeight: %d\n"},
+                               {6, &params.short_arc_param, "ShortArcParam", "Short Arc Parameter: %d\n"}};
   for (const IntLine& item : int_lines) {
     TextCursor value{parameter_value_text(cursor, file_name, item.line, 14), 0, item.line};
-    if (!scan_int(value, *item.target)) unreadable_value(file_name, item.line);
+    if (!scan_int_field(value, *item.target, file_name, item.field)) unreadable_value(file_name, item.line);
     std::printf(item.echo, *item.target);
   }
 }
@@ -112,7 +177,7 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
   std::string line;
   for (;;) {
     if (!read_line(cursor, line))
-      fatal("\nFile %s has no [DEAD_RUN_MATRIX] section\n", file_name.c_str());
+      fatal_diagnostic("\nFile %s has no [DEAD_RUN_MATRIX] section\n", file_name.c_str());
     if (line.compare(0, 17, "[DEAD_RUN_MATRIX]") == 0) break;
   }
 
@@ -122,10 +187,10 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
   read_chars(cursor, 16, label);
   int num_terminals = 0;
   char after = 0;
-  if (!scan_int(cursor, num_terminals))
-    fatal("\nFile %s: the number of terminals after [DEAD_RUN_MATRIX] cannot be read\n", file_name.c_str());
+  if (!scan_int_field(cursor, num_terminals, file_name, "Num. Terminals"))
+    fatal_diagnostic("\nFile %s: the number of terminals after [DEAD_RUN_MATRIX] cannot be read\n", file_name.c_str());
   if (num_terminals < 0)
-    fatal("\nFile %s: the number of terminals is negative (%d)\n", file_name.c_str(), num_terminals);
+    fatal_diagnostic("\nFile %s: the number of terminals is negative (%d)\n", file_name.c_str(), num_terminals);
   scan_char(cursor, after);
   skip_line(cursor);
   problem.num_terminals = num_terminals;
@@ -136,21 +201,22 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
   std::string word;
   for (int t = 0; t < num_terminals; ++t) {
     if (!scan_word(cursor, word))
-      fatal("\nFile %s ends inside the terminal names (%d of %d read)\n", file_name.c_str(), t, num_terminals);
+      fatal_diagnostic("\nFile %s ends inside the terminal names (%d of %d read)\n", file_name.c_str(), t, num_terminals);
     if (t >= stored_terminals) continue;
     if (word.size() > TERMINAL_NAME_SLOT - 1)
-      fatal("\nFile %s: terminal name %s is longer than %d characters\n", file_name.c_str(), word.c_str(),
-            TERMINAL_NAME_SLOT - 1);
+      fatal_diagnostic("\nFile %s: terminal name %s is longer than %d characters\n", file_name.c_str(), word.c_str(),
+                       TERMINAL_NAME_SLOT - 1);
     std::snprintf(problem.terminal_names[t], TERMINAL_NAME_SLOT, "%s", word.c_str());
     cut_at_blank(problem.terminal_names[t]);
   }
 
   for (int r = 0; r < num_terminals; ++r) {
     if (!scan_word(cursor, word))
-      fatal("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1, num_terminals);
+      fatal_diagnostic("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1, num_terminals);
     for (int k = 0; k < num_terminals; ++k) {
       int hours = 0, minutes = 0;
       char separator = 0;
+      const size_t before_entry = cursor.pos;
       bool ok = scan_int(cursor, hours);
       if (ok) {
         skip_white(cursor);
@@ -158,15 +224,18 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
       }
       if (!ok) {
         if (at_end(cursor))
-          fatal("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1,
-                num_terminals);
-        fatal("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
-              file_name.c_str(), cursor.line, k + 1, r + 1);
+          fatal_diagnostic("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1,
+                           num_terminals);
+        fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
+                         file_name.c_str(), cursor.line, k + 1, r + 1);
       }
+      warn_if_cut(cursor, cursor.text.find_first_not_of(" \t\n\r\v\f", before_entry), cursor.line, file_name,
+                  "dead-run matrix entry " + std::to_string(k + 1) + " of row " + std::to_string(r + 1),
+                  shown_clock(hours, minutes));
       long long value = 60LL * hours + minutes;
       if (value < -MAX_MINUTES_VALUE || value > MAX_MINUTES_VALUE)
-        fatal("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",
-              file_name.c_str(), cursor.line, k + 1, r + 1, MAX_MINUTES_VALUE);
+        fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",
+                         file_name.c_str(), cursor.line, k + 1, r + 1, MAX_MINUTES_VALUE);
       if (r < stored_terminals && k < stored_terminals) problem.deadrun_matrix[r][k] = static_cast<int>(value);
     }
   }
@@ -184,18 +253,19 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
     ++count;
     if (count >= TRIP_TABLE_ROWS) continue;  // counted for the limit message only
     Trip& trip = problem.trips[count];
-    trip.departure_time = field_to_int(column(trip_line, 12, 2)) * 60 + field_to_int(column(trip_line, 14, 2));
+    trip.departure_time = trip_time(trip_line, 12, "departure", file_name, line_number);
     trip.origin_terminal = trip_terminal(problem, column(trip_line, 18, 8), file_name, line_number);
-    trip.arrival_time = field_to_int(column(trip_line, 33, 2)) * 60 + field_to_int(column(trip_line, 35, 2));
+    trip.arrival_time = trip_time(trip_line, 33, "arrival", file_name, line_number);
     trip.destination_terminal = trip_terminal(problem, column(trip_line, 39, 8), file_name, line_number);
     TextCursor values{column(trip_line, 54, std::string::npos), 0, line_number};
-    if (!scan_float(values, trip.group_key) || !scan_int(values, trip.aux_value) ||
-        !scan_int(values, trip.min_layover))
-      fatal("\nFile %s line %d: the line key, auxiliary value and minimum layover cannot be read\n",
-            file_name.c_str(), line_number);
+    if (!scan_float_field(values, trip.group_key, file_name, "line key") ||
+        !scan_int_field(values, trip.aux_value, file_name, "auxiliary value") ||
+        !scan_int_field(values, trip.min_layover, file_name, "minimum layover"))
+      fatal_diagnostic("\nFile %s line %d: the line key, auxiliary value and minimum layover cannot be read\n",
+                       file_name.c_str(), line_number);
     if (trip.min_layover < -MAX_MINUTES_VALUE || trip.min_layover > MAX_MINUTES_VALUE)
-      fatal("\nFile %s line %d: the minimum layover %d is out of range\n", file_name.c_str(), line_number,
-            trip.min_layover);
+      fatal_diagnostic("\nFile %s line %d: the minimum layover %d is out of range\n", file_name.c_str(), line_number,
+                       trip.min_layover);
   }
   problem.num_trips = count;
   std::printf("\nTotal of trips: %d\n", count);
@@ -213,24 +283,25 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
 namespace {
 
 [[noreturn]] void groups_end_inside(const std::string& file_name, int group) {
-  fatal("\nFile %s ends inside the lists of group %d\n", file_name.c_str(), group);
+  fatal_diagnostic("\nFile %s ends inside the lists of group %d\n", file_name.c_str(), group);
 }
 
 void check_list_room(const std::string& file_name, int group, int slot) {
   if (slot > GROUP_LIST_SLOTS - 2)
-    fatal("\nFile %s: a list of group %d holds more than %d entries\n", file_name.c_str(), group,
-          GROUP_LIST_SLOTS - 2);
+    fatal_diagnostic("\nFile %s: a list of group %d holds more than %d entries\n", file_name.c_str(), group,
+                     GROUP_LIST_SLOTS - 2);
 }
 
 // A list of reals, each followed by one character; the one followed by the
 // line end closes it. A list that ends the file closes it too when allowed.
-void read_key_list(TextCursor& cursor, const std::string& file_name, int group, float* keys, bool may_end_file) {
+void read_key_list(TextCursor& cursor, const std::string& file_name, int group, const char* list, float* keys,
+                   bool may_end_file) {
   int slot = 0;
   for (;;) {
     float key = 0;
-    if (!scan_float(cursor, key)) {
+    if (!scan_float_field(cursor, key, file_name, std::string(list) + " of group " + std::to_string(group), ",")) {
       if (at_end(cursor)) groups_end_inside(file_name, group);
-      fatal("\nFile %s line %d: a key of group %d cannot be read\n", file_name.c_str(), cursor.line, group);
+      fatal_diagnostic("\nFile %s line %d: a key of group %d cannot be read\n", file_name.c_str(), cursor.line, group);
     }
     ++slot;
     check_list_room(file_name, group, slot);
@@ -263,22 +334,22 @@ int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& prob
   skip_line(cursor);
   read_chars(cursor, 11, label);
   int cost = 0;
-  if (!scan_int(cursor, cost))
-    fatal("\nFile %s: the link preference cost on line 2 cannot be read\n", file_name.c_str());
+  if (!scan_int_field(cursor, cost, file_name, "Link Cost"))
+    fatal_diagnostic("\nFile %s: the link preference cost on line 2 cannot be read\n", file_name.c_str());
   skip_line(cursor);
   read_chars(cursor, 7, label);
 
   int g = 0;
   for (;;) {
     ++g;
-    if (g > GROUP_ROWS - 1) fatal("\nFile %s holds more than %d groups\n", file_name.c_str(), GROUP_ROWS - 1);
+    if (g > GROUP_ROWS - 1) fatal_diagnostic("\nFile %s holds more than %d groups\n", file_name.c_str(), GROUP_ROWS - 1);
     Group& group = problem.groups[g];
     int slot = 0;
     for (;;) {
       int member = 0;
-      if (!scan_int(cursor, member)) {
+      if (!scan_int_field(cursor, member, file_name, "member of group " + std::to_string(g), ",")) {
         if (at_end(cursor)) groups_end_inside(file_name, g);
-        fatal("\nFile %s line %d: a member of group %d cannot be read\n", file_name.c_str(), cursor.line, g);
+        fatal_diagnostic("\nFile %s line %d: a member of group %d cannot be read\n", file_name.c_str(), cursor.line, g);
       }
       ++slot;
       check_list_room(file_name, g, slot);
@@ -290,9 +361,9 @@ int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& prob
     group.members[slot + 1] = GROUP_END_MARKER;
 
     read_chars(cursor, 10, label);
-    read_key_list(cursor, file_name, g, group.from_keys, false);
+    read_key_list(cursor, file_name, g, "from key", group.from_keys, false);
     read_chars(cursor, 12, label);
-    read_key_list(cursor, file_name, g, group.to_keys, true);
+    read_key_list(cursor, file_name, g, "to key", group.to_keys, true);
     problem.num_groups = g;
 
     if (!read_chars(cursor, 7, label) || label != "Group =") break;

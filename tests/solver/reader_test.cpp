@@ -105,9 +105,9 @@ TEST_F(ReaderTest, TripLinesAreReadByColumns) {
 TEST_F(ReaderTest, UnknownTerminalNameMeansTheDepotTerminal) {
   std::string bss = kMatrix3 + "\nTrip0    = 0605, ZZ           | 0650, B            | 101.00 \t5\t3\n";
   Problem problem;
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   read_trip_file(write("Tarsel.bss", bss), problem);
-  std::string out = testing::internal::GetCapturedStdout();
+  std::string out = testing::internal::GetCapturedStderr();
   EXPECT_EQ(problem.trips[1].origin_terminal, 0);
   EXPECT_NE(out.find("\"ZZ\""), std::string::npos) << out;
 }

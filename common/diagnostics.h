@@ -1,0 +1,31 @@
+// What the programs say on standard error beside their console texts:
+// warnings about input they read leniently. Standard output is flushed
+// first, so that a console that shows both keeps them in order.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// printf-style, on standard error.
+void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// A value read by the old lenient rules (a number cut at its first
+// non-digit, characters left over in its field): `file line N: FIELD "TEXT"
+// read as VALUE`.
+void warn_lenient_value(const std::string& file_name, int line, const std::string& field,
+                        const std::string& text, const std::string& value_used);
+
+// For readers of a stream: a number just read from `file`, whose text began
+// at offset `start`, was cut at a character that is no digit when the word
+// goes on past it; then warns (with the line found by counting). The stream
+// is left where it was.
+void warn_if_cut(std::FILE* file, long start, const std::string& file_name, const std::string& field,
+                 const std::string& value_used);
+
+// The line (from 1) of the byte at `offset`; the stream is left where it was.
+int line_at(std::FILE* file, long offset);
+
+// The value used, as the warning shows it.
+std::string shown_int(long long value);
+std::string shown_real(double value);
+std::string shown_clock(int hours, int minutes);  // hh:mm

@@ -1,10 +1,13 @@
 """gtfs_import on small feeds written here: the trip file field by field, the
-matrix, the legend, the service calendar and the limits of the solver."""
+matrix, the legend, the service calendar and the limits of the solver; and
+gtfs_apply_shifts, which takes a changed timetable back to the feed."""
 
 import csv
 import os
+import shutil
 import tempfile
 import unittest
+import zipfile
 
 import support
 from tarsel import blocks as tb
@@ -200,6 +203,15 @@ class Limits(unittest.TestCase):
         names = tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")).names
         self.assertLessEqual(len(names), limits.MAX_TERMINALS)
         self.assertTrue(all(0 < len(n) <= 8 and " " not in n for n in names))
+        # A depot far from every stop is a terminal of its own and counts.
+        done = import_feed(self.feed, self.out, "--service", "WK", "--max-terminals", "20", "--depot", "44.0,-122.0")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertRegex(done.stdout, r"terminals merged within \d+ m: 1[89] terminals")
+        with open(os.path.join(self.out, "legend_terminals.csv"), encoding="utf-8") as handle:
+            terminals = list(csv.DictReader(handle))
+        self.assertIn(len(terminals), (18, 19))
+        self.assertEqual((terminals[0]["short_name"], terminals[0]["stop_ids"]), ("DEPOT", ""))
+        self.assertEqual(sum(len(t["stop_ids"].split()) for t in terminals), 70)
 
     def test_too_many_trips(self):
         stops = [("A", "A", "45.0", "-122.0"), ("B", "B", "45.1", "-122.0")]
@@ -224,6 +236,118 @@ class Limits(unittest.TestCase):
         self.assertIn("--short-arc-param", done.stderr)
         done = import_feed(self.feed, self.out, "--service", "WK", "--min-layover", "0")
         self.assertEqual(done.returncode, 0, done.stderr)
+
+
+class ShiftsBackToTheFeed(unittest.TestCase):
+    """Import a zipped feed, shift two trips, apply the shifts, import the
+    shifted feed with the same options: the timetable shifted, the same cost."""
+
+    SHIFTS = {"t1": -2, "t3": 3}   # t1 starts " 6:00:00"; t3 runs past 24:00
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        # A name beyond Latin-1: the title of Tarsel.ini takes it in Windows-1252.
+        feed = os.path.join(self.tmp.name, "feed\u2014\u6771")
+        support.write_feed(feed, FEED, bom=("stop_times.txt",))
+        self.feed = shutil.make_archive(feed, "zip", feed)
+        self.problem = self.path("problem")
+        done = import_feed(self.feed, self.problem)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("date 20240101 picked", done.stdout)   # a weekday: 4 trips against 1
+        with open(os.path.join(self.problem, "Tarsel.ini"), "rb") as handle:
+            self.assertTrue(handle.readline().startswith(b"Tarsel problem from GTFS feed feed\x97?, date 20240101"))
+        with open(os.path.join(self.problem, "legend_trips.csv"), encoding="utf-8") as handle:
+            legend = list(csv.DictReader(handle))
+        rows = [["aux_value", "line_key", "origin", "destination", "departure_before", "departure_after",
+                 "shift_minutes"]]
+        for trip in legend:
+            shift = self.SHIFTS.get(trip["trip_id"], 0)
+            rows.append([trip["aux_value"], trip["line_key"], trip["origin"], trip["destination"], trip["departure"],
+                         tf.format_clock(tf.parse_clock(trip["departure"]) + shift), shift])
+        self.write_shifts(rows)
+        self.rows = rows
+
+    def path(self, name):
+        return os.path.join(self.tmp.name, name)
+
+    def write_shifts(self, rows):
+        with open(os.path.join(self.problem, "Tarsel_shifts.csv"), "w", newline="") as handle:
+            csv.writer(handle, lineterminator="\n").writerows(rows)
+
+    def apply(self, out, feed=None):
+        return support.run_tool("gtfs_apply_shifts", feed or self.feed, self.problem, out)
+
+    def test_round_trip(self):
+        done = self.apply(self.path("shifted.zip"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(self.apply(self.path("shifted")).returncode, 0)
+        with zipfile.ZipFile(self.feed) as original, zipfile.ZipFile(self.path("shifted.zip")) as shifted:
+            self.assertEqual(sorted(original.namelist()), sorted(shifted.namelist()))
+            for name in original.namelist():
+                with open(os.path.join(self.path("shifted"), name), "rb") as handle:
+                    self.assertEqual(handle.read(), shifted.read(name), name)
+                if name != "stop_times.txt":
+                    self.assertEqual(original.read(name), shifted.read(name), name)
+            before = original.read("stop_times.txt").split(b"\n")
+            after = shifted.read("stop_times.txt").split(b"\n")
+        changed = [(a, b) for a, b in zip(before, after) if a != b]
+        self.assertEqual(len(before), len(after))
+        self.assertEqual(changed, [
+            (b"t1, 6:20:00, 6:20:00,M1,3\r", b"t1, 6:18:00, 6:18:00,M1,3\r"),
+            (b"t1, 6:00:00, 6:00:00,C1,1\r", b"t1, 5:58:00, 5:58:00,C1,1\r"),
+            (b"t1, 6:10:00, 6:10:00,MID,2\r", b"t1, 6:08:00, 6:08:00,MID,2\r"),
+            (b"t3,23:50:00,23:50:00,C1,1\r", b"t3,23:53:00,23:53:00,C1,1\r"),
+            (b"t3,24:40:30,24:41:00,F1,2\r", b"t3,24:43:30,24:44:00,F1,2\r")])
+
+        again = self.path("again")
+        self.assertEqual(import_feed(self.path("shifted.zip"), again).returncode, 0)
+        shifted_trips = tf.read_trip_file(os.path.join(again, "Tarsel.bss")).trips
+        by_aux = {t.aux_value: t for t in tf.read_trip_file(os.path.join(self.problem, "Tarsel.bss")).trips}
+        moved = {int(r[0]): r[6] for r in self.rows[1:]}
+        self.assertEqual(sorted((t.aux_value, t.departure, t.arrival, t.origin, t.destination) for t in shifted_trips),
+                         sorted((a, t.departure + moved[a], t.arrival + moved[a], t.origin, t.destination)
+                                for a, t in by_aux.items()))
+        # The shifted timetable written into the problem costs what the re-import costs.
+        support.require_tovarin()
+        expected = self.path("expected")
+        shutil.copytree(self.problem, expected)
+        for trip in by_aux.values():
+            trip.departure += moved[trip.aux_value]
+            trip.arrival += moved[trip.aux_value]
+        with open(os.path.join(expected, "Teste.mvm"), "rb") as handle:
+            template = handle.read()
+        with open(os.path.join(expected, "Tarsel.bss"), "wb") as handle:
+            handle.write(tf.format_trip_file(template, sorted(by_aux.values(), key=lambda t: t.departure), 5))
+        for directory in (expected, again):
+            self.assertEqual(support.solve(directory).returncode, 0)
+        self.assertEqual(tf.read_solution(os.path.join(again, "Tarsel.sol")),
+                         tf.read_solution(os.path.join(expected, "Tarsel.sol")))
+
+    def test_refusals(self):
+        other_feed = self.path("other")
+        support.write_feed(other_feed, {**FEED, "stop_times.txt": [r for r in FEED["stop_times.txt"] if r[0] != "t3"]})
+        cases = [
+            ("unknown trip", self.rows[:1] + [["99"] + self.rows[1][1:]] + self.rows[2:], None,
+             "aux value 99 is not in"),
+            ("count mismatch", self.rows[:-1], None, "holds 3 trips"),
+            ("another problem's departure", self.rows[:1] + [self.rows[1][:4] + ["05:00", "05:00", 0]] + self.rows[2:],
+             None, "the shifts belong to another problem"),
+            ("another feed", self.rows, other_feed, "have no stop times there"),
+        ]
+        for name, rows, feed, message in cases:
+            with self.subTest(name):
+                self.write_shifts(rows)
+                done = self.apply(self.path("out.zip"), feed)
+                self.assertEqual(done.returncode, 1)
+                self.assertIn(message, done.stderr)
+                self.assertEqual(os.listdir(self.tmp.name).count("out.zip"), 0)
+        self.write_shifts(self.rows)
+        os.makedirs(self.path("taken"))
+        open(self.path("taken/x"), "w").close()
+        done = self.apply(self.path("taken"))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("is not an empty directory", done.stderr)
 
 
 class Pieces(unittest.TestCase):

@@ -6,5 +6,7 @@ directory, and the tools built on them.
     blocks        Tarsel.bla, its blocks matched to the trips, the schedule check
     network       the size of the network the solver will build
     solved        a solved problem directory with its legend files
-    gtfs_import, block_chart, blocks_csv, gen_instance   the commands in tools/
+    feed          a GTFS feed, directory or zip file
+    gtfs_import, gtfs_apply_shifts, block_chart, blocks_csv, gen_instance
+                  the commands in tools/
 """

@@ -147,8 +147,11 @@ class TripFile:
 
 def format_parameters(title: str, dead_run_mult: float, min_depot_time: int, deadrun_weight: int,
                       layover_weight: int, short_arc_param: int) -> bytes:
-    """Tarsel.ini: a free first line, then five fixed-width labels and values."""
-    title = title.replace("\n", " ")[:140]
+    """Tarsel.ini: a free first line, then five fixed-width labels and values.
+
+    The title may carry names from anywhere: like every text of the system it
+    is written in Windows-1252, a character that has no place there as "?"."""
+    title = title.replace("\n", " ").replace("\r", " ")[:140]
     return "".join([
         title + "\n",
         "DeadRunMult:      %.2f\n" % dead_run_mult,        # label of 18
@@ -156,7 +159,7 @@ def format_parameters(title: str, dead_run_mult: float, min_depot_time: int, dea
         "DeadrunWeight: %d\n" % deadrun_weight,            # labels of 14
         "LayoverWeight: %d\n" % layover_weight,
         "ShortArcParam: %d\n" % short_arc_param,
-    ]).encode("latin-1")
+    ]).encode("cp1252", errors="replace")
 
 
 def check_terminal_name(name: str) -> None:

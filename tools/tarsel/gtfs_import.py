@@ -1,6 +1,9 @@
 """gtfs_import: a Tarsel problem directory from a GTFS feed.
 
-    gtfs_import FEED_DIR PROBLEM_DIR (--service ID | --date YYYYMMDD) [options]
+    gtfs_import FEED PROBLEM_DIR [--service ID | --date YYYYMMDD] [options]
+
+FEED is the feed's directory or zip file.  Without --service and --date the
+busiest date of the feed's calendar is taken (the one with the most trips).
 
 Writes Tarsel.ini, Tarsel.bss and Teste.mvm, which Tovarin and the annealers
 read, and the legend files legend_terminals.csv, legend_trips.csv and
@@ -23,16 +26,18 @@ import argparse
 import collections
 import csv
 import datetime
+import io
 import math
 import os
 import re
 import sys
 import unicodedata
 from dataclasses import dataclass, field
-from typing import Callable, Optional, Sequence
+from typing import Callable, Optional, Sequence, Union
 
 from . import files as tf
 from . import limits
+from .feed import Feed, FeedError
 from .network import arcs_in_memory, count_connection_arcs
 
 Row = dict[str, str]
@@ -43,33 +48,33 @@ DEPOT_NAME = "DEPOT"
 NAME_STOP_WORDS = {"and", "at", "the", "of", "de", "da", "do"}
 
 
-class FeedError(Exception):
-    """A feed or a choice of options that cannot make a problem."""
-
-
 # ---------------------------------------------------------------- feed reading
 
-def feed_path(feed: str, name: str) -> str:
-    return os.path.join(feed, name)
+FeedLike = Union[str, Feed]
 
 
-def read_table(feed: str, name: str) -> list[Row]:
+def as_feed(feed: FeedLike) -> Feed:
+    return feed if isinstance(feed, Feed) else Feed(feed)
+
+
+def read_table(feed: FeedLike, name: str) -> list[Row]:
     """Rows of a feed file as dicts with stripped names and values.
 
     Handles a byte-order mark, quoted fields, blanks around values and CRLF.
     """
-    rows = read_optional_table(feed, name)
+    source = as_feed(feed)
+    rows = read_optional_table(source, name)
     if rows is None:
-        raise FeedError("%s: missing" % feed_path(feed, name))
+        raise FeedError("%s: missing" % source.where(name))
     return rows
 
 
-def read_optional_table(feed: str, name: str) -> Optional[list[Row]]:
+def read_optional_table(feed: FeedLike, name: str) -> Optional[list[Row]]:
     """As read_table; a missing file gives None."""
-    path = feed_path(feed, name)
-    if not os.path.exists(path):
+    source = as_feed(feed)
+    if not source.has(name):
         return None
-    with open(path, encoding="utf-8-sig", errors="replace", newline="") as handle:
+    with source.open_text(name) as handle:
         reader = csv.reader(handle)
         first = next(reader, None)
         if first is None:
@@ -105,17 +110,24 @@ def parse_gtfs_time(text: str) -> Optional[int]:
     return hours * 3600 + minutes * 60 + seconds
 
 
-def services_on(feed: str, date: str) -> set[str]:
+def read_calendar(feed: FeedLike) -> tuple[list[Row], list[Row]]:
+    """calendar.txt and calendar_dates.txt; either may be missing, not both."""
+    source = as_feed(feed)
+    calendar = read_optional_table(source, "calendar.txt")
+    dates = read_optional_table(source, "calendar_dates.txt")
+    if calendar is None and dates is None:
+        raise FeedError("%s has neither calendar.txt nor calendar_dates.txt" % source.path)
+    return calendar or [], dates or []
+
+
+def services_on(feed: FeedLike, date: str, calendar_files: Optional[tuple[list[Row], list[Row]]] = None) -> set[str]:
     """service_ids running on a date (YYYYMMDD), through calendar.txt and
     calendar_dates.txt (either may be missing)."""
     try:
         day = datetime.datetime.strptime(date, "%Y%m%d").date()
     except ValueError:
         raise FeedError("--date %r: expected YYYYMMDD" % date) from None
-    calendar = read_optional_table(feed, "calendar.txt")
-    dates = read_optional_table(feed, "calendar_dates.txt")
-    if calendar is None and dates is None:
-        raise FeedError("%s has neither calendar.txt nor calendar_dates.txt" % feed)
+    calendar, dates = calendar_files or read_calendar(feed)
     weekday = ["monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"][day.weekday()]
     active = set()
     for row in calendar or []:
@@ -128,6 +140,37 @@ def services_on(feed: str, date: str) -> set[str]:
             elif row.get("exception_type") == "2":
                 active.discard(row["service_id"])
     return active
+
+
+def busiest_date(feed: FeedLike, trips_of_service: collections.Counter[str]) -> tuple[str, int]:
+    """The date of the calendar with the most trips, the earliest of equals,
+    and its trip count."""
+    calendar_files = read_calendar(feed)
+    calendar, dates = calendar_files
+    days: set[str] = {row["date"] for row in dates if row.get("date")}
+    for row in calendar:
+        try:
+            day = datetime.datetime.strptime(row.get("start_date", ""), "%Y%m%d").date()
+            end = datetime.datetime.strptime(row.get("end_date", ""), "%Y%m%d").date()
+        except ValueError:
+            continue
+        # A calendar of more than ten years is surely a typing error; its
+        # first ten years stand for it.
+        end = min(end, day + datetime.timedelta(days=3660))
+        while day <= end:
+            days.add(day.strftime("%Y%m%d"))
+            day += datetime.timedelta(days=1)
+    best: Optional[tuple[int, str]] = None
+    for date in sorted(days):
+        try:
+            count = sum(trips_of_service[s] for s in services_on(feed, date, calendar_files))
+        except FeedError:
+            continue
+        if count and (best is None or count > best[0]):
+            best = (count, date)
+    if best is None:
+        raise FeedError("no date of the calendar has trips: give --service")
+    return best[1], best[0]
 
 
 def haversine_km(a: Coord, b: Coord) -> float:
@@ -219,7 +262,7 @@ class Terminal:
     is_depot: bool = False
 
     def __post_init__(self) -> None:
-        if not self.places:
+        if not self.places and self.place is not None:
             self.places = [self.place]
 
 
@@ -252,6 +295,8 @@ class Problem:
     services: set[str]
     warnings: list[str]
     operator_blocks: int
+    picked_date: Optional[tuple[str, int]] = None   # the busiest date and its trips, when picked here
+    merge_radius: float = 0.0                        # the radius the terminals were merged with
 
 
 @dataclass
@@ -272,6 +317,7 @@ class Options:
     layover_weight: int = 1
     short_arc_param: int = 60
     min_depot_time: int = 60
+    max_terminals: Optional[int] = None
 
 
 def merge_terminals(uses: collections.Counter[str], coord_of: dict[str, Coord], name_of: dict[str, str],
@@ -305,8 +351,32 @@ def dead_run_minutes(a: Terminal, b: Terminal, detour: float, speed_kmh: float) 
     return max(1, math.ceil(minutes - 1e-9))
 
 
-def build_problem(feed: str, args: Options) -> Problem:
+def choose_depot(terminals: list[Terminal], args: Options, radius_m: float) -> Terminal:
+    """Terminal 0: the terminal nearest the --depot point (or the centroid),
+    or, when --depot lies beyond the merge radius of every terminal, a
+    terminal of its own, which serves no trip and holds no stop."""
+    if args.depot:
+        depot_coord = args.depot
+    else:
+        depot_coord = (sum(t.coord[0] for t in terminals) / len(terminals),
+                       sum(t.coord[1] for t in terminals) / len(terminals))
+    nearest = min(terminals, key=lambda t: (haversine_km(t.coord, depot_coord), t.place or ""))
+    if args.depot is None or haversine_km(nearest.coord, depot_coord) * 1000 <= radius_m:
+        return nearest
+    return Terminal(None, "Depot", depot_coord)
+
+
+# --max-terminals widens the merge radius by about a tenth at a time, up to this.
+MAX_MERGE_RADIUS_M = 200000.0
+
+
+def wider_radius(radius_m: float) -> float:
+    return float(max(math.floor(radius_m / 10) * 10 + 10, math.ceil(radius_m * 1.1 / 10) * 10))
+
+
+def build_problem(feed: FeedLike, args: Options) -> Problem:
     """Reads the feed into the problem the writers write."""
+    feed = as_feed(feed)
     warnings: list[str] = []
     routes = read_table(feed, "routes.txt")
     trips = read_table(feed, "trips.txt")
@@ -314,12 +384,6 @@ def build_problem(feed: str, args: Options) -> Problem:
     require_columns(routes, "routes.txt", ["route_id"])
     require_columns(trips, "trips.txt", ["route_id", "service_id", "trip_id"])
     require_columns(stops, "stops.txt", ["stop_id", "stop_lat", "stop_lon"])
-    if args.date:
-        services = services_on(feed, args.date)
-        if not services:
-            raise FeedError("no service runs on %s" % args.date)
-    else:
-        services = set(args.service or [])
     route_by_id = {r["route_id"]: r for r in routes}
     keys = line_keys(routes)
     aux = aux_values([t["trip_id"] for t in trips])
@@ -331,6 +395,19 @@ def build_problem(feed: str, args: Options) -> Problem:
             if not found:
                 raise FeedError("--routes: no route has the short name or id %r" % name)
             wanted_routes |= found
+    picked_date: Optional[tuple[str, int]] = None
+    if args.date:
+        services = services_on(feed, args.date)
+        if not services:
+            raise FeedError("no service runs on %s" % args.date)
+    elif args.service:
+        services = set(args.service)
+    else:
+        trips_of_service = collections.Counter(
+            t["service_id"] for t in trips
+            if t["route_id"] in route_by_id and (wanted_routes is None or t["route_id"] in wanted_routes))
+        picked_date = busiest_date(feed, trips_of_service)
+        services = services_on(feed, picked_date[0])
     selected: dict[str, Row] = {}
     for trip in trips:
         if trip["service_id"] not in services:
@@ -354,10 +431,9 @@ def build_problem(feed: str, args: Options) -> Problem:
     # The first and last stop of every selected trip, streaming stop_times.
     first: dict[str, tuple[int, str, str, str]] = {}
     last: dict[str, tuple[int, str, str, str]] = {}
-    path = feed_path(feed, "stop_times.txt")
-    if not os.path.exists(path):
-        raise FeedError("%s: missing" % path)
-    with open(path, encoding="utf-8-sig", errors="replace", newline="") as handle:
+    if not feed.has("stop_times.txt"):
+        raise FeedError("%s: missing" % feed.where("stop_times.txt"))
+    with feed.open_text("stop_times.txt") as handle:
         reader = csv.reader(handle)
         header = [h.strip().lstrip("\ufeff") for h in next(reader, [])]
         try:
@@ -445,25 +521,23 @@ def build_problem(feed: str, args: Options) -> Problem:
         except ValueError:
             raise FeedError("stops.txt: stop %s has no coordinates" % place) from None
         name_of[place] = stop.get("stop_name") or place
-    terminals, terminal_of_place = merge_terminals(uses, coord_of, name_of, args.merge_radius)
-
-    # The depot: terminal 0.
-    if args.depot:
-        depot_coord = args.depot
-    else:
-        depot_coord = (sum(t.coord[0] for t in terminals) / len(terminals),
-                       sum(t.coord[1] for t in terminals) / len(terminals))
-    nearest = min(terminals, key=lambda t: (haversine_km(t.coord, depot_coord), t.place))
-    if args.depot is None or haversine_km(nearest.coord, depot_coord) * 1000 <= args.merge_radius:
-        depot = nearest
-    else:
-        depot = Terminal(None, "Depot", depot_coord)
+    radius = args.merge_radius
+    while True:
+        terminals, terminal_of_place = merge_terminals(uses, coord_of, name_of, radius)
+        depot = choose_depot(terminals, args, radius)
+        count = len(terminals) + (depot not in terminals)
+        if args.max_terminals is None or count <= args.max_terminals:
+            break
+        if radius >= MAX_MERGE_RADIUS_M:
+            raise FeedError("%d terminals remain after merging within %g m: --max-terminals %d cannot be met"
+                            % (count, radius, args.max_terminals))
+        radius = min(MAX_MERGE_RADIUS_M, wider_radius(radius))
     depot.is_depot = True
-    if len(terminals) + (depot not in terminals) > limits.MAX_TERMINALS:
+    if count > limits.MAX_TERMINALS:
         raise FeedError(
             "%d terminals remain after merging within %g m, the solver takes at most %d including "
-            "the depot: raise --merge-radius (or choose fewer routes with --routes)"
-            % (len(terminals), args.merge_radius, limits.MAX_TERMINALS - (depot not in terminals)))
+            "the depot: raise --merge-radius, or give --max-terminals (or choose fewer routes with --routes)"
+            % (len(terminals), radius, limits.MAX_TERMINALS - (depot not in terminals)))
     taken = {DEPOT_NAME} if depot not in terminals else set()
     for terminal in sorted(terminals, key=lambda t: (-t.trip_ends, t.place)):
         terminal.short = short_name(terminal.stop_name, taken)
@@ -473,7 +547,8 @@ def build_problem(feed: str, args: Options) -> Problem:
     for place_id, terminal in terminal_of_place.items():
         terminal.stop_ids.append(place_id)
     for terminal in ordered:
-        children = sorted(s["stop_id"] for s in stops if s.get("parent_station") in terminal.places)
+        places = {p for p in terminal.places if p}
+        children = sorted(s["stop_id"] for s in stops if s.get("parent_station") in places)
         terminal.stop_ids = sorted(set(terminal.stop_ids) | set(children))
     matrix = [[dead_run_minutes(a, b, args.detour, args.speed) for b in ordered] for a in ordered]
 
@@ -489,41 +564,62 @@ def build_problem(feed: str, args: Options) -> Problem:
                  for number, r in enumerate(rows, 1)]
     blocks = {r.trip.get("block_id", "") for r in rows} - {""}
     return Problem(terminals=ordered, matrix=matrix, rows=rows, trip_rows=trip_rows, routes=route_by_id,
-                   keys=keys, services=services, warnings=warnings, operator_blocks=len(blocks))
+                   keys=keys, services=services, warnings=warnings, operator_blocks=len(blocks),
+                   picked_date=picked_date, merge_radius=radius)
 
 
 # ---------------------------------------------------------------- writing
 
-def write_bytes(path: str, data: bytes) -> None:
-    with open(path, "wb") as handle:
-        handle.write(data)
+def format_csv(header: Sequence[str], rows: Sequence[Sequence[object]]) -> bytes:
+    text = io.StringIO(newline="")
+    writer = csv.writer(text)
+    writer.writerow(header)
+    writer.writerows(rows)
+    return text.getvalue().encode("utf-8")
 
 
-def write_csv(path: str, header: Sequence[str], rows: Sequence[Sequence[object]]) -> None:
-    with open(path, "w", encoding="utf-8", newline="") as handle:
-        writer = csv.writer(handle)
-        writer.writerow(header)
-        writer.writerows(rows)
-
-
-def write_problem(out: str, problem: Problem, args: Options, title: str) -> None:
+def write_files_whole(out: str, files: dict[str, bytes]) -> None:
+    """All files or none: each goes to NAME.new first, and only when every one
+    is complete do they take their places."""
     os.makedirs(out, exist_ok=True)
+    written: list[str] = []
+    try:
+        for name, data in files.items():
+            scratch = os.path.join(out, name + ".new")
+            if os.path.lexists(scratch):
+                os.remove(scratch)
+            written.append(scratch)
+            with open(scratch, "xb") as handle:
+                handle.write(data)
+                handle.flush()
+                os.fsync(handle.fileno())
+    except BaseException:
+        for scratch in written:
+            if os.path.lexists(scratch):
+                os.remove(scratch)
+        raise
+    for name in files:
+        os.replace(os.path.join(out, name + ".new"), os.path.join(out, name))
+
+
+def format_problem(problem: Problem, args: Options, title: str) -> dict[str, bytes]:
+    """Every file of the problem directory, by name."""
+    files: dict[str, bytes] = {}
     names = [t.short for t in problem.terminals]
     template = tf.format_matrix_section(names, problem.matrix)
-    write_bytes(os.path.join(out, "Teste.mvm"), template)
+    files["Teste.mvm"] = template
     # The "[TRIP]" line carries a number that no reader uses; the minimum
     # layover is what a batch annealer would write there.
-    write_bytes(os.path.join(out, "Tarsel.bss"),
-                tf.format_trip_file(template, problem.trip_rows, args.min_layover))
-    write_bytes(os.path.join(out, "Tarsel.ini"), tf.format_parameters(
+    files["Tarsel.bss"] = tf.format_trip_file(template, problem.trip_rows, args.min_layover)
+    files["Tarsel.ini"] = tf.format_parameters(
         title, args.detour, args.min_depot_time, args.deadrun_weight, args.layover_weight,
-        args.short_arc_param))
-    write_csv(os.path.join(out, "legend_terminals.csv"),
+        args.short_arc_param)
+    files["legend_terminals.csv"] = format_csv(
               ["terminal", "short_name", "role", "stop_name", "stop_lat", "stop_lon", "stop_ids", "trip_ends"],
               [[i, t.short, "depot" if t.is_depot else "terminal", t.stop_name, "%.6f" % t.coord[0],
                 "%.6f" % t.coord[1], " ".join(t.stop_ids), t.trip_ends]
                for i, t in enumerate(problem.terminals)])
-    write_csv(os.path.join(out, "legend_trips.csv"),
+    files["legend_trips.csv"] = format_csv(
               ["aux_value", "trip_id", "route_id", "route_short_name", "line_key", "service_id",
                "block_id", "departure", "arrival", "origin", "destination", "first_stop_id", "last_stop_id"],
               [[r.aux_value, r.trip_id, r.trip["route_id"],
@@ -533,11 +629,12 @@ def write_problem(out: str, problem: Problem, args: Options, title: str) -> None
                 r.first_stop, r.last_stop]
                for r, t in zip(problem.rows, problem.trip_rows)])
     used = sorted({r.trip["route_id"] for r in problem.rows}, key=lambda i: (problem.keys[i], i))
-    write_csv(os.path.join(out, "legend_lines.csv"),
+    files["legend_lines.csv"] = format_csv(
               ["line_key", "route_id", "route_short_name", "route_long_name", "route_color"],
               [[tf.format_key(problem.keys[i]), i, problem.routes[i].get("route_short_name", ""),
                 problem.routes[i].get("route_long_name", ""), problem.routes[i].get("route_color", "")]
                for i in used])
+    return files
 
 
 def check_arc_room(problem: Problem, args: Options) -> tuple[int, int, int, list[str]]:
@@ -597,9 +694,9 @@ def list_option(text: str) -> list[str]:
 def parse_args(argv: Sequence[str]) -> Options:
     parser = argparse.ArgumentParser(
         prog="gtfs_import", description="Write a Tarsel problem directory from a GTFS feed.")
-    parser.add_argument("feed", help="GTFS feed directory")
+    parser.add_argument("feed", help="GTFS feed: its directory or zip file")
     parser.add_argument("out", help="problem directory to write (created if missing)")
-    which = parser.add_mutually_exclusive_group(required=True)
+    which = parser.add_mutually_exclusive_group()
     which.add_argument("--service", type=list_option, metavar="ID", help="service_id(s), comma separated")
     which.add_argument("--date", metavar="YYYYMMDD", help="service day YYYYMMDD, resolved through the calendar files")
     parser.add_argument("--routes", type=list_option, metavar="LIST",
@@ -607,6 +704,9 @@ def parse_args(argv: Sequence[str]) -> Options:
     parser.add_argument("--min-layover", type=int, metavar="MIN", default=5, help="minutes after each trip (default 5)")
     parser.add_argument("--merge-radius", type=float, metavar="M", default=200.0,
                         help="metres within which end stops form one terminal (default 200)")
+    parser.add_argument("--max-terminals", type=int, metavar="N",
+                        help="widen the merge radius until at most N terminals remain, the depot "
+                             "included (the annealers take 20, the solver %d)" % limits.MAX_TERMINALS)
     parser.add_argument("--depot", type=coordinate_option, metavar="LAT,LON",
                         help="depot LAT,LON (default: the terminal nearest the centroid of all terminals)")
     parser.add_argument("--detour", type=positive(float), metavar="F", default=1.3,
@@ -624,23 +724,40 @@ def parse_args(argv: Sequence[str]) -> Options:
     args = Options(**vars(parser.parse_args(argv)))
     if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0:
         parser.error("--min-layover, --short-arc-param and --merge-radius cannot be negative")
+    if args.max_terminals is not None and not 1 <= args.max_terminals <= limits.MAX_TERMINALS:
+        parser.error("--max-terminals: 1 to %d" % limits.MAX_TERMINALS)
     return args
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_args(sys.argv[1:] if argv is None else argv)
+    feed_name = os.path.basename(os.path.normpath(args.feed))
+    if feed_name.lower().endswith(".zip"):
+        feed_name = feed_name[:-4]
     try:
-        problem = build_problem(args.feed, args)
+        with Feed(args.feed) as feed:
+            problem = build_problem(feed, args)
         short, long_, memory, notes = check_arc_room(problem, args)
+        date = problem.picked_date[0] if problem.picked_date else args.date
+        which = ("date %s" % date) if date else ("service %s" % ",".join(args.service or []))
+        title = "Tarsel problem from GTFS feed %s, %s (gtfs_import)" % (feed_name, which)
+        files = format_problem(problem, args, title)
     except FeedError as error:
         print("gtfs_import: %s" % error, file=sys.stderr)
         return 1
-    feed_name = os.path.basename(os.path.normpath(args.feed))
-    which = ("date %s" % args.date) if args.date else ("service %s" % ",".join(args.service or []))
-    title = "Tarsel problem from GTFS feed %s, %s (gtfs_import)" % (feed_name, which)
-    write_problem(args.out, problem, args, title)
+    try:
+        write_files_whole(args.out, files)
+    except OSError as error:
+        print("gtfs_import: %s: %s" % (args.out, error), file=sys.stderr)
+        return 1
     for text in problem.warnings + notes:
         print("gtfs_import: warning: %s" % text, file=sys.stderr)
+    if problem.picked_date:
+        print("date %s picked, the busiest of the feed's calendar: %d trips (--date or --service choose another)"
+              % problem.picked_date)
+    if args.max_terminals is not None:
+        print("terminals merged within %g m: %d terminals, the depot included (--max-terminals %d)"
+              % (problem.merge_radius, len(problem.terminals), args.max_terminals))
     terminals = problem.terminals
     print("%s: %d trips, %d terminals (depot %s: %s), %d lines, services %s"
           % (args.out, len(problem.trip_rows), len(terminals), terminals[0].short,

@@ -236,16 +236,26 @@ int main(int argc, char** argv) {
     return report_fatal(error);
   }
 
-  const std::string best_file = trip_file_text(*problem, net->shift, trip_file_order(*net));
+  std::string best_file, error;
+  const std::vector<int> order = trip_file_order(*net);
+  if (!shifted_trip_file(*problem, net->shift, order, best_file, error))
+    fail("the best timetable cannot be written as a trip file: " + error);
   SolverCheck confirm = check_with_solver(options.dir, best_file);
   if (!confirm.ran) fail("the best timetable cannot be confirmed: " + confirm.failure);
   if (confirm.total_cost != net->total_cost)
     fail("Tovarin gives " + std::to_string(confirm.total_cost) + " for the best timetable, the search " +
          std::to_string(net->total_cost) + " (internal error); nothing written");
 
+  // Both files or, when the first cannot be written, neither.
   FileFailure failure;
+  std::string shifts_text;
+  std::vector<int> unshifted(problem->num_trips + 1, 0), read_order(problem->num_trips);
+  for (int k = 0; k < problem->num_trips; ++k) read_order[k] = k + 1;
+  if (!format_shifts_file(shifted_timetable(*problem, unshifted, read_order),
+                          shifted_timetable(*problem, net->shift, order).trips, options.max_shift, shifts_text, error))
+    fail("the shifts file cannot be made: " + error);
   if (!write_file_atomically(options.dir + "Tarsel_best.bss", best_file, failure) ||
-      !write_file_atomically(options.dir + "Tarsel_shifts.csv", shifts_table_text(*problem, net->shift), failure))
+      !write_file_atomically(options.dir + "Tarsel_shifts.csv", shifts_text, failure))
     fail(failure.text());
 
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

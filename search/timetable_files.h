@@ -1,18 +1,24 @@
-// The files a shifted timetable leaves for the planner and for the solver:
-// the trip file (the fixed-column layout the solver reads, trips in
-// departure order, the dead-run matrix written out from the problem) and the
-// table of shifts, one row per trip in the order read.
+// A shifted timetable in the forms the common writers take: the trip file's
+// dead-run matrix section written out from the problem (so that no template
+// file is needed), and the trips with their present times, either in the
+// order read or in the order of the trip file.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "common/timetable_out.h"
 #include "solver/problem.h"
 
-// The trip file of the problem with trip k departing shift[k] minutes from
-// its time in `problem`, listed in `order` (trip numbers as read).
-std::string trip_file_text(const Problem& problem, const std::vector<int>& shift, const std::vector<int>& order);
+// "[DEAD_RUN_MATRIX]" down to the last matrix value, in the layout the
+// solver reads, ending right after that value.
+std::string matrix_section(const Problem& problem);
 
-// trip number (the line's aux value), line key, origin, destination,
-// departure before and after (hh:mm), shift in minutes.
-std::string shifts_table_text(const Problem& problem, const std::vector<int>& shift);
+// The trips of `problem`, trip k departing shift[k] minutes from its time
+// read, listed in `order` (trip numbers as read, 1..num_trips).
+Timetable shifted_timetable(const Problem& problem, const std::vector<int>& shift, const std::vector<int>& order);
+
+// The trip file text of that timetable, as Tarsel_best.bss holds it; false
+// with the reason when it cannot be written as a trip file.
+bool shifted_trip_file(const Problem& problem, const std::vector<int>& shift, const std::vector<int>& order,
+                       std::string& text, std::string& error);

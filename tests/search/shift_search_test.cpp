@@ -26,7 +26,9 @@ void write_text(const std::string& path, const std::string& text) {
 // Tovarin's total cost for the network's present timetable, written as the
 // program writes it.
 long long tovarin_cost(const Problem& problem, const ShiftNetwork& net, const std::string& dir) {
-  write_text(dir + "Tarsel.bss", trip_file_text(problem, net.shift, trip_file_order(net)));
+  std::string text, error;
+  EXPECT_TRUE(shifted_trip_file(problem, net.shift, trip_file_order(net), text, error)) << error;
+  write_text(dir + "Tarsel.bss", text);
   auto run = std::make_unique<SolverRun>();
   run->prefix = dir;
   run->long_arc_path = dir + "temp.lng";

@@ -203,6 +203,15 @@ void balance(ShiftNetwork& net) {
   while (!net.unbalanced.empty()) send_one_unit(net);
 }
 
+// Gives arc e a new cost and capacity. Flow on an arc that closes is taken
+// off; flow that stays pays the new cost.
+void change_arc(ShiftNetwork& net, int e, int cost, int cap) {
+  if (net.cost[e] == cost && net.cap[e] == cap) return;
+  if (net.flow[e] > cap) take_flow_off(net, e);
+  net.total_cost += int64_t{net.flow[e]} * (cost - net.cost[e]);
+  set_arc(net, e, cost, cap, net.flow[e]);
+}
+
 // The depot line arcs of a trip: open only at its present shift.
 void set_line_arcs(ShiftNetwork& net, int k) {
   if (!net.depot_line) return;
@@ -210,9 +219,9 @@ void set_line_arcs(ShiftNetwork& net, int k) {
   const int open = net.shift[k] + net.max_shift;
   for (int s = 0; s < width; ++s) {
     int a = net.line_in_first[k] + s;
-    set_arc(net, a, net.cost[a], s == open ? 1 : 0, net.flow[a]);
+    change_arc(net, a, net.cost[a], s == open ? 1 : 0);
     int b = net.line_out_first[k] + s;
-    set_arc(net, b, net.cost[b], s == open ? 1 : 0, net.flow[b]);
+    change_arc(net, b, net.cost[b], s == open ? 1 : 0);
   }
 }
 
@@ -222,14 +231,60 @@ void refresh_connections(ShiftNetwork& net, int k) {
   for (int x = net.conn_out_begin[k]; x < net.conn_out_begin[k + 1]; ++x) {
     int e = net.conn_out[x];
     connection_state(net, k, net.head[e] - T, cap, cost);
-    set_arc(net, e, cap ? cost : net.cost[e], cap, net.flow[e]);
+    change_arc(net, e, cap ? cost : net.cost[e], cap);
   }
   for (int x = net.conn_in_begin[k]; x < net.conn_in_begin[k + 1]; ++x) {
     int e = net.conn_in[x];
     connection_state(net, net.tail[e], k, cap, cost);
-    set_arc(net, e, cap ? cost : net.cost[e], cap, net.flow[e]);
+    change_arc(net, e, cap ? cost : net.cost[e], cap);
   }
   set_line_arcs(net, k);
+}
+
+// E_k has only arcs out. Its vehicle may stay on the arc it takes when that
+// arc is still the cheapest way on at the present potentials; otherwise it
+// is taken off and sent anew. Either way pi(E_k) is set so that every arc
+// out of E_k is in kilter.
+void settle_trip_end(ShiftNetwork& net, int k) {
+  int taken = -1;
+  int64_t best_other = -UNREACHABLE_PRICE;
+  for (int x = net.out_begin[k]; x < net.out_begin[k + 1]; ++x) {
+    int e = net.out_list[x];
+    if (net.flow[e] > 0) taken = e;
+    else if (net.cap[e] > 0) best_other = std::max(best_other, net.pi[net.head[e]] - net.cost[e]);
+  }
+  if (taken >= 0) {
+    int64_t on_taken = net.pi[net.head[taken]] - net.cost[taken];
+    if (on_taken >= best_other) {
+      set_pi(net, k, on_taken);
+      return;
+    }
+    take_flow_off(net, taken);
+    best_other = std::max(best_other, on_taken);
+  }
+  set_pi(net, k, best_other);
+}
+
+// The same for S_k, which has only arcs in.
+void settle_trip_start(ShiftNetwork& net, int k) {
+  const int s = net.num_trips + k;
+  int taken = -1;
+  int64_t best_other = UNREACHABLE_PRICE;
+  for (int x = net.in_begin[s]; x < net.in_begin[s + 1]; ++x) {
+    int e = net.in_list[x];
+    if (net.flow[e] > 0) taken = e;
+    else if (net.cap[e] > 0) best_other = std::min(best_other, net.cost[e] + net.pi[net.tail[e]]);
+  }
+  if (taken >= 0) {
+    int64_t on_taken = net.cost[taken] + net.pi[net.tail[taken]];
+    if (on_taken <= best_other) {
+      set_pi(net, s, on_taken);
+      return;
+    }
+    take_flow_off(net, taken);
+    best_other = std::min(best_other, on_taken);
+  }
+  set_pi(net, s, best_other);
 }
 
 }  // namespace
@@ -404,8 +459,6 @@ void apply_shifts(ShiftNetwork& net, const TripShift* moves, int count) {
     int k = moves[m].trip, s = moves[m].shift;
     if (s == net.shift[k]) continue;
     net.shift_journal.push_back({k, net.shift[k]});
-    for (int x = net.out_begin[k]; x < net.out_begin[k + 1]; ++x) take_flow_off(net, net.out_list[x]);
-    for (int x = net.in_begin[T + k]; x < net.in_begin[T + k + 1]; ++x) take_flow_off(net, net.in_list[x]);
     net.moved += (s != 0) - (net.shift[k] != 0);
     net.shift[k] = s;
     const Trip& base = net.read->trips[k];
@@ -413,23 +466,10 @@ void apply_shifts(ShiftNetwork& net, const TripShift* moves, int count) {
     net.current.trips[k].arrival_time = base.arrival_time + s;
     changed.push_back(k);
   }
+  (void)T;
   for (int k : changed) refresh_connections(net, k);
-  for (int k : changed) {
-    int64_t need = -UNREACHABLE_PRICE;
-    for (int x = net.out_begin[k]; x < net.out_begin[k + 1]; ++x) {
-      int e = net.out_list[x];
-      if (net.cap[e] > 0) need = std::max(need, net.pi[net.head[e]] - net.cost[e]);
-    }
-    set_pi(net, k, need);
-  }
-  for (int k : changed) {
-    int64_t need = UNREACHABLE_PRICE;
-    for (int x = net.in_begin[T + k]; x < net.in_begin[T + k + 1]; ++x) {
-      int e = net.in_list[x];
-      if (net.cap[e] > 0) need = std::min(need, net.cost[e] + net.pi[net.tail[e]]);
-    }
-    set_pi(net, T + k, need);
-  }
+  for (int k : changed) settle_trip_end(net, k);
+  for (int k : changed) settle_trip_start(net, k);
   balance(net);
 }
 

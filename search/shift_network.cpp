@@ -88,12 +88,20 @@ struct ArcSpec {
   int tail, head, cost, cap;
 };
 
+void note_feeding(ShiftNetwork& net, int e) {
+  int h = net.head[e];
+  if (h <= net.num_trips || h > 2 * net.num_trips) return;
+  if (net.flow[e] > 0) net.feeding[h] = e;
+  else if (net.feeding[h] == e) net.feeding[h] = -1;
+}
+
 void set_arc(ShiftNetwork& net, int e, int cost, int cap, int flow) {
   if (net.cost[e] == cost && net.cap[e] == cap && net.flow[e] == flow) return;
   if (net.pending) net.arc_journal.push_back({e, net.cost[e], net.cap[e], net.flow[e]});
   net.cost[e] = cost;
   net.cap[e] = cap;
   net.flow[e] = flow;
+  note_feeding(net, e);
 }
 
 void set_pi(ShiftNetwork& net, int v, int64_t value) {
@@ -147,8 +155,7 @@ void send_one_unit(ShiftNetwork& net) {
       break;
     }
     const int64_t pu = net.pi[u];
-    for (int k = net.out_begin[u]; k < net.out_begin[u + 1]; ++k) {
-      int e = net.out_list[k];
+    for (int e = net.out_begin[u]; e < net.out_begin[u + 1]; ++e) {
       if (net.flow[e] >= net.cap[e]) continue;
       int v = net.head[e];
       if (net.done_stamp[v] == stamp) continue;
@@ -160,9 +167,11 @@ void send_one_unit(ShiftNetwork& net) {
         heap.push({nd, v});
       }
     }
-    for (int k = net.in_begin[u]; k < net.in_begin[u + 1]; ++k) {
-      int e = net.in_list[k];
-      if (net.flow[e] <= 0) continue;
+    const bool trip_start = u > net.num_trips && u <= 2 * net.num_trips;
+    const int in_first = trip_start ? 0 : net.in_begin[u], in_end = trip_start ? 1 : net.in_begin[u + 1];
+    for (int k = in_first; k < in_end; ++k) {
+      int e = trip_start ? net.feeding[u] : net.in_list[k];
+      if (e < 0 || net.flow[e] <= 0) continue;
       int v = net.tail[e];
       if (net.done_stamp[v] == stamp) continue;
       int64_t nd = d - (net.cost[e] + net.pi[v] - pu);
@@ -218,9 +227,9 @@ void set_line_arcs(ShiftNetwork& net, int k) {
   const int width = 2 * net.max_shift + 1;
   const int open = net.shift[k] + net.max_shift;
   for (int s = 0; s < width; ++s) {
-    int a = net.line_in_first[k] + s;
+    int a = net.line_in[(k - 1) * width + s];
     change_arc(net, a, net.cost[a], s == open ? 1 : 0);
-    int b = net.line_out_first[k] + s;
+    int b = net.line_out[(k - 1) * width + s];
     change_arc(net, b, net.cost[b], s == open ? 1 : 0);
   }
 }
@@ -248,8 +257,7 @@ void refresh_connections(ShiftNetwork& net, int k) {
 void settle_trip_end(ShiftNetwork& net, int k) {
   int taken = -1;
   int64_t best_other = -UNREACHABLE_PRICE;
-  for (int x = net.out_begin[k]; x < net.out_begin[k + 1]; ++x) {
-    int e = net.out_list[x];
+  for (int e = net.out_begin[k]; e < net.out_begin[k + 1]; ++e) {
     if (net.flow[e] > 0) taken = e;
     else if (net.cap[e] > 0) best_other = std::max(best_other, net.pi[net.head[e]] - net.cost[e]);
   }
@@ -327,8 +335,8 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
 
   std::vector<ArcSpec> arcs;
   std::vector<std::vector<int>> conn_out(T + 1), conn_in(T + 1);
-  net.line_in_first.assign(T + 1, -1);
-  net.line_out_first.assign(T + 1, -1);
+  net.line_in.clear();
+  net.line_out.clear();
   const Parameters& par = problem.params;
   Problem& probe = net.current;  // trip j moved by q while pairs are tried
   for (int i = 1; i <= T; ++i) {
@@ -367,18 +375,38 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
   }
   if (net.depot_line) {
     for (int i = 1; i <= T; ++i) {
-      net.line_in_first[i] = static_cast<int>(arcs.size());
-      for (int s = -M; s <= M; ++s)
+      for (int s = -M; s <= M; ++s) {
+        net.line_in.push_back(static_cast<int>(arcs.size()));
         arcs.push_back({i, line_node(depot_ready(problem, i, s)), pull_in_cost(problem, i) + par.short_arc_param,
                         s == 0 ? 1 : 0});
-      net.line_out_first[i] = static_cast<int>(arcs.size());
-      for (int s = -M; s <= M; ++s)
+      }
+      for (int s = -M; s <= M; ++s) {
+        net.line_out.push_back(static_cast<int>(arcs.size()));
         arcs.push_back({line_node(depot_leave(problem, i, s)), T + i, pull_out_cost(problem, i), s == 0 ? 1 : 0});
+      }
     }
     for (int n = net.first_line_node; n + 1 < net.num_nodes; ++n) arcs.push_back({n, n + 1, 0, T});
   }
 
+  // Numbered by tail, so that every node's arcs out stand together.
   net.num_arcs = static_cast<int>(arcs.size());
+  {
+    std::vector<int> by_tail(arcs.size());
+    for (size_t e = 0; e < arcs.size(); ++e) by_tail[e] = static_cast<int>(e);
+    std::stable_sort(by_tail.begin(), by_tail.end(), [&](int a, int b) { return arcs[a].tail < arcs[b].tail; });
+    std::vector<int> new_id(arcs.size());
+    std::vector<ArcSpec> sorted(arcs.size());
+    for (size_t e = 0; e < arcs.size(); ++e) {
+      new_id[by_tail[e]] = static_cast<int>(e);
+      sorted[e] = arcs[by_tail[e]];
+    }
+    arcs.swap(sorted);
+    for (auto* lists : {&conn_out, &conn_in})
+      for (auto& list : *lists)
+        for (int& e : list) e = new_id[e];
+    for (auto* list : {&net.line_in, &net.line_out})
+      for (int& e : *list) e = new_id[e];
+  }
   net.tail.resize(net.num_arcs);
   net.head.resize(net.num_arcs);
   net.cost.resize(net.num_arcs);
@@ -398,8 +426,10 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
     std::vector<int> fill(begin.begin(), begin.end() - 1);
     for (int e = 0; e < net.num_arcs; ++e) list[fill[end[e]]++] = e;
   };
-  build_lists(net.tail, net.out_begin, net.out_list);
+  std::vector<int> identity;
+  build_lists(net.tail, net.out_begin, identity);
   build_lists(net.head, net.in_begin, net.in_list);
+  net.feeding.assign(net.num_nodes + 1, -1);
   auto pack = [&](const std::vector<std::vector<int>>& lists, std::vector<int>& begin, std::vector<int>& flat) {
     begin.assign(T + 2, 0);
     flat.clear();
@@ -487,6 +517,7 @@ void undo_shifts(ShiftNetwork& net) {
     net.cost[c.arc] = c.cost;
     net.cap[c.arc] = c.cap;
     net.flow[c.arc] = c.flow;
+    note_feeding(net, c.arc);
   }
   for (size_t x = net.pi_journal.size(); x-- > 0;) net.pi[net.pi_journal[x].node] = net.pi_journal[x].pi;
   for (size_t x = net.shift_journal.size(); x-- > 0;) {
@@ -521,6 +552,8 @@ const char* check_shift_network(const ShiftNetwork& net) {
     int64_t rc = net.cost[e] + net.pi[net.tail[e]] - net.pi[net.head[e]];
     if (f < net.cap[e] && rc < 0) return "an arc with room to rise has a negative reduced cost";
     if (f > 0 && rc > 0) return "an arc with flow has a positive reduced cost";
+    if (f > 0 && net.head[e] > T && net.head[e] <= 2 * T && net.feeding[net.head[e]] != e)
+      return "a trip start does not know the arc that brings its vehicle";
     balance_at[net.tail[e]] -= f;
     balance_at[net.head[e]] += f;
     total += int64_t{f} * net.cost[e];

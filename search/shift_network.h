@@ -68,14 +68,21 @@ struct ShiftNetwork {
   // Arcs 0..num_arcs-1.
   int num_arcs = 0;
   std::vector<int> tail, head, cost, cap, flow;
-  std::vector<int> out_begin, out_list;  // arcs by tail
-  std::vector<int> in_begin, in_list;    // arcs by head
+  // Arcs are numbered by tail: node n's arcs out are out_begin[n] ..
+  // out_begin[n + 1] - 1, so that a search reads them front to back.
+  std::vector<int> out_begin;
+  std::vector<int> in_begin, in_list;  // arcs by head
+  // The arc that brings S_j its vehicle, -1 while none does: the only way
+  // back from S_j, which has no arcs out.
+  std::vector<int> feeding;
   // Arcs whose cost and capacity depend on the shifts: per trip, the
   // connections out of E_i and into S_i, then its depot line arcs (one per
   // shift value of the window: E_i in, then S_i out).
   std::vector<int> conn_out_begin, conn_out;
   std::vector<int> conn_in_begin, conn_in;
-  std::vector<int> line_in_first, line_out_first;  // -1 without a depot line
+  // Without a depot line both are empty; else trip k's arcs for shift s are
+  // at (k - 1) * (2 * max_shift + 1) + s + max_shift.
+  std::vector<int> line_in, line_out;
 
   // Potentials; only their differences matter.
   std::vector<int64_t> pi;

@@ -7,6 +7,7 @@
 #include "annealer/solver_process.h"
 #include "common/common.h"
 #include "common/diagnostics.h"
+#include "common/progress.h"
 
 void read_objective(const std::string& file_name, int& value) {
   std::FILE* file = std::fopen(file_name.c_str(), "r");
@@ -63,6 +64,8 @@ void simulated_annealing(AnnealerRun& run, const AnnealerSettings& settings, dou
   const int num_trips = run.problem.num_trips;
   copy_trips(run.best, run.current, num_trips);
   int best_fo = run.fo;
+  const Progress progress = start_progress();
+  int evaluations = 0;
   while (temperature > STOP_TEMPERATURE) {
     for (int e = 0; e < settings.evaluations_per_temperature; ++e) {
       int fo_neighbour = evaluate_neighbour(run, settings);
@@ -79,11 +82,14 @@ void simulated_annealing(AnnealerRun& run, const AnnealerSettings& settings, dou
         copy_trips(run.current, run.neighbour, num_trips);
         run.fo = fo_neighbour;
       }
+      show_progress(progress, "annealing: evaluation %d, temperature %.4f, FO %d, best FO %d", ++evaluations,
+                    temperature, run.fo, best_fo);
     }
     temperature *= settings.cooling_factor;
     std::printf("\nTemperatura: %2.4f\n", temperature);
     if (settings.pause_after_temperature) pause_for_key();
   }
+  close_progress_line();
   copy_trips(run.current, run.best, num_trips);
   run.fo = best_fo;
   std::printf("\nTRIP_STAR:\n");
@@ -95,6 +101,8 @@ void simulated_annealing(AnnealerRun& run, const AnnealerSettings& settings, dou
 double initial_temperature(AnnealerRun& run, const AnnealerSettings& settings, double heating_factor,
                            double ratio, int trials, double start_temperature) {
   double temperature = start_temperature;
+  const Progress progress = start_progress();
+  int evaluations = 0;
   for (int heating_steps = 0;; ++heating_steps) {
     int accepted = 0;
     for (int t = 0; t < trials; ++t) {
@@ -102,7 +110,10 @@ double initial_temperature(AnnealerRun& run, const AnnealerSettings& settings, d
       // An improvement needs no draw; the others take one, as in the annealing.
       double u = delta < 0 ? 0 : uniform_random(0, 1);
       if (counts_in_temperature_search(delta, temperature, u)) ++accepted;
+      show_progress(progress, "temperature search: evaluation %d, temperature %g, accepted %d of %d, FO %d",
+                    ++evaluations, temperature, accepted, t + 1, run.fo);
     }
+    if (accepted >= trials * ratio || heating_steps == MAX_HEATING_STEPS) close_progress_line();
     if (accepted >= trials * ratio) return temperature;
     if (heating_steps == MAX_HEATING_STEPS) {
       std::printf("\nBusca da temperatura inicial encerrada ap\xF3s %d duplica\xE7\xF5" "es: temperatura %f\n",

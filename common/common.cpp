@@ -1,8 +1,12 @@
 #include "common/common.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
+
+#include "common/progress.h"
 
 void split_minutes(int total_minutes, int& hours, int& minutes) {
   hours = total_minutes / 60;
@@ -79,11 +83,19 @@ void fatal_diagnostic(const char* format, ...) {
 
 void pause_for_key() {
   std::fflush(stdout);
+  // At a terminal a bare pause looks like a hang; through a pipe or a file
+  // the prompt would only be noise.
+  if (isatty(STDIN_FILENO)) {
+    close_progress_line();
+    std::fputs("press Enter", stderr);
+    std::fflush(stderr);
+  }
   (void)std::getchar();
 }
 
 int report_fatal(const FatalError& error) {
   std::fflush(stdout);
+  close_progress_line();
   std::fputs(error.message.c_str(), error.to_stderr ? stderr : stdout);
   std::fflush(error.to_stderr ? stderr : stdout);
   if (!error.detail.empty()) std::fprintf(stderr, "%s\n", error.detail.c_str());

@@ -3,8 +3,11 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "common/progress.h"
+
 void warning(const char* format, ...) {
   std::fflush(stdout);
+  close_progress_line();
   va_list args;
   va_start(args, format);
   std::vfprintf(stderr, format, args);

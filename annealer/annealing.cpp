@@ -116,8 +116,8 @@ double initial_temperature(AnnealerRun& run, const AnnealerSettings& settings, d
     if (accepted >= trials * ratio || heating_steps == MAX_HEATING_STEPS) close_progress_line();
     if (accepted >= trials * ratio) return temperature;
     if (heating_steps == MAX_HEATING_STEPS) {
-      std::printf("\nBusca da temperatura inicial encerrada ap\xF3s %d duplica\xE7\xF5" "es: temperatura %f\n",
-                  MAX_HEATING_STEPS, temperature);
+      warning("\nBusca da temperatura inicial encerrada ap\xF3s %d duplica\xE7\xF5" "es: temperatura %f\n",
+              MAX_HEATING_STEPS, temperature);
       return temperature;
     }
     temperature *= heating_factor;

@@ -60,8 +60,8 @@ void simulated_annealing(AnnealerRun& run, const AnnealerSettings& settings, dou
 
 // Doubles (by heating_factor) from start_temperature until at least
 // trials * ratio neighbours of the current table count as accepted; gives up
-// heating after MAX_HEATING_STEPS and says so. Leaves the current table and
-// run.fo as they were.
+// heating after MAX_HEATING_STEPS and says so on standard error. Leaves the
+// current table and run.fo as they were.
 double initial_temperature(AnnealerRun& run, const AnnealerSettings& settings, double heating_factor,
                            double ratio, int trials, double start_temperature);
 

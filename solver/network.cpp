@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "common/common.h"
 
@@ -74,26 +75,66 @@ int member_key(float key) {
 }
 }  // namespace
 
-bool group_link_allowed(const Problem& problem, float a, float b) {
-  int ka = member_key(a);
-  int kb = member_key(b);
+GroupMembership group_membership(const Problem& problem, float key) {
+  static_assert(GROUP_ROWS <= 33, "one bit per group");
+  const int k = member_key(key);
+  GroupMembership m;
+  for (int g = 1; g <= problem.num_groups && g < GROUP_ROWS; ++g) {
+    const Group& group = problem.groups[g];
+    const uint32_t bit = 1u << (g - 1);
+    if (list_has_member(group.members, k)) m.member |= bit;
+    if (list_has_key(group.from_keys, key)) m.from |= bit;
+    if (list_has_key(group.to_keys, key)) m.to |= bit;
+  }
+  return m;
+}
+
+bool group_link_allowed(const Problem& problem, const GroupMembership& a, const GroupMembership& b) {
   // The flags carry over from one group to the next: a member match in an
   // earlier group still counts when a later group is examined.
   bool fa = false, fb = false;
-  for (int g = 1; g <= problem.num_groups; ++g) {
-    const Group& group = problem.groups[g];
-    if (list_has_member(group.members, ka)) fa = true;
-    if (list_has_member(group.members, kb)) fb = true;
+  for (int g = 1; g <= problem.num_groups && g < GROUP_ROWS; ++g) {
+    const uint32_t bit = 1u << (g - 1);
+    if (a.member & bit) fa = true;
+    if (b.member & bit) fb = true;
     if (fa && fb) {
-      fa = list_has_key(group.from_keys, a);
-      fb = list_has_key(group.to_keys, b);
+      fa = (a.from & bit) != 0;
+      fb = (b.to & bit) != 0;
     }
     if (fa && fb) return true;
   }
   return false;
 }
 
-Connection decide_connection(const Problem& problem, int i, int j) {
+bool group_link_allowed(const Problem& problem, float a, float b) {
+  return group_link_allowed(problem, group_membership(problem, a), group_membership(problem, b));
+}
+
+GroupLinkTable make_group_link_table(const Problem& problem) {
+  GroupLinkTable table;
+  table.class_of_trip.assign(problem.num_trips + 1, 0);
+  for (int i = 1; i <= problem.num_trips; ++i) {
+    const GroupMembership m = group_membership(problem, problem.trips[i].group_key);
+    size_t c = 0;
+    while (c < table.classes.size() && !(table.classes[c] == m)) ++c;
+    if (c == table.classes.size()) table.classes.push_back(m);
+    table.class_of_trip[i] = static_cast<int>(c);
+  }
+  table.allowed.assign(table.classes.size() * table.classes.size(), -1);
+  return table;
+}
+
+bool GroupLinkTable::allowed_for(const Problem& problem, int i, int j) {
+  const size_t a = static_cast<size_t>(class_of_trip[i]);
+  const size_t b = static_cast<size_t>(class_of_trip[j]);
+  signed char& known = allowed[a * classes.size() + b];
+  if (known < 0) known = group_link_allowed(problem, classes[a], classes[b]) ? 1 : 0;
+  return known != 0;
+}
+
+Connection decide_connection(const Problem& problem, int i, int j) { return decide_connection(problem, i, j, nullptr); }
+
+Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links) {
   const Trip& from = problem.trips[i];
   const Trip& to = problem.trips[j];
   const Parameters& p = problem.params;
@@ -108,7 +149,9 @@ Connection decide_connection(const Problem& problem, int i, int j) {
   int slack = available - (groups ? min_of(direct, via_depot) : direct);
   Connection c;
   if (slack < 0) return c;
-  if (groups && !group_link_allowed(problem, from.group_key, to.group_key)) return c;
+  if (groups && !(links ? links->allowed_for(problem, i, j)
+                        : group_link_allowed(problem, from.group_key, to.group_key)))
+    return c;
   // In 64 bits: a short-arc parameter near the top of the integers makes
   // every connection short, and must not wrap around.
   if (available < static_cast<long long>(via_depot) + p.short_arc_param) {
@@ -177,6 +220,10 @@ void build_network(const Problem& problem, Network& net, const std::string& long
   int k = 0;
   net.num_long_arcs = 0;
   net.feasible = true;
+  // Trips whose keys stand in the same groups' lists are linked alike, so the
+  // rule is worked out once per pair of such classes.
+  std::unique_ptr<GroupLinkTable> links;
+  if (problem.link_preference_cost > 0) links = std::make_unique<GroupLinkTable>(make_group_link_table(problem));
   try {
     for (int i = 1; i <= T; ++i) {
       const Trip& trip = problem.trips[i];
@@ -186,7 +233,7 @@ void build_network(const Problem& problem, Network& net, const std::string& long
               0);
       add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
       for (int j = i + 1; j <= T; ++j) {
-        Connection c = decide_connection(problem, i, j);
+        Connection c = decide_connection(problem, i, j, links.get());
         if (c.kind == ConnectionKind::short_arc) {
           add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
         } else if (c.kind == ConnectionKind::long_record) {

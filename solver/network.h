@@ -97,7 +97,29 @@ void prepare_network(Network& net);
 // Appends arc a at the ends of its tail's out-list and its head's in-list.
 void link_arc(Network& net, int a);
 
+// Whether the link preference groups allow a trip whose group key is a to be
+// followed by one whose key is b.
 bool group_link_allowed(const Problem& problem, float a, float b);
+
+// One bit per group (group g is bit g - 1): the groups whose members hold the
+// key truncated, whose from-keys and whose to-keys hold the key itself. The
+// rule above depends on the two keys only through these.
+struct GroupMembership {
+  uint32_t member = 0, from = 0, to = 0;
+  bool operator==(const GroupMembership&) const = default;
+};
+GroupMembership group_membership(const Problem& problem, float key);
+bool group_link_allowed(const Problem& problem, const GroupMembership& a, const GroupMembership& b);
+
+// The rule for every pair of trips, worked out once per pair of distinct
+// memberships when first asked.
+struct GroupLinkTable {
+  std::vector<GroupMembership> classes;
+  std::vector<int> class_of_trip;     // by trip number
+  std::vector<signed char> allowed;   // classes x classes; -1 not yet known
+  bool allowed_for(const Problem& problem, int i, int j);
+};
+GroupLinkTable make_group_link_table(const Problem& problem);
 inline int min_of(int a, int b) { return a < b ? a : b; }
 
 // Connection of trip i to a later trip j.
@@ -107,6 +129,8 @@ struct Connection {
   long long cost = 0;  // checked against the solver's 32-bit range when the arc is made
 };
 Connection decide_connection(const Problem& problem, int i, int j);
+// The same with the groups' rule looked up in links (none: worked out).
+Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links);
 
 // Builds the first network from an already read problem and writes the long
 // records to long_arc_path (created or emptied).

@@ -138,6 +138,9 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
 
   // The records are read in large blocks; a trailing piece shorter than a
   // record is the end of the file, as a short read always was.
+  const long long cost_bound = max_arc_cost(net.num_nodes);
+  const unsigned num_nodes = static_cast<unsigned>(net.num_nodes);
+  const int* const price = ks.price.data();
   std::vector<LongArcRecord> block(8192);
   char* bytes = reinterpret_cast<char*>(block.data());
   size_t carried = 0;
@@ -152,9 +155,10 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
       // Only a record that network generation could have written is priced: a
       // damaged one may name nodes outside the network or a cost whose
       // reduced cost would not fit in 32 bits.
-      bool in_table = rec.tail >= 1 && rec.tail <= net.num_nodes && rec.head >= 1 && rec.head <= net.num_nodes &&
-                      rec.cost >= -max_arc_cost(net.num_nodes) && rec.cost <= max_arc_cost(net.num_nodes);
-      int rc = in_table ? rec.cost + ks.price[rec.tail] - ks.price[rec.head] : 0;
+      const bool in_table = static_cast<unsigned>(rec.tail) - 1u < num_nodes &&
+                            static_cast<unsigned>(rec.head) - 1u < num_nodes && rec.cost >= -cost_bound &&
+                            rec.cost <= cost_bound;
+      const int rc = in_table ? rec.cost + price[rec.tail] - price[rec.head] : 0;
       if (rec.tail == current_tail) {
         if (in_table && rec.included == 0) buffer.insert(rc, position, rec);
       } else {

@@ -23,7 +23,7 @@ void read_objective(const std::string& file_name, int& value) {
 
 int evaluate_trip_file(const AnnealerRun& run) {
   std::string solution_file_name = make_file_name("", PROBLEM_NAME, ".sol");
-  run_solver(run.solver_path, solution_file_name);
+  run_solver_process(run.solver_path, solution_file_name);
   int value = 0;
   read_objective(solution_file_name, value);
   return value;

@@ -31,7 +31,7 @@ std::string find_solver() {
   return SOLVER_NAME;
 }
 
-void run_solver(const std::string& solver_path, const std::string& solution_file_name) {
+void run_solver_process(const std::string& solver_path, const std::string& solution_file_name) {
   if (std::remove(solution_file_name.c_str()) != 0 && errno != ENOENT)
     fatal_diagnostic("\nN\xE3o foi poss\xEDvel apagar o arquivo %s: %s\n", solution_file_name.c_str(), std::strerror(errno));
 

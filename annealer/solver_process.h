@@ -12,4 +12,4 @@ std::string find_solver();
 // its standard input on /dev/null (its fatal errors wait for a key) and waits
 // for it. A solver that cannot be started, fails or is killed ends the
 // program.
-void run_solver(const std::string& solver_path, const std::string& solution_file_name);
+void run_solver_process(const std::string& solver_path, const std::string& solution_file_name);

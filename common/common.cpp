@@ -13,6 +13,12 @@ void split_minutes(int total_minutes, int& hours, int& minutes) {
   minutes = total_minutes % 60;
 }
 
+std::string format_hh_mm_ss(int seconds) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", seconds / 3600, (seconds % 3600) / 60, seconds % 60);
+  return text;
+}
+
 int cut_at_blank(char* text) {
   int n = 0;
   while (text[n] != '\0' && text[n] != ' ') ++n;

@@ -14,6 +14,10 @@ inline constexpr int FILE_NAME_CAPACITY = 150;
 // minutes, which the reports print as "00:-5".
 void split_minutes(int total_minutes, int& hours, int& minutes);
 
+// A duration of whole seconds as the reports print it: "%02d:%02d:%02d" of
+// hours, minutes and seconds.
+std::string format_hh_mm_ss(int seconds);
+
 // Ends the text at its first blank; returns the number of characters kept.
 int cut_at_blank(char* text);
 

@@ -201,7 +201,6 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   int vehicles = 0;
   int total = objective_value(net, num_trips, vehicles);
   if (iteration_file)
-    std::fprintf(iteration_file, "\t%02d:%02d:%02d\t%d\t%d\t%d\t%d\t\t%d\n", secs / 3600, (secs % 3600) / 60,
-                 secs % 60, count, selection.most_negative, selection.least_negative, total, vehicles);
+    std::fprintf(iteration_file, "\t%s\t%d\t%d\t%d\t%d\t\t%d\n", format_hh_mm_ss(secs).c_str(), count, selection.most_negative, selection.least_negative, total, vehicles);
   return count > 0;
 }

@@ -1,7 +1,10 @@
+// The vehicle blocks and schedule statistics (Tarsel.bla), traced on the
+// compacted arc table.
 #include <cstdio>
+#include <ctime>
 
 #include "common/common.h"
-#include "solver/run.h"
+#include "solver/reports.h"
 
 namespace {
 
@@ -34,24 +37,22 @@ void write_hours_minutes(FILE* f, const char* format, int minutes) {
 
 }  // namespace
 
-void write_blocks(SolverRun& run) {
-  Network& net = run.net;
-  const Problem& problem = run.problem;
+ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_flow_arcs, const Problem& problem,
+                            int num_buses, int operational_cost) {
   const Parameters& p = problem.params;
-  const RunCounters& c = run.counters;
   const int T = problem.num_trips;
   const auto& dr = problem.deadrun_matrix;
   const char* depot_name = problem.terminal_names[0];
 
-  const std::string file_name = make_file_base(run) + ".bla";
+  const std::string file_name = file_base + ".bla";
   std::printf("\nCreating the Blocks of Trips at file %s\n", file_name.c_str());
   FILE* f = std::fopen(file_name.c_str(), "w");
   if (!f) fatal("\nFile %s not found\n", file_name.c_str());
 
   std::fprintf(f, "#SDVSP solved through Arc Generation Technique\n");
-  std::fprintf(f, "\n#Blocks of trip with number of buses: %d\n", c.num_buses);
+  std::fprintf(f, "\n#Blocks of trip with number of buses: %d\n", num_buses);
   std::fprintf(f, "#Total of trips: %d\n", T);
-  std::fprintf(f, "#Total cost of this schedule: %d\n", c.total_cost);
+  std::fprintf(f, "#Total cost of this schedule: %d\n", operational_cost);
   write_hours_minutes(f, "#Minimum depot time: %02d:%02d\n", p.min_depot_time);
   if (problem.link_preference_cost > 0)
     std::fprintf(f, "\n#This schedule has Link Preferences with cost: %d min.\n", problem.link_preference_cost);
@@ -59,7 +60,7 @@ void write_blocks(SolverRun& run) {
   int depot_returns = 0;
   BlockTotals total;
   int block = 0;
-  const int m = c.num_flow_arcs;
+  const int m = num_flow_arcs;
   for (int k = 1; k <= m; ++k) {
     if (net.tail[k] != depot_out_node(T) || net.flow[k] <= 0) continue;
     ++block;
@@ -148,28 +149,18 @@ void write_blocks(SolverRun& run) {
   }
 
   std::fprintf(f, "\n\n----- Statistics from Schedule -----");
-  std::fprintf(run.run_log, "\t%5d\t%4d", T, c.num_buses);
-  int h, mm;
-  split_minutes(total.dead_run, h, mm);
-  std::fprintf(f, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", h, mm);
-  std::fprintf(run.run_log, "\t\t%02d:%02d", h, mm);
-  split_minutes(total.layover, h, mm);
-  std::fprintf(f, "Total Layover         \t%02d:%02d  hh:mm\n", h, mm);
-  std::fprintf(run.run_log, "\t\t%02d:%02d", h, mm);
-  split_minutes(total.parking, h, mm);
-  std::fprintf(f, "Total Parking at Depot\t%02d:%02d  hh:mm\n", h, mm);
-  std::fprintf(run.run_log, "\t\t%02d:%02d", h, mm);
+  write_hours_minutes(f, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", total.dead_run);
+  write_hours_minutes(f, "Total Layover         \t%02d:%02d  hh:mm\n", total.layover);
+  write_hours_minutes(f, "Total Parking at Depot\t%02d:%02d  hh:mm\n", total.parking);
   std::fprintf(f, "Total Depot Returns: \t %4d\n", depot_returns);
-  std::fprintf(run.run_log, "\t%3d", depot_returns);
-  // Waiting on a long connection is not bounded by any arc cost, so the
-  // weighted sum is taken in 64 bits; it prints the same whenever it fits.
-  long long scheduling_cost = static_cast<long long>(p.deadrun_weight) * total.dead_run +
-                              static_cast<long long>(p.layover_weight) * total.layover +
-                              static_cast<long long>(p.min_depot_time) * depot_returns;
-  std::fprintf(f, "Total Scheduling Cost:\t %4lld\n", scheduling_cost);
-  std::fprintf(run.run_log, "\t%6lld", scheduling_cost);
+  ScheduleTotals result{total.dead_run, total.layover, total.parking, depot_returns, 0};
+  result.scheduling_cost = static_cast<long long>(p.deadrun_weight) * total.dead_run +
+                           static_cast<long long>(p.layover_weight) * total.layover +
+                           static_cast<long long>(p.min_depot_time) * depot_returns;
+  std::fprintf(f, "Total Scheduling Cost:\t %4lld\n", result.scheduling_cost);
   write_dashes_line(f, 36);
   std::time_t now = std::time(nullptr);
   std::fprintf(f, "%s", std::ctime(&now));
   std::fclose(f);
+  return result;
 }

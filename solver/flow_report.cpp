@@ -1,7 +1,10 @@
+// The flow report (Tarsel.arm) with the solution file (Tarsel.sol), and the
+// compaction of the arc table to the arcs that carry flow.
 #include <cstdio>
+#include <ctime>
 
 #include "common/common.h"
-#include "solver/run.h"
+#include "solver/reports.h"
 
 namespace {
 FILE* open_output(const std::string& file_name) {
@@ -12,30 +15,21 @@ FILE* open_output(const std::string& file_name) {
 }
 }  // namespace
 
-void write_flow_report(SolverRun& run) {
-  Network& net = run.net;
-  RunCounters& c = run.counters;
-  const int T = run.problem.num_trips;
-  const std::string base = make_file_base(run);
-
-  FILE* f = open_output(base + ".arm");
+FlowTotals write_flow_report(const std::string& file_base, const Network& net, int num_trips,
+                             const RunCounters& counters, std::time_t start_time, std::time_t end_time) {
+  const RunCounters& c = counters;
+  FILE* f = open_output(file_base + ".arm");
   std::fprintf(f, "\n OUT-OF-KILTER ALGORITHM FOR MINIMAL COST FLOW WITH ARC GENERATION (2.0)\n");
-  std::fprintf(f, "\n Initial date\t %s", std::ctime(&run.start_time));
-  std::fprintf(f, " Final date\t %s", std::ctime(&run.end_time));
-  double elapsed = std::difftime(run.end_time, run.start_time);
+  std::fprintf(f, "\n Initial date\t %s", std::ctime(&start_time));
+  std::fprintf(f, " Final date\t %s", std::ctime(&end_time));
+  double elapsed = std::difftime(end_time, start_time);
   std::fprintf(f, " Total time: %f seconds", elapsed);
-  int s = static_cast<int>(elapsed);
-  std::fprintf(f, " (aprox. %02d:%02d:%02d)\n", s / 3600, (s % 3600) / 60, s % 60);
+  std::fprintf(f, " (aprox. %s)\n", format_hh_mm_ss(static_cast<int>(elapsed)).c_str());
   std::fprintf(f, "\n Total of iterations:\t\t%12d", c.total_iterations);
   std::fprintf(f, "\n Total of short arcs:\t\t%12d", net.num_short_arcs);
   std::fprintf(f, "\n Total of long arcs:\t\t%12d", net.num_long_arcs);
   std::fprintf(f, "\n Total of longs included:\t%12d", c.longs_included);
   std::fprintf(f, "\n Total of problems solved:\t%12d", c.problems_solved);
-
-  std::fprintf(run.run_log, "\t%6d", net.num_short_arcs);
-  std::fprintf(run.run_log, "\t%6d", net.num_long_arcs);
-  std::fprintf(run.run_log, "\t%6d", c.longs_included);
-  std::fprintf(run.run_log, "\t%6d", c.problems_solved);
 
   if (!net.feasible)
     std::fprintf(f, "\n\n********** INFEASIBLE FLOW PATTERN ********* \n\n");
@@ -45,32 +39,39 @@ void write_flow_report(SolverRun& run) {
   std::fprintf(f, "  FROM   TO           FLOW           FLOW\n");
   std::fprintf(f, "%41s\n", "COST");
 
-  c.total_cost = 0;
-  int count = 0;
+  FlowTotals totals;
   for (int k = 1; k <= net.num_arcs; ++k) {
     if (net.flow[k] != 0) {
-      c.total_cost += net.flow[k] * net.cost[k];
+      totals.objective += net.flow[k] * net.cost[k];
       std::fprintf(f, "%5d%5d%15d%15d\n", net.tail[k], net.head[k], net.flow[k], net.flow[k] * net.cost[k]);
-      ++count;
-      net.tail[count] = net.tail[k];
-      net.head[count] = net.head[k];
-      net.flow[count] = net.flow[k];
-      net.cost[count] = net.cost[k];
     }
-    if (net.tail[k] == depot_in_node(T) && net.head[k] == depot_out_node(T)) c.num_buses = net.flow[k];
+    if (net.tail[k] == depot_in_node(num_trips) && net.head[k] == depot_out_node(num_trips))
+      totals.num_buses = net.flow[k];
   }
-  c.num_flow_arcs = count;
+  totals.operational_cost = totals.objective - VEHICLE_COST * totals.num_buses;
 
   std::fprintf(f, "\n-----------------------------------------");
-  std::fprintf(f, "\n %-23s%16d\n", "Total Cost:", c.total_cost);
-  const int total_with_vehicles = c.total_cost;
-  c.total_cost -= VEHICLE_COST * c.num_buses;
-  std::fprintf(f, "\n %-23s%16d\n", "Num Buses: ", c.num_buses);
-  std::fprintf(f, "\n %-23s%16d\n", "Operacional Cost:", c.total_cost);
+  std::fprintf(f, "\n %-23s%16d\n", "Total Cost:", totals.objective);
+  std::fprintf(f, "\n %-23s%16d\n", "Num Buses: ", totals.num_buses);
+  std::fprintf(f, "\n %-23s%16d\n", "Operacional Cost:", totals.operational_cost);
   std::fprintf(f, "-----------------------------------------");
   std::fclose(f);
 
-  FILE* sol = open_output(base + ".sol");
-  std::fprintf(sol, "%d\n", total_with_vehicles);
+  FILE* sol = open_output(file_base + ".sol");
+  std::fprintf(sol, "%d\n", totals.objective);
   std::fclose(sol);
+  return totals;
+}
+
+int compact_to_flow_arcs(Network& net) {
+  int count = 0;
+  for (int k = 1; k <= net.num_arcs; ++k) {
+    if (net.flow[k] == 0) continue;
+    ++count;
+    net.tail[count] = net.tail[k];
+    net.head[count] = net.head[k];
+    net.flow[count] = net.flow[k];
+    net.cost[count] = net.cost[k];
+  }
+  return count;
 }

@@ -80,6 +80,7 @@
 #include <string>
 #include <vector>
 
+#include "solver/counters.h"
 #include "solver/network.h"
 
 inline constexpr int INFINITE_DELTA = 999999;
@@ -145,19 +146,6 @@ struct KilterState {
   int search_sign = 0;
   int solve_iterations = 0;
   KilterWork work;
-};
-
-// Counters of a whole solver run (all solves and passes).
-struct RunCounters {
-  int problems_solved = 0;
-  int total_iterations = 0;
-  int calc_seconds = 0;
-  int longs_included = 0;
-  int disc_seconds = 0;
-  int num_arcs_before_generation = 0;
-  int num_buses = 0;
-  int total_cost = 0;
-  int num_flow_arcs = 0;
 };
 
 inline int reduced_cost(const Network& net, const KilterState& ks, int e) {

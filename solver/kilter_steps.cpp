@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "common/common.h"
+
 namespace {
 
 void queue_push(const Network& net, KilterState& ks, int v) {
@@ -188,7 +190,7 @@ void record_solve(const KilterState& ks, RunCounters& counters, std::time_t t0, 
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));
   counters.calc_seconds += secs;
   if (iteration_file)
-    std::fprintf(iteration_file, "\t%02d:%02d:%02d", secs / 3600, (secs % 3600) / 60, secs % 60);
+    std::fprintf(iteration_file, "\t%s", format_hh_mm_ss(secs).c_str());
 }
 
 void solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {

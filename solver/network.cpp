@@ -264,7 +264,8 @@ void build_network(const Problem& problem, Network& net, const std::string& long
   ::close(fd);
 }
 
-void generate_network(const std::string& prefix, Problem& problem, Network& net, const std::string& long_arc_path) {
-  read_problem(prefix, problem);
+void generate_network(const std::string& prefix, const std::string& problem_name, Problem& problem, Network& net,
+                      const std::string& long_arc_path) {
+  read_problem(prefix, problem, problem_name);
   build_network(problem, net, long_arc_path);
 }

@@ -136,5 +136,7 @@ Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTabl
 // records to long_arc_path (created or emptied).
 void build_network(const Problem& problem, Network& net, const std::string& long_arc_path);
 
-// Reads the problem from prefix + "Tarsel.*", then builds the network.
-void generate_network(const std::string& prefix, Problem& problem, Network& net, const std::string& long_arc_path);
+// Reads the problem from prefix + problem_name + its extensions, then builds
+// the network.
+void generate_network(const std::string& prefix, const std::string& problem_name, Problem& problem, Network& net,
+                      const std::string& long_arc_path);

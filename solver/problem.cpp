@@ -165,7 +165,7 @@ void parse_parameters(const std::string& file_name, TextCursor& cursor, Paramete
   }
 }
 
-void read_trip_file(const std::string& file_name, Problem& problem) {
+void read_problem_trips(const std::string& file_name, Problem& problem) {
   TextCursor cursor;
   if (!load_text_file(file_name, cursor)) file_not_found(file_name);
   parse_trip_file(file_name, cursor, problem);
@@ -372,8 +372,8 @@ int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& prob
   return cost;
 }
 
-void read_problem(const std::string& prefix, Problem& problem) {
-  read_parameters(make_file_name(prefix, PROBLEM_NAME, ".ini"), problem.params);
-  read_trip_file(make_file_name(prefix, PROBLEM_NAME, ".bss"), problem);
-  problem.link_preference_cost = read_groups(make_file_name(prefix, PROBLEM_NAME, ".prr"), problem);
+void read_problem(const std::string& prefix, Problem& problem, const std::string& problem_name) {
+  read_parameters(make_file_name(prefix, problem_name, ".ini"), problem.params);
+  read_problem_trips(make_file_name(prefix, problem_name, ".bss"), problem);
+  problem.link_preference_cost = read_groups(make_file_name(prefix, problem_name, ".prr"), problem);
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/common.h"
+
 inline constexpr int MAX_TERMINALS = 65;
 inline constexpr int TERMINAL_NAME_SLOT = 13;  // 12 characters and the terminator
 inline constexpr int TRIP_TABLE_ROWS = 5470;   // rows 1..5469; row 0 unused
@@ -57,7 +59,7 @@ struct Problem {
 // Each reader takes the full file name. Failures throw FatalError with the
 // console message.
 void read_parameters(const std::string& file_name, Parameters& params);
-void read_trip_file(const std::string& file_name, Problem& problem);
+void read_problem_trips(const std::string& file_name, Problem& problem);
 // Returns the link preference cost; 0 (and no groups) when the file is absent.
 int read_groups(const std::string& file_name, Problem& problem);
 
@@ -68,5 +70,5 @@ void parse_parameters(const std::string& file_name, TextCursor& cursor, Paramete
 void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& problem);
 int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& problem);
 
-// The three readers in their order, on prefix + "Tarsel" + extension.
-void read_problem(const std::string& prefix, Problem& problem);
+// The three readers in their order, on prefix + problem_name + extension.
+void read_problem(const std::string& prefix, Problem& problem, const std::string& problem_name = PROBLEM_NAME);

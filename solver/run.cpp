@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/common.h"
+#include "solver/reports.h"
 
 namespace {
 
@@ -45,10 +46,29 @@ void write_iteration_totals(SolverRun& run) {
   const RunCounters& c = run.counters;
   write_dashes(f, 79);
   std::fputc('\n', f);
-  std::fprintf(f, "Total\t%02d:%02d:%02d", c.calc_seconds / 3600, (c.calc_seconds % 3600) / 60, c.calc_seconds % 60);
-  std::fprintf(f, "\t%02d:%02d:%02d\t%d\n", c.disc_seconds / 3600, (c.disc_seconds % 3600) / 60, c.disc_seconds % 60,
-               c.longs_included);
+  std::fprintf(f, "Total\t%s", format_hh_mm_ss(c.calc_seconds).c_str());
+  std::fprintf(f, "\t%s\t%d\n", format_hh_mm_ss(c.disc_seconds).c_str(), c.longs_included);
   std::fprintf(f, "Long Arcs per Node %d\n", LONG_ARCS_PER_NODE);
+}
+
+// The run log row's columns from the flow report on: the network's arc
+// counts and the solves, then the schedule.
+void write_arc_columns(FILE* f, const Network& net, const RunCounters& c) {
+  std::fprintf(f, "\t%6d", net.num_short_arcs);
+  std::fprintf(f, "\t%6d", net.num_long_arcs);
+  std::fprintf(f, "\t%6d", c.longs_included);
+  std::fprintf(f, "\t%6d", c.problems_solved);
+}
+
+void write_schedule_columns(FILE* f, int num_trips, int num_buses, const ScheduleTotals& s) {
+  std::fprintf(f, "\t%5d\t%4d", num_trips, num_buses);
+  int h, m;
+  for (int minutes : {s.dead_run, s.layover, s.parking}) {
+    split_minutes(minutes, h, m);
+    std::fprintf(f, "\t\t%02d:%02d", h, m);
+  }
+  std::fprintf(f, "\t%3d", s.depot_returns);
+  std::fprintf(f, "\t%6lld", s.scheduling_cost);
 }
 
 void write_closing_lines(SolverRun& run) {
@@ -103,7 +123,7 @@ void run_solver(SolverRun& run) {
 
   delete_long_arc_file(run);
   reset_kilter(run.kilter);
-  generate_network(run.prefix, run.problem, run.net, run.long_arc_path);
+  generate_network(run.prefix, run.problem_name, run.problem, run.net, run.long_arc_path);
 
   std::printf("\n\nOptimizing...");
   run.start_time = std::time(nullptr);
@@ -133,8 +153,14 @@ void run_solver(SolverRun& run) {
   delete_long_arc_file(run);
   run.end_time = std::time(nullptr);
 
-  write_flow_report(run);
-  write_blocks(run);
+  const FlowTotals flow = write_flow_report(base, run.net, run.problem.num_trips, c, run.start_time, run.end_time);
+  write_arc_columns(run.run_log, run.net, c);
+  c.num_buses = flow.num_buses;
+  c.total_cost = flow.operational_cost;
+  c.num_flow_arcs = compact_to_flow_arcs(run.net);
+  const ScheduleTotals schedule =
+      write_blocks(base, run.net, c.num_flow_arcs, run.problem, c.num_buses, c.total_cost);
+  write_schedule_columns(run.run_log, run.problem.num_trips, c.num_buses, schedule);
 
   write_closing_lines(run);
   std::fclose(run.run_log);

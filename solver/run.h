@@ -6,14 +6,16 @@
 #include <ctime>
 #include <string>
 
+#include "common/common.h"
 #include "solver/arcgen.h"
+#include "solver/counters.h"
 #include "solver/kilter.h"
 #include "solver/network.h"
 #include "solver/problem.h"
 
 struct SolverRun {
   std::string prefix;                   // put before every file name; empty for the program
-  std::string problem_name = "Tarsel";
+  std::string problem_name = PROBLEM_NAME;  // names every file read and written
   std::string long_arc_path = "temp.lng";  // in the problem's own directory
   Problem problem;
   Network net;
@@ -30,14 +32,6 @@ std::string make_file_base(const SolverRun& run);
 
 // The whole run, from the run logs to the closing lines. Throws FatalError.
 void run_solver(SolverRun& run);
-
-// Flow report (Tarsel.arm), solution file (Tarsel.sol), compaction of the arc
-// table to the arcs that carry flow; fills four columns of the run log row.
-void write_flow_report(SolverRun& run);
-
-// Vehicle blocks and schedule statistics (Tarsel.bla); consumes the flows of
-// the compacted arc table; fills the rest of the run log row.
-void write_blocks(SolverRun& run);
 
 // Closes whatever run log is still open (after a fatal error).
 void close_run_files(SolverRun& run);

@@ -136,7 +136,7 @@ TEST_F(TripFileWriting, BothReadersGetBackTheTripsWritten) {
   TripTable read_back = allocate_trip_table(TRIP_TABLE_RECORDS);
   read_trip_file("Tarsel.bss", back, read_back, false);
   Problem solver;
-  read_trip_file("Tarsel.bss", solver);
+  read_problem_trips("Tarsel.bss", solver);
   ASSERT_EQ(back.num_trips, 30);
   ASSERT_EQ(solver.num_trips, 30);
   EXPECT_EQ(back.deadrun_matrix[2][1], problem_.deadrun_matrix[2][1]);

@@ -35,7 +35,7 @@ std::string trip_file_problem(const std::string& dir) {
   try {
     QuietStdout quiet;
     read_trip_file(dir + "Tarsel.bss", *problem, table, false);
-    read_trip_file(dir + "Tarsel.bss", *solver_problem);
+    read_problem_trips(dir + "Tarsel.bss", *solver_problem);
   } catch (const FatalError& error) {
     return error.message;
   }

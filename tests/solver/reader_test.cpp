@@ -81,7 +81,7 @@ TEST_F(ReaderTest, TripLinesAreReadByColumns) {
                     "\nTrip1    =  7 5, B            | 2410, A            | 12.25 \t-1\t0"
                     "\n-----------------------------------------------------------\nTotal de viagens: 2\n";
   Problem problem;
-  read_trip_file(write("Tarsel.bss", bss), problem);
+  read_problem_trips(write("Tarsel.bss", bss), problem);
   ASSERT_EQ(problem.num_terminals, 3);
   EXPECT_STREQ(problem.terminal_names[2], "B");
   EXPECT_EQ(problem.deadrun_matrix[1][2], 65);  // "1 : 05" with blanks
@@ -106,7 +106,7 @@ TEST_F(ReaderTest, UnknownTerminalNameMeansTheDepotTerminal) {
   std::string bss = kMatrix3 + "\nTrip0    = 0605, ZZ           | 0650, B            | 101.00 \t5\t3\n";
   Problem problem;
   testing::internal::CaptureStderr();
-  read_trip_file(write("Tarsel.bss", bss), problem);
+  read_problem_trips(write("Tarsel.bss", bss), problem);
   std::string out = testing::internal::GetCapturedStderr();
   EXPECT_EQ(problem.trips[1].origin_terminal, 0);
   EXPECT_NE(out.find("\"ZZ\""), std::string::npos) << out;
@@ -116,7 +116,7 @@ TEST_F(ReaderTest, EmptyTripSectionAndCrLfLineEnds) {
   Problem problem;
   std::string bss = kMatrix3 + "\n----\n";
   testing::internal::CaptureStdout();
-  read_trip_file(write("Tarsel.bss", bss), problem);
+  read_problem_trips(write("Tarsel.bss", bss), problem);
   EXPECT_NE(testing::internal::GetCapturedStdout().find("\nTotal of trips: 0\n"), std::string::npos);
   EXPECT_EQ(problem.num_trips, 0);
 
@@ -126,7 +126,7 @@ TEST_F(ReaderTest, EmptyTripSectionAndCrLfLineEnds) {
     crlf += c;
   }
   Problem p2;
-  read_trip_file(write("crlf.bss", crlf), p2);
+  read_problem_trips(write("crlf.bss", crlf), p2);
   ASSERT_EQ(p2.num_trips, 1);
   EXPECT_EQ(p2.trips[1].destination_terminal, 2);
   EXPECT_EQ(p2.trips[1].min_layover, 3);
@@ -150,7 +150,7 @@ TEST_F(ReaderTest, DamagedTripFilesStopInsteadOfReadingOn) {
   };
   for (const Case& c : cases) {
     std::string f = write("bad.bss", c.content);
-    std::string message = fatal_message([&] { read_trip_file(f, problem); });
+    std::string message = fatal_message([&] { read_problem_trips(f, problem); });
     EXPECT_NE(message.find(c.expected), std::string::npos) << message;
     EXPECT_NE(message.find("|pause|1"), std::string::npos) << message;
   }
@@ -178,7 +178,7 @@ std::string trips_file(int num_terminals, int num_trips) {
 TEST_F(ReaderTest, LimitsRefuseWithTheirMessagesAndNoPause) {
   Problem problem;
   testing::internal::CaptureStdout();
-  read_trip_file(write("ok.bss", trips_file(65, 2734)), problem);
+  read_problem_trips(write("ok.bss", trips_file(65, 2734)), problem);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(problem.num_trips, 2734);
   EXPECT_EQ(problem.num_terminals, 65);
@@ -197,7 +197,7 @@ TEST_F(ReaderTest, LimitsRefuseWithTheirMessagesAndNoPause) {
     std::string f = write("big.bss", trips_file(c.terminals, c.trips));
     Problem p;
     testing::internal::CaptureStdout();
-    std::string message = fatal_message([&] { read_trip_file(f, p); });
+    std::string message = fatal_message([&] { read_problem_trips(f, p); });
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(message, "|nopause|1");
     ASSERT_GE(out.size(), c.out.size());

@@ -9,6 +9,10 @@
 #include "common/diagnostics.h"
 #include "common/progress.h"
 
+using namespace common;
+
+namespace annealer {
+
 void read_objective(const std::string& file_name, int& value) {
   std::FILE* file = std::fopen(file_name.c_str(), "r");
   if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
@@ -152,3 +156,5 @@ void report_changes(int num_trips, const TripTable& final_table, const TripTable
   std::printf("----------------------------------------------------\n");
   pause_for_key();
 }
+
+}  // namespace annealer

@@ -8,6 +8,8 @@
 
 #include "annealer/timetable.h"
 
+namespace annealer {
+
 // The annealing stops once the temperature is no longer above this.
 inline constexpr double STOP_TEMPERATURE = 0.001;
 // Without this bound a timetable whose every neighbour costs the same (each
@@ -77,3 +79,5 @@ ChangeCounts count_changes(int num_trips, const TripTable& final_table, const Tr
 
 // Prints the final trips and the counts (the CONTADOR report), then pauses.
 void report_changes(int num_trips, const TripTable& final_table, const TripTable& initial_table);
+
+}  // namespace annealer

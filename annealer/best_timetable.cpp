@@ -4,6 +4,10 @@
 #include "common/common.h"
 #include "common/timetable_out.h"
 
+using namespace common;
+
+namespace annealer {
+
 namespace {
 
 Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
@@ -40,3 +44,5 @@ void write_best_timetable(const AnnealerRun& run, const AnnealerSettings& settin
     cannot_write(best_name, error);
   if (!write_shifts_file(shifts_name, initial, best.trips, MOVE_WINDOW, error)) cannot_write(shifts_name, error);
 }
+
+}  // namespace annealer

@@ -5,6 +5,8 @@
 
 #include "annealer/annealing.h"
 
+namespace annealer {
+
 inline constexpr const char* BEST_TRIP_FILE_EXTENSION = "_best.bss";
 inline constexpr const char* SHIFTS_FILE_EXTENSION = "_shifts.csv";
 
@@ -12,3 +14,5 @@ inline constexpr const char* SHIFTS_FILE_EXTENSION = "_shifts.csv";
 // has ended) against the initial table, each whole or not at all. A failure is
 // told on standard error and ends the program.
 void write_best_timetable(const AnnealerRun& run, const AnnealerSettings& settings);
+
+}  // namespace annealer

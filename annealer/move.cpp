@@ -6,6 +6,10 @@
 
 #include "common/common.h"
 
+using namespace common;
+
+namespace annealer {
+
 void seed_random() {
   std::srand(static_cast<unsigned>(std::time(nullptr)));
 }
@@ -129,3 +133,5 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
     fatal("\nProblemas na criacao do arquivo teste.trp\n");
   }
 }
+
+}  // namespace annealer

@@ -8,6 +8,8 @@
 
 #include "annealer/timetable.h"
 
+namespace annealer {
+
 // A trip never departs more than this many minutes away from its departure in
 // the initial timetable.
 inline constexpr int MOVE_WINDOW = 3;
@@ -55,3 +57,5 @@ int total_operating_minutes(const TripTable& table, int num_trips);
 // without its dead-run matrix could not be read back.
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
                      TripTable& table);
+
+}  // namespace annealer

@@ -6,6 +6,10 @@
 #include "common/common.h"
 #include "common/diagnostics.h"
 
+using namespace common;
+
+namespace annealer {
+
 void start_up(AnnealerRun& run, const AnnealerSettings& settings) {
   run.current = allocate_trip_table(TRIP_TABLE_RECORDS);
   run.initial = allocate_trip_table(TRIP_TABLE_RECORDS);
@@ -52,3 +56,5 @@ float read_temperature(const char* file_name) {
     fatal_diagnostic("\nArquivo %s n\xE3o cont\xE9m uma temperatura v\xE1lida. A execu\xE7\xE3o sera interrompida.\n", file_name);
   return temperature;
 }
+
+}  // namespace annealer

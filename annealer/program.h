@@ -4,6 +4,8 @@
 
 #include "annealer/annealing.h"
 
+namespace annealer {
+
 inline constexpr const char* TEMPERATURE_FILE_NAME = "Temp.txt";
 
 // Allocates the four tables, reads Tarsel.bss into the current one, keeps a
@@ -18,3 +20,5 @@ void write_temperature(const char* file_name, double temperature);
 
 // The temperature as a 32-bit real, as it has always been read back.
 float read_temperature(const char* file_name);
+
+}  // namespace annealer

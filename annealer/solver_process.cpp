@@ -11,7 +11,12 @@
 
 #include "common/common.h"
 
+using namespace common;
+
 extern char** environ;
+
+namespace annealer {
+
 
 namespace {
 constexpr const char* SOLVER_NAME = "Tovarin";
@@ -60,3 +65,5 @@ void run_solver_process(const std::string& solver_path, const std::string& solut
     fatal_diagnostic("\nO Tovarin terminou com o c\xF3" "digo %d. A execu\xE7\xE3o sera interrompida.\n",
                      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
+
+}  // namespace annealer

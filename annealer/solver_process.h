@@ -3,6 +3,8 @@
 
 #include <string>
 
+namespace annealer {
+
 // The Tovarin beside this program's own executable when there is one there,
 // otherwise the bare name, looked up along the search path when started.
 std::string find_solver();
@@ -13,3 +15,5 @@ std::string find_solver();
 // for it. A solver that cannot be started, fails or is killed ends the
 // program.
 void run_solver_process(const std::string& solver_path, const std::string& solution_file_name);
+
+}  // namespace annealer

@@ -11,6 +11,9 @@
 #include "common/command_line.h"
 #include "common/common.h"
 
+using namespace common;
+using namespace annealer;
+
 namespace {
 
 constexpr ProgramDescription SORVENNA{

@@ -9,6 +9,10 @@
 #include "common/diagnostics.h"
 #include "common/text_cursor.h"
 
+using namespace common;
+
+namespace annealer {
+
 TripTable allocate_trip_table(int count) {
   try {
     return TripTable(static_cast<size_t>(count > 0 ? count : 0));
@@ -222,3 +226,5 @@ void read_trip_file(const std::string& file_name, ProblemData& problem, TripTabl
   }
   std::fclose(file);
 }
+
+}  // namespace annealer

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace annealer {
+
 inline constexpr int MAX_TABLE_TRIPS = 1500;
 // Record 0 holds no trip and the sort before each write borrows the record
 // after the last trip, so a table of the largest timetable needs two more.
@@ -51,3 +53,5 @@ const char* terminal_name(const ProblemData& problem, int terminal);
 // after the trip total line, Lurrick does not.
 void read_trip_file(const std::string& file_name, ProblemData& problem, TripTable& table,
                     bool pause_after_total);
+
+}  // namespace annealer

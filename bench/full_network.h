@@ -13,6 +13,8 @@
 
 #include "solver/problem.h"
 
+using namespace solver;
+
 enum class FullArcKind { pull_out, trip, short_connection, long_connection, pull_in, return_arc };
 
 struct FullArc {

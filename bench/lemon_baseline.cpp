@@ -27,6 +27,9 @@
 #include "common/common.h"
 #include "solver/problem.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 constexpr int SOLVER_ARC_CAPACITY = 683099;

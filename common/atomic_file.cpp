@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 
+namespace common {
+
 bool open_atomic_file(const std::string& path, AtomicFile& out, FileFailure& failure) {
   out = AtomicFile{};
   out.path = path;
@@ -62,3 +64,5 @@ bool write_file_atomically(const std::string& path, const std::string& content, 
   std::fwrite(content.data(), 1, content.size(), out.file.stream);
   return commit_atomic_file(out, failure);
 }
+
+}  // namespace common

@@ -14,6 +14,8 @@
 
 #include "common/checked_file.h"
 
+namespace common {
+
 struct AtomicFile {
   CheckedFile file;  // write through file.stream
   std::string path;  // the name the file takes when committed
@@ -29,3 +31,5 @@ void discard_atomic_file(AtomicFile& out);
 
 // The whole of `content` as the file `path`, or nothing.
 bool write_file_atomically(const std::string& path, const std::string& content, FileFailure& failure);
+
+}  // namespace common

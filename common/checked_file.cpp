@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace common {
+
 struct CheckedFileState {
   int fd = -1;
   int error_number = 0;  // first failure
@@ -103,3 +105,5 @@ void drop_checked_file(CheckedFile& file) {
   FileFailure ignored;
   close_checked_file(file, ignored);
 }
+
+}  // namespace common

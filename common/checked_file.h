@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+namespace common {
+
 // Which file failed, at which step, and why; the second line of a message.
 struct FileFailure {
   std::string path;
@@ -40,3 +42,5 @@ bool flush_checked_file(CheckedFile& file, FileFailure& failure);
 bool close_checked_file(CheckedFile& file, FileFailure& failure);
 // Closes without looking at failures (after an error elsewhere).
 void drop_checked_file(CheckedFile& file);
+
+}  // namespace common

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace common {
+
 #ifndef TARSEL_VERSION
 #define TARSEL_VERSION "unknown"
 #endif
@@ -38,3 +40,5 @@ int handle_arguments(int argc, const char* const* argv, const ProgramDescription
   std::fprintf(stderr, "Run \"%s --help\" for what it does and the files it uses.\n", program.name);
   return EXIT_BAD_ARGUMENTS;
 }
+
+}  // namespace common

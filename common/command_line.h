@@ -4,6 +4,8 @@
 // touched.
 #pragma once
 
+namespace common {
+
 // Exit code of a program started with arguments it does not understand.
 inline constexpr int EXIT_BAD_ARGUMENTS = 2;
 // handle_arguments' answer when the program is to run as usual.
@@ -20,3 +22,5 @@ struct ProgramDescription {
 // 0 after --help, -h or --version (answered on standard output), and
 // EXIT_BAD_ARGUMENTS after anything else (a usage message on standard error).
 int handle_arguments(int argc, const char* const* argv, const ProgramDescription& program);
+
+}  // namespace common

@@ -8,6 +8,8 @@
 
 #include "common/progress.h"
 
+namespace common {
+
 void split_minutes(int total_minutes, int& hours, int& minutes) {
   hours = total_minutes / 60;
   minutes = total_minutes % 60;
@@ -108,3 +110,5 @@ int report_fatal(const FatalError& error) {
   if (error.pause) pause_for_key();
   return error.exit_code;
 }
+
+}  // namespace common

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace common {
+
 // Every program works on files named prefix + problem name + extension in the
 // current directory.
 inline constexpr const char* PROBLEM_NAME = "Tarsel";
@@ -58,3 +60,5 @@ int report_fatal(const FatalError& error);
 
 // Reads one character from standard input: the programs' "press a key".
 void pause_for_key();
+
+}  // namespace common

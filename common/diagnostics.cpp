@@ -5,6 +5,8 @@
 
 #include "common/progress.h"
 
+namespace common {
+
 void warning(const char* format, ...) {
   std::fflush(stdout);
   close_progress_line();
@@ -76,3 +78,5 @@ std::string shown_clock(int hours, int minutes) {
   std::snprintf(text, sizeof text, "%02d:%02d", hours, minutes);
   return text;
 }
+
+}  // namespace common

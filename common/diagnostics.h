@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+namespace common {
+
 // printf-style, on standard error.
 void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -29,3 +31,5 @@ int line_at(std::FILE* file, long offset);
 std::string shown_int(long long value);
 std::string shown_real(double value);
 std::string shown_clock(int hours, int minutes);  // hh:mm
+
+}  // namespace common

@@ -11,6 +11,8 @@
 
 #include "common/common.h"
 
+namespace common {
+
 namespace {
 
 // The descriptor the parent names, when it is this lock file and holds it.
@@ -95,3 +97,5 @@ void release_problem_lock(ProblemLock& lock) {
   lock.fd = -1;
   lock.under_parent = false;
 }
+
+}  // namespace common

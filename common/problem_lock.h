@@ -20,6 +20,8 @@
 
 #include <string>
 
+namespace common {
+
 inline constexpr const char* HELD_LOCK_VARIABLE = "TARSEL_HELD_LOCK";
 
 struct ProblemLock {
@@ -45,3 +47,5 @@ void share_problem_lock(const ProblemLock& lock);
 
 // Closes the descriptor; the lock ends when no process has it open any more.
 void release_problem_lock(ProblemLock& lock);
+
+}  // namespace common

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace common {
+
 namespace {
 // Whether the cursor of standard error stands at the end of a progress line.
 // One terminal, one such line: it belongs to the program, not to a Progress.
@@ -40,3 +42,5 @@ void close_progress_line() {
   std::fflush(stderr);
   line_open = false;
 }
+
+}  // namespace common

@@ -6,6 +6,8 @@
 
 #include <chrono>
 
+namespace common {
+
 struct Progress {
   bool shown = false;
   std::chrono::steady_clock::time_point start;
@@ -20,3 +22,5 @@ void show_progress(const Progress& progress, const char* format, ...) __attribut
 // Ends a progress line left open, so that what is written next (a warning,
 // the prompt of a pause, the end of the work) starts on a line of its own.
 void close_progress_line();
+
+}  // namespace common

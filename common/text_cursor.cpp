@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace common {
+
 namespace {
 void translate_line_ends(const std::string& raw, std::string& out) {
   out.clear();
@@ -182,3 +184,5 @@ bool is_whole_number_field(const std::string& field) {
   while (p < field.size() && is_digit(field[p])) ++p;
   return p > digits && p == field.size();
 }
+
+}  // namespace common

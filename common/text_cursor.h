@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace common {
+
 struct TextCursor {
   std::string text;
   size_t pos = 0;
@@ -46,3 +48,5 @@ int field_to_int(const std::string& field);
 // Whether such a field is a number and nothing else: blanks, an optional
 // sign, at least one digit, and nothing after them.
 bool is_whole_number_field(const std::string& field);
+
+}  // namespace common

@@ -11,6 +11,8 @@
 #include "common/atomic_file.h"
 #include "common/common.h"
 
+namespace common {
+
 namespace {
 
 void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -224,3 +226,5 @@ bool write_shifts_file(const std::string& file_name, const Timetable& before,
   std::string text;
   return format_shifts_file(before, after, max_shift, text, error) && write_whole(file_name, text, error);
 }
+
+}  // namespace common

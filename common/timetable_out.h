@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+namespace common {
+
 inline constexpr int TIMETABLE_MAX_TRIPS = 2734;
 inline constexpr int TIMETABLE_MAX_TERMINALS = 65;
 
@@ -61,3 +63,5 @@ bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip
                         std::string& text, std::string& error);
 bool write_shifts_file(const std::string& file_name, const Timetable& before,
                        const std::vector<TimetableTrip>& after, int max_shift, std::string& error);
+
+}  // namespace common

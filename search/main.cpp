@@ -30,6 +30,9 @@
 #include "search/timetable_files.h"
 #include "solver/problem.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 constexpr int LARGEST_SHIFT = 60;

@@ -7,6 +7,9 @@
 #include "common/common.h"
 #include "solver/network.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 constexpr int64_t UNREACHABLE_PRICE = INT64_C(1) << 50;

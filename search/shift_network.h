@@ -42,6 +42,8 @@
 
 #include "solver/problem.h"
 
+using namespace solver;
+
 struct TripShift {
   int trip = 0;   // 1..num_trips, in the order read
   int shift = 0;  // minutes from the departure read

@@ -5,6 +5,8 @@
 
 #include "common/common.h"
 
+using namespace common;
+
 namespace {
 std::string hours_minutes(int minutes) {
   int h, m;

@@ -10,6 +10,9 @@
 #include "common/timetable_out.h"
 #include "solver/problem.h"
 
+using namespace common;
+using namespace solver;
+
 // "[DEAD_RUN_MATRIX]" down to the last matrix value, in the layout the
 // solver reads, ending right after that value.
 std::string matrix_section(const Problem& problem);

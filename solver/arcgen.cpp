@@ -10,6 +10,10 @@
 
 #include "common/common.h"
 
+using namespace common;
+
+namespace solver {
+
 void append_arc(Network& net, int a, int tail, int head, int upper, int cost) {
   net.tail[a] = tail;
   net.head[a] = head;
@@ -204,3 +208,5 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     std::fprintf(iteration_file, "\t%s\t%d\t%d\t%d\t%d\t\t%d\n", format_hh_mm_ss(secs).c_str(), count, selection.most_negative, selection.least_negative, total, vehicles);
   return count > 0;
 }
+
+}  // namespace solver

@@ -10,6 +10,8 @@
 #include "solver/kilter.h"
 #include "solver/network.h"
 
+namespace solver {
+
 inline constexpr int LONG_ARCS_PER_NODE = 40;
 inline constexpr int SELECTION_CAPACITY = 109400;
 
@@ -23,3 +25,5 @@ int objective_value(const Network& net, int num_trips, int& vehicles);
 // Returns true when at least one long arc was added.
 bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
                    const std::string& long_arc_path, FILE* iteration_file);
+
+}  // namespace solver

@@ -6,6 +6,10 @@
 #include "common/common.h"
 #include "solver/reports.h"
 
+using namespace common;
+
+namespace solver {
+
 namespace {
 
 struct BlockTotals {
@@ -164,3 +168,5 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
   std::fclose(f);
   return result;
 }
+
+}  // namespace solver

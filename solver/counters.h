@@ -3,6 +3,8 @@
 // solve loop and keeps the reports' results in the last three.
 #pragma once
 
+namespace solver {
+
 struct RunCounters {
   int problems_solved = 0;
   int total_iterations = 0;
@@ -14,3 +16,5 @@ struct RunCounters {
   int total_cost = 0;  // operational cost: the objective less the vehicles
   int num_flow_arcs = 0;
 };
+
+}  // namespace solver

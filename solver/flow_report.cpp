@@ -6,6 +6,10 @@
 #include "common/common.h"
 #include "solver/reports.h"
 
+using namespace common;
+
+namespace solver {
+
 namespace {
 FILE* open_output(const std::string& file_name) {
   std::printf("\n\nThe file with solution is  %s\n", file_name.c_str());
@@ -75,3 +79,5 @@ int compact_to_flow_arcs(Network& net) {
   }
   return count;
 }
+
+}  // namespace solver

@@ -8,6 +8,8 @@
 
 #include "solver/kilter_steps.h"
 
+namespace solver {
+
 namespace {
 
 int abs_of(int x) { return x < 0 ? -x : x; }
@@ -666,3 +668,5 @@ std::string check_invariants(const Network& net, const KilterState& ks) {
     }
   return {};
 }
+
+}  // namespace solver

@@ -83,6 +83,8 @@
 #include "solver/counters.h"
 #include "solver/network.h"
 
+namespace solver {
+
 inline constexpr int INFINITE_DELTA = 999999;
 inline constexpr int BACK_NEAR = 3;         // near slots of a back list per node
 inline constexpr int REACHED = INT_MIN;     // bound of a member of the reached set, and of node 0
@@ -162,3 +164,5 @@ void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FIL
 // The first broken invariant of a finished solve (opening block, and every arc
 // in kilter when the circulation is feasible), or empty when all hold.
 std::string check_invariants(const Network& net, const KilterState& ks);
+
+}  // namespace solver

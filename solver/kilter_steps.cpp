@@ -5,6 +5,10 @@
 
 #include "common/common.h"
 
+using namespace common;
+
+namespace solver {
+
 namespace {
 
 void queue_push(const Network& net, KilterState& ks, int v) {
@@ -200,3 +204,5 @@ void solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& coun
   iterate_steps(net, ks);
   record_solve(ks, counters, t0, iteration_file);
 }
+
+}  // namespace solver

@@ -22,6 +22,8 @@
 #include "solver/kilter.h"
 #include "solver/network.h"
 
+namespace solver {
+
 // The first arc from scan_arc on that is out of kilter (0 if none), with
 // rise true when its flow must rise; scan_arc moves to it.
 int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise);
@@ -53,3 +55,5 @@ void solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& coun
 // Adds a finished solve (started at t0) to the counters and writes its time
 // to the iteration file if given.
 void record_solve(const KilterState& ks, RunCounters& counters, std::time_t t0, FILE* iteration_file);
+
+}  // namespace solver

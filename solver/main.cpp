@@ -7,6 +7,9 @@
 #include "common/common.h"
 #include "solver/run.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 constexpr ProgramDescription TOVARIN{

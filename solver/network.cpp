@@ -10,6 +10,10 @@
 
 #include "common/common.h"
 
+using namespace common;
+
+namespace solver {
+
 void add_arc(Network& net, int k, int tail, int head, int lower, int upper, int cost, int flow) {
   if (k < 1 || k > MAX_ARCS)
     fatal_diagnostic("\nThe network needs more than %d arcs in memory, which is more than the solver holds.\n"
@@ -269,3 +273,5 @@ void generate_network(const std::string& prefix, const std::string& problem_name
   read_problem(prefix, problem, problem_name);
   build_network(problem, net, long_arc_path);
 }
+
+}  // namespace solver

@@ -13,6 +13,8 @@
 
 #include "solver/problem.h"
 
+namespace solver {
+
 inline constexpr int MAX_NODES = 5470;
 inline constexpr int MAX_ARCS = 683099;
 inline constexpr int VEHICLE_COST = 1000;
@@ -140,3 +142,5 @@ void build_network(const Problem& problem, Network& net, const std::string& long
 // the network.
 void generate_network(const std::string& prefix, const std::string& problem_name, Problem& problem, Network& net,
                       const std::string& long_arc_path);
+
+}  // namespace solver

@@ -7,6 +7,10 @@
 #include "common/diagnostics.h"
 #include "common/text_cursor.h"
 
+using namespace common;
+
+namespace solver {
+
 namespace {
 
 [[noreturn]] void file_not_found(const std::string& file_name) { fatal("\nFile %s not found\n", file_name.c_str()); }
@@ -377,3 +381,5 @@ void read_problem(const std::string& prefix, Problem& problem, const std::string
   read_problem_trips(make_file_name(prefix, problem_name, ".bss"), problem);
   problem.link_preference_cost = read_groups(make_file_name(prefix, problem_name, ".prr"), problem);
 }
+
+}  // namespace solver

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/text_cursor.h"
+
+namespace solver {
 
 inline constexpr int MAX_TERMINALS = 65;
 inline constexpr int TERMINAL_NAME_SLOT = 13;  // 12 characters and the terminator
@@ -65,10 +68,11 @@ int read_groups(const std::string& file_name, Problem& problem);
 
 // The same readers on a file's text already loaded (file_name only names it
 // in the messages), so that damaged content can be fed without a file.
-struct TextCursor;
-void parse_parameters(const std::string& file_name, TextCursor& cursor, Parameters& params);
-void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& problem);
-int parse_groups(const std::string& file_name, TextCursor& cursor, Problem& problem);
+void parse_parameters(const std::string& file_name, common::TextCursor& cursor, Parameters& params);
+void parse_trip_file(const std::string& file_name, common::TextCursor& cursor, Problem& problem);
+int parse_groups(const std::string& file_name, common::TextCursor& cursor, Problem& problem);
 
 // The three readers in their order, on prefix + problem_name + extension.
-void read_problem(const std::string& prefix, Problem& problem, const std::string& problem_name = PROBLEM_NAME);
+void read_problem(const std::string& prefix, Problem& problem, const std::string& problem_name = common::PROBLEM_NAME);
+
+}  // namespace solver

@@ -11,6 +11,8 @@
 #include "solver/network.h"
 #include "solver/problem.h"
 
+namespace solver {
+
 struct FlowTotals {
   int objective = 0;         // flow x cost over all arcs, vehicles included (the solution file)
   int num_buses = 0;         // flow on the return arc
@@ -40,3 +42,5 @@ struct ScheduleTotals {
 // their statistics.
 ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_flow_arcs, const Problem& problem,
                             int num_buses, int operational_cost);
+
+}  // namespace solver

@@ -7,6 +7,10 @@
 #include "common/common.h"
 #include "solver/reports.h"
 
+using namespace common;
+
+namespace solver {
+
 namespace {
 
 FILE* open_report(const std::string& file_name) {
@@ -167,3 +171,5 @@ void run_solver(SolverRun& run) {
   run.run_log = nullptr;
   delete_long_arc_file(run);
 }
+
+}  // namespace solver

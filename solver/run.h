@@ -13,9 +13,11 @@
 #include "solver/network.h"
 #include "solver/problem.h"
 
+namespace solver {
+
 struct SolverRun {
   std::string prefix;                   // put before every file name; empty for the program
-  std::string problem_name = PROBLEM_NAME;  // names every file read and written
+  std::string problem_name = common::PROBLEM_NAME;  // names every file read and written
   std::string long_arc_path = "temp.lng";  // in the problem's own directory
   Problem problem;
   Network net;
@@ -35,3 +37,5 @@ void run_solver(SolverRun& run);
 
 // Closes whatever run log is still open (after a fatal error).
 void close_run_files(SolverRun& run);
+
+}  // namespace solver

@@ -7,6 +7,8 @@
 #include "annealer/move.h"
 #include "test_support.h"
 
+using namespace annealer;
+
 namespace {
 
 TEST(Acceptance, EqualCostPassesInTheAnnealingButNeverCountsInTheSearch) {

@@ -14,6 +14,8 @@
 #include "annealer/timetable.h"
 #include "test_support.h"
 
+using namespace annealer;
+
 namespace {
 
 const std::string BIN_DIR = TARSEL_BIN_DIR;

@@ -14,6 +14,10 @@
 #include "solver/problem.h"
 #include "test_support.h"
 
+using namespace common;
+using namespace solver;
+using namespace annealer;
+
 namespace {
 
 struct WindowCase {

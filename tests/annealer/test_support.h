@@ -10,6 +10,9 @@
 #include "annealer/timetable.h"
 #include "common/common.h"
 
+using namespace common;
+using namespace annealer;
+
 std::string make_temp_dir();
 void remove_tree(const std::string& dir);
 void write_file(const std::string& path, const std::string& content);

@@ -3,6 +3,8 @@
 #include "annealer/timetable.h"
 #include "test_support.h"
 
+using namespace annealer;
+
 namespace {
 
 class TripFileReading : public ScratchDirTest {

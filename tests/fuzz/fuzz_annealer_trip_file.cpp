@@ -9,6 +9,9 @@
 #include "common/common.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace annealer;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   silence_console();
   static TripTable table = allocate_trip_table(TRIP_TABLE_RECORDS);

@@ -9,6 +9,9 @@
 #include "solver/problem.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 // Slot of the end marker, or -1 when the list has none within its slots.
 int end_of_members(const int* members) {

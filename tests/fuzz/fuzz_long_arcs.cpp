@@ -22,6 +22,9 @@
 #include "solver/network.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 struct World {

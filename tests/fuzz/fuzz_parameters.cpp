@@ -7,6 +7,9 @@
 #include "solver/problem.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace solver;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   silence_console();
   TextCursor cursor;

@@ -24,6 +24,9 @@
 #include "solver/problem.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 constexpr int MAX_FUZZ_TRIPS = 40;

@@ -7,6 +7,9 @@
 #include "common/common.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace annealer;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   silence_console();
   const std::string path = scratch_file("Temp.txt", data, size);

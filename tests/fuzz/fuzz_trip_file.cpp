@@ -9,6 +9,9 @@
 #include "solver/problem.h"
 #include "tests/fuzz/fuzz_support.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 bool in_minutes_range(int value) { return value >= -MAX_MINUTES_VALUE && value <= MAX_MINUTES_VALUE; }
 }  // namespace

@@ -3,6 +3,10 @@
 // run that differs from the real one in nothing but the solve.
 #include "solver/kilter_steps.h"
 
+namespace solver {
+
 void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
   solve_circulation_by_steps(net, ks, counters, iteration_file);
 }
+
+}  // namespace solver

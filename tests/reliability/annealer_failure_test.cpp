@@ -14,6 +14,10 @@
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/random_problem.h"
 
+using namespace common;
+using namespace solver;
+using namespace annealer;
+
 namespace {
 
 constexpr int kTripsOfGroups = 120;

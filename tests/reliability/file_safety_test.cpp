@@ -13,6 +13,8 @@
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/random_problem.h"
 
+using namespace common;
+
 namespace {
 
 namespace fs = std::filesystem;

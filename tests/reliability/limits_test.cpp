@@ -10,6 +10,8 @@
 #include "tests/reliability/reliability_support.h"
 #include "tests/support/random_problem.h"
 
+using namespace solver;
+
 namespace {
 
 constexpr int kTimeout = 300;

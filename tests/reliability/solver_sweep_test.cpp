@@ -19,6 +19,9 @@
 #include "tests/support/random_problem.h"
 #ifdef TARSEL_HAVE_LEMON
 #include "bench/full_network.h"
+
+using namespace common;
+using namespace solver;
 #endif
 
 namespace {

@@ -15,6 +15,8 @@
 #include "solver/run.h"
 #include "tests/support/random_problem.h"
 
+using namespace solver;
+
 namespace {
 
 const std::string kBin = TARSEL_BIN_DIR;

@@ -9,6 +9,9 @@
 #include "solver/arcgen.h"
 #include "tests/support/random_problem.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 class ArcGenTest : public ::testing::Test {

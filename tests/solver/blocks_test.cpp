@@ -7,6 +7,8 @@
 #include "solver/run.h"
 #include "tests/support/random_problem.h"
 
+using namespace solver;
+
 namespace {
 
 Problem three_terminals() {

@@ -21,6 +21,8 @@
 #include "tests/support/random_problem.h"
 #include "tests/support/run_program.h"
 
+using namespace solver;
+
 namespace {
 
 // One implementation's network, state and iteration file. The tables are

@@ -6,6 +6,8 @@
 #include "solver/kilter.h"
 #include "solver/kilter_steps.h"
 
+using namespace solver;
+
 namespace {
 
 struct ArcSpec {

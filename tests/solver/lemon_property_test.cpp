@@ -14,6 +14,8 @@
 #include "tests/support/random_problem.h"
 #include "tests/support/run_program.h"
 
+using namespace solver;
+
 namespace {
 
 // The solver run in process, with the files in a temporary directory.

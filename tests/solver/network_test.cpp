@@ -11,6 +11,9 @@
 #include "solver/network.h"
 #include "tests/support/random_problem.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 // Terminals: 0 depot, 1 A, 2 B. Depot to A 10, depot to B 15, A to B 8.

@@ -9,6 +9,9 @@
 #include "solver/problem.h"
 #include "tests/support/random_problem.h"
 
+using namespace common;
+using namespace solver;
+
 namespace {
 
 class ReaderTest : public ::testing::Test {

@@ -8,6 +8,8 @@
 
 #include "solver/problem.h"
 
+using namespace solver;
+
 struct RandomProblemShape {
   int min_trips = 5;
   int max_trips = 80;

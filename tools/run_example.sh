@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Builds the three programs and solves the bundled example problem in a copy of it
+# Builds the programs and solves the bundled example problem in a copy of it
 # (build/example-run/), then says where the outputs are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 example=${1:-examples/small}
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j"$(nproc)" --target Tovarin Sorvenna Lurrick >/dev/null
+cmake --build build -j"$(nproc)" --target programs >/dev/null
 
 run_dir=build/example-run/$(basename "$example")
 rm -rf "$run_dir"

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "annealer/timetable.h"
+#include "common/problem_lock.h"
 
 namespace annealer {
 
@@ -34,6 +35,7 @@ struct AnnealerRun {
   TripTable neighbour;
   int fo = 0;  // cost of the current table
   std::string solver_path;
+  common::ProblemLock lock;  // Tarsel.lock, shared with the solver runs
 };
 
 // One "TRIP" line per record: times in minutes, terminals as numbers.

@@ -1,10 +1,15 @@
 #include "annealer/move.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "common/atomic_file.h"
 #include "common/common.h"
+#include "common/run_end.h"
 
 using namespace common;
 
@@ -77,6 +82,37 @@ int total_operating_minutes(const TripTable& table, int num_trips) {
   return total;
 }
 
+namespace {
+
+// The template as the trip file needs it: a regular, readable file that holds
+// the dead-run matrix section. Checked whole before the trip file is touched,
+// since a trip file without the section could not be read back.
+std::string read_template() {
+  const char* const message = "\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n";
+  const std::string name = TEMPLATE_FILE_NAME;
+  std::FILE* tpl = std::fopen(TEMPLATE_FILE_NAME, "r");
+  if (tpl == nullptr) fatal_with_detail(FileFailure{name, "open", errno}.text(), "%s", message);
+  struct stat info {};
+  if (::fstat(::fileno(tpl), &info) != 0 || !S_ISREG(info.st_mode)) {
+    std::fclose(tpl);
+    fatal_with_detail(name + " is not a regular file", "%s", message);
+  }
+  std::string content;
+  char piece[4096];
+  size_t got;
+  while ((got = std::fread(piece, 1, sizeof piece, tpl)) > 0) content.append(piece, got);
+  const int error_number = std::ferror(tpl) ? errno : 0;
+  std::fclose(tpl);
+  if (error_number != 0) fatal_with_detail(FileFailure{name, "read", error_number}.text(), "%s", message);
+  if (content.empty()) fatal_with_detail(name + " is empty", "%s", message);
+  const char* const section = "[DEAD_RUN_MATRIX]";
+  if (content.rfind(section, 0) != 0 && content.find(std::string("\n") + section) == std::string::npos)
+    fatal_with_detail(name + " holds no line that begins with " + section, "%s", message);
+  return content;
+}
+
+}  // namespace
+
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
                      TripTable& table) {
   const int num_trips = problem.num_trips;
@@ -84,27 +120,23 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
   const char* clock_text = local != nullptr ? std::asctime(local) : "";
+  const std::string template_content = read_template();
 
-  std::FILE* tpl = std::fopen(TEMPLATE_FILE_NAME, "r");
-  if (tpl == nullptr)
-    fatal("\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n");
-
-  // The trips go to a file beside the trip file, which takes its place only
-  // once it is complete: a write that fails half-way (a full disk, a file
-  // size limit) leaves the last complete trip file, dead-run matrix and all.
-  std::string file_name = make_file_name("", problem_name, ".bss");
-  std::string new_file_name = file_name + ".new";
-  std::FILE* file = std::fopen(new_file_name.c_str(), "w");
-  if (file == nullptr) {
-    std::fclose(tpl);
-    fatal("\nProblemas na criacao do arquivo teste.trp\n");
-  }
+  // The trips go to a file beside the trip file, made afresh and never
+  // through a link, which takes the trip file's place only once it is
+  // complete: a write that fails half-way (a full disk, a file size limit)
+  // leaves the last complete trip file, dead-run matrix and all.
+  const std::string file_name = make_file_name("", problem_name, ".bss");
+  AtomicFile out;
+  FileFailure failure;
+  if (!open_atomic_file(file_name, out, failure))
+    fatal_with_detail(failure.text(), "\nProblemas na criacao do arquivo teste.trp\n");
+  remove_on_interrupt(out.new_path);
+  std::FILE* file = out.file.stream;
 
   std::fprintf(file, "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n");
   std::fprintf(file, "# %.19s\n\n", clock_text);
-  char piece[160];
-  while (std::fgets(piece, sizeof piece, tpl) != nullptr) std::fputs(piece, file);
-  std::fclose(tpl);
+  std::fwrite(template_content.data(), 1, template_content.size(), file);
   std::fprintf(file, "\n\n");
 
   std::fprintf(file, "[TRIP] %d", header_value);
@@ -127,11 +159,9 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   std::fprintf(file, "Total de viagens: %d\n", written);
   std::fprintf(file, "\nTempo total de opera\xE7\xE3o: %02d:%02d\n", operating_hours, operating_minutes);
   std::printf("\nTotal de viagens: %d\n\n", written);
-  bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed || std::rename(new_file_name.c_str(), file_name.c_str()) != 0) {
-    std::remove(new_file_name.c_str());
-    fatal("\nProblemas na criacao do arquivo teste.trp\n");
-  }
+  const bool committed = commit_atomic_file(out, failure);
+  forget_on_interrupt(out.new_path);
+  if (!committed) fatal_with_detail(failure.text(), "\nProblemas na criacao do arquivo teste.trp\n");
 }
 
 }  // namespace annealer

@@ -3,14 +3,21 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/atomic_file.h"
 #include "common/common.h"
 #include "common/diagnostics.h"
+#include "common/problem_lock.h"
 
 using namespace common;
 
 namespace annealer {
 
 void start_up(AnnealerRun& run, const AnnealerSettings& settings) {
+  // For the whole run, before the trip file is read: the solver runs started
+  // below work under this hold, and any other run on this problem is kept out.
+  hold_problem_lock(problem_lock_path("", PROBLEM_NAME), run.lock);
+  share_problem_lock(run.lock);
+
   run.current = allocate_trip_table(TRIP_TABLE_RECORDS);
   run.initial = allocate_trip_table(TRIP_TABLE_RECORDS);
   run.best = allocate_trip_table(TRIP_TABLE_RECORDS);
@@ -38,10 +45,10 @@ void release_tables(AnnealerRun& run) {
 }
 
 void write_temperature(const char* file_name, double temperature) {
-  std::FILE* file = std::fopen(file_name, "w");
-  if (file == nullptr) fatal("\nFile %s not found\n", file_name);
-  std::fprintf(file, "%f", temperature);
-  std::fclose(file);
+  char text[512];
+  std::snprintf(text, sizeof text, "%f", temperature);
+  FileFailure failure;
+  if (!write_file_atomically(file_name, text, failure)) fatal_with_detail(failure.text(), "\nFile %s not found\n", file_name);
 }
 
 float read_temperature(const char* file_name) {

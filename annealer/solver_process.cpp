@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common/common.h"
+#include "common/run_end.h"
 
 using namespace common;
 
@@ -55,10 +56,14 @@ void run_solver_process(const std::string& solver_path, const std::string& solut
     fatal_diagnostic("\nN\xE3o foi poss\xEDvel iniciar o %s: %s\nA execu\xE7\xE3o sera interrompida.\n", solver_path.c_str(),
                      std::strerror(error));
 
+  end_child_on_interrupt(child);
   int status = 0;
   while (waitpid(child, &status, 0) < 0)
-    if (errno != EINTR)
+    if (errno != EINTR) {
+      end_child_on_interrupt(0);
       fatal_diagnostic("\nN\xE3o foi poss\xEDvel esperar pelo %s: %s\n", solver_path.c_str(), std::strerror(errno));
+    }
+  end_child_on_interrupt(0);
   if (WIFSIGNALED(status))
     fatal_diagnostic("\nO Tovarin foi interrompido pelo sinal %d. A execu\xE7\xE3o sera interrompida.\n", WTERMSIG(status));
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -10,6 +10,7 @@
 #include "annealer/solver_process.h"
 #include "common/command_line.h"
 #include "common/common.h"
+#include "common/run_end.h"
 
 using namespace common;
 using namespace annealer;
@@ -98,9 +99,12 @@ int run_sorvenna() {
 
 int main(int argc, char** argv) {
   if (int code = handle_arguments(argc, argv, SORVENNA); code != RUN_PROGRAM) return code;
+  install_interrupt_handlers();
   try {
     return run_sorvenna();
   } catch (const FatalError& error) {
     return report_fatal(error);
+  } catch (...) {
+    return report_unexpected_exception();
   }
 }

@@ -181,6 +181,21 @@ void check_limits(const ProblemData& problem) {
   fatal("%s", message.c_str());
 }
 
+// The whole file with CR LF turned into LF when it holds one; otherwise the
+// stream is left at its start and nothing is kept.
+bool holds_crlf(std::FILE* file, std::string& translated) {
+  std::string content;
+  char piece[4096];
+  size_t got;
+  while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) content.append(piece, got);
+  std::rewind(file);
+  if (content.find("\r\n") == std::string::npos) return false;
+  translated.reserve(content.size());
+  for (size_t i = 0; i < content.size(); ++i)
+    if (content[i] != '\r' || i + 1 >= content.size() || content[i + 1] != '\n') translated += content[i];
+  return true;
+}
+
 }  // namespace
 
 void read_trip_file(const std::string& file_name, ProblemData& problem, TripTable& table,
@@ -190,6 +205,14 @@ void read_trip_file(const std::string& file_name, ProblemData& problem, TripTabl
   problem = ProblemData{};
   std::FILE* file = std::fopen(file_name.c_str(), "r");
   if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
+  // A file with CR LF line ends is read as the solver reads it, with each
+  // CR LF taken as one line end.
+  std::string translated;
+  if (holds_crlf(file, translated)) {
+    std::fclose(file);
+    file = fmemopen(translated.data(), translated.size(), "r");
+    if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
+  }
   try {
     if (std::feof(file)) fatal("\nFim de arquivo %s \n", file_name.c_str());
 

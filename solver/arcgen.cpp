@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <ctime>
 #include <vector>
@@ -78,33 +79,37 @@ void flush(CandidateBuffer& buffer, Selection& selection) {
   }
 }
 
-bool read_exact_at(int fd, void* data, size_t bytes, off_t offset) {
+// The result of the last failed call, for the message: negative with errno
+// set, or 0 when the file ended.
+ssize_t read_exact_at(int fd, void* data, size_t bytes, off_t offset) {
   size_t done = 0;
   char* p = static_cast<char*>(data);
   while (done < bytes) {
     ssize_t r = ::pread(fd, p + done, bytes - done, offset + static_cast<off_t>(done));
-    if (r <= 0) return false;
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return r;
     done += static_cast<size_t>(r);
   }
-  return true;
+  return 1;
 }
 
-bool write_exact_at(int fd, const void* data, size_t bytes, off_t offset) {
+ssize_t write_exact_at(int fd, const void* data, size_t bytes, off_t offset) {
   size_t done = 0;
   const char* p = static_cast<const char*>(data);
   while (done < bytes) {
     ssize_t w = ::pwrite(fd, p + done, bytes - done, offset + static_cast<off_t>(done));
-    if (w <= 0) return false;
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return w;
     done += static_cast<size_t>(w);
   }
-  return true;
+  return 1;
 }
 
 // Marks the chosen records included in the file. They are visited by rising
 // position and rewritten a stretch at a time, so that a pass costs a few
 // hundred system calls instead of three per chosen record; every other byte
 // of the file stays as it was.
-void mark_included(int fd, std::vector<int> positions, std::vector<LongArcRecord>& stretch) {
+void mark_included(const LongArcFile& file, std::vector<int> positions, std::vector<LongArcRecord>& stretch) {
   std::sort(positions.begin(), positions.end());
   const size_t span = stretch.size();
   size_t i = 0;
@@ -114,15 +119,13 @@ void mark_included(int fd, std::vector<int> positions, std::vector<LongArcRecord
     while (j < positions.size() && static_cast<size_t>(positions[j] - first) < span) ++j;
     const size_t count = static_cast<size_t>(positions[j - 1] - first) + 1;
     const off_t offset = static_cast<off_t>(first) * 16;
-    if (!read_exact_at(fd, stretch.data(), count * sizeof(LongArcRecord), offset)) {
-      ::close(fd);
-      fatal("Error Reading File to update\n");
-    }
+    ssize_t r = read_exact_at(file.fd, stretch.data(), count * sizeof(LongArcRecord), offset);
+    if (r <= 0)
+      fatal_with_detail(long_arc_failure("read", file, r, "the file is shorter than the records it had"),
+                        "Error Reading File to update\n");
     for (size_t k = i; k < j; ++k) stretch[static_cast<size_t>(positions[k] - first)].included = 1;
-    if (!write_exact_at(fd, stretch.data(), count * sizeof(LongArcRecord), offset)) {
-      ::close(fd);
-      fatal("Error writing to the file.\n");
-    }
+    ssize_t w = write_exact_at(file.fd, stretch.data(), count * sizeof(LongArcRecord), offset);
+    if (w <= 0) fatal_with_detail(long_arc_failure("write", file, w, "no byte was written"), "Error writing to the file.\n");
     i = j;
   }
 }
@@ -131,8 +134,23 @@ void mark_included(int fd, std::vector<int> positions, std::vector<LongArcRecord
 
 bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
                    const std::string& long_arc_path, FILE* iteration_file) {
-  int fd = ::open(long_arc_path.c_str(), O_RDWR | O_NOFOLLOW);
-  if (fd < 0) fatal_without_pause("Error Opening Temp File.\n");
+  LongArcFile file{::open(long_arc_path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC), long_arc_path};
+  if (file.fd < 0)
+    throw FatalError{"Error Opening Temp File.\n", 1, false, long_arc_failure("open", file, -1, "")};
+  bool added = false;
+  try {
+    added = generate_arcs(net, ks, counters, num_trips, file, iteration_file);
+  } catch (...) {
+    ::close(file.fd);
+    throw;
+  }
+  ::close(file.fd);
+  return added;
+}
+
+bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
+                   const LongArcFile& long_arcs, FILE* iteration_file) {
+  const int fd = long_arcs.fd;
   std::time_t t0 = std::time(nullptr);
 
   CandidateBuffer buffer;
@@ -148,9 +166,14 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   std::vector<LongArcRecord> block(8192);
   char* bytes = reinterpret_cast<char*>(block.data());
   size_t carried = 0;
+  off_t offset = 0;
   for (;;) {
-    ssize_t r = ::read(fd, bytes + carried, block.size() * sizeof(LongArcRecord) - carried);
-    if (r <= 0) break;
+    ssize_t r = ::pread(fd, bytes + carried, block.size() * sizeof(LongArcRecord) - carried, offset);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0)
+      fatal_with_detail(long_arc_failure("read", long_arcs, r, ""), "Error Reading File to update\n");
+    if (r == 0) break;
+    offset += r;
     size_t available = carried + static_cast<size_t>(r);
     size_t whole = available / sizeof(LongArcRecord);
     for (size_t k = 0; k < whole; ++k) {
@@ -189,14 +212,12 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     add_arc(net, net.num_arcs, rec.tail, rec.head, 0, 1, rec.cost, 0);
     append_arc(net, net.num_arcs, rec.tail, rec.head, 1, rec.cost);
   }
-  mark_included(fd, std::vector<int>(selection.positions.begin(), selection.positions.begin() + joining), block);
+  mark_included(long_arcs, std::vector<int>(selection.positions.begin(), selection.positions.begin() + joining), block);
   if (joining < selection.records.size()) {
-    ::close(fd);
     fatal_diagnostic("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
                      "Lower the short arc parameter or split the timetable.\n",
                      MAX_ARCS);
   }
-  ::close(fd);
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));
   counters.disc_seconds += secs;
 

@@ -50,8 +50,8 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
 
   const std::string file_name = file_base + ".bla";
   std::printf("\nCreating the Blocks of Trips at file %s\n", file_name.c_str());
-  FILE* f = std::fopen(file_name.c_str(), "w");
-  if (!f) fatal("\nFile %s not found\n", file_name.c_str());
+  CheckedFile block_file;
+  FILE* f = open_report_file(file_name, block_file, "\nFile %s not found\n");
 
   std::fprintf(f, "#SDVSP solved through Arc Generation Technique\n");
   std::fprintf(f, "\n#Blocks of trip with number of buses: %d\n", num_buses);
@@ -102,7 +102,7 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
         }
       }
       if (j == 0) {
-        std::fclose(f);
+        drop_checked_file(block_file);
         fatal_diagnostic("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);
       }
       net.flow[j] -= 1;
@@ -165,7 +165,7 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
   write_dashes_line(f, 36);
   std::time_t now = std::time(nullptr);
   std::fprintf(f, "%s", std::ctime(&now));
-  std::fclose(f);
+  close_report(block_file);
   return result;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "common/atomic_file.h"
 #include "common/common.h"
 #include "solver/reports.h"
 
@@ -10,19 +11,13 @@ using namespace common;
 
 namespace solver {
 
-namespace {
-FILE* open_output(const std::string& file_name) {
-  std::printf("\n\nThe file with solution is  %s\n", file_name.c_str());
-  FILE* f = std::fopen(file_name.c_str(), "w");
-  if (!f) fatal("\nFile %s not found\n", file_name.c_str());
-  return f;
-}
-}  // namespace
-
 FlowTotals write_flow_report(const std::string& file_base, const Network& net, int num_trips,
                              const RunCounters& counters, std::time_t start_time, std::time_t end_time) {
   const RunCounters& c = counters;
-  FILE* f = open_output(file_base + ".arm");
+  const std::string report_name = file_base + ".arm";
+  std::printf("\n\nThe file with solution is  %s\n", report_name.c_str());
+  CheckedFile report;
+  FILE* f = open_report_file(report_name, report, "\nFile %s not found\n");
   std::fprintf(f, "\n OUT-OF-KILTER ALGORITHM FOR MINIMAL COST FLOW WITH ARC GENERATION (2.0)\n");
   std::fprintf(f, "\n Initial date\t %s", std::ctime(&start_time));
   std::fprintf(f, " Final date\t %s", std::ctime(&end_time));
@@ -59,11 +54,18 @@ FlowTotals write_flow_report(const std::string& file_base, const Network& net, i
   std::fprintf(f, "\n %-23s%16d\n", "Num Buses: ", totals.num_buses);
   std::fprintf(f, "\n %-23s%16d\n", "Operacional Cost:", totals.operational_cost);
   std::fprintf(f, "-----------------------------------------");
-  std::fclose(f);
+  close_report(report);
 
-  FILE* sol = open_output(file_base + ".sol");
-  std::fprintf(sol, "%d\n", totals.objective);
-  std::fclose(sol);
+  // The annealers take this file's integer as the cost of a timetable: it is
+  // put in place whole, or the one of an earlier run stays.
+  const std::string solution_name = file_base + ".sol";
+  std::printf("\n\nThe file with solution is  %s\n", solution_name.c_str());
+  AtomicFile solution;
+  FileFailure failure;
+  if (!open_atomic_file(solution_name, solution, failure))
+    fatal_with_detail(failure.text(), "\nFile %s not found\n", solution_name.c_str());
+  std::fprintf(solution.file.stream, "%d\n", totals.objective);
+  if (!commit_atomic_file(solution, failure)) fatal_with_detail(failure.text(), "\nError writing to the file.\n");
   return totals;
 }
 

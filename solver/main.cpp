@@ -5,6 +5,7 @@
 
 #include "common/command_line.h"
 #include "common/common.h"
+#include "common/run_end.h"
 #include "solver/run.h"
 
 using namespace common;
@@ -35,12 +36,17 @@ constexpr ProgramDescription TOVARIN{
 
 int main(int argc, char** argv) {
   if (int code = handle_arguments(argc, argv, TOVARIN); code != RUN_PROGRAM) return code;
-  auto run = std::make_unique<SolverRun>();
+  install_interrupt_handlers();
+  std::unique_ptr<SolverRun> run;
   try {
+    run = std::make_unique<SolverRun>();
     run_solver(*run);
   } catch (const FatalError& error) {
-    close_run_files(*run);
+    if (run) close_run_files(*run);
     return report_fatal(error);
+  } catch (...) {
+    if (run) close_run_files(*run);
+    return report_unexpected_exception();
   }
   std::fflush(stdout);
   return 0;

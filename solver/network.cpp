@@ -3,8 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -175,7 +176,7 @@ namespace {
 // Long records go out in blocks; the file holds the same bytes as with one
 // write per record.
 struct LongArcWriter {
-  int fd = -1;
+  const LongArcFile& file;
   std::vector<LongArcRecord> buffer;
 
   void flush() {
@@ -184,8 +185,10 @@ struct LongArcWriter {
     const char* data = reinterpret_cast<const char*>(buffer.data());
     size_t done = 0;
     while (done < bytes) {
-      ssize_t w = ::write(fd, data + done, bytes - done);
-      if (w <= 0) fatal("Error writing to the file.\n");
+      ssize_t w = ::write(file.fd, data + done, bytes - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0)
+        fatal_with_detail(long_arc_failure("write", file, w, "no byte was written"), "Error writing to the file.\n");
       done += static_cast<size_t>(w);
     }
     buffer.clear();
@@ -212,10 +215,27 @@ int checked_cost(long long cost, int num_nodes) {
 }
 }  // namespace
 
+std::string long_arc_failure(const char* action, const LongArcFile& long_arcs, ssize_t result,
+                             const char* short_reason) {
+  return std::string("cannot ") + action + " " + long_arcs.path + ": " +
+         (result < 0 ? std::strerror(errno) : short_reason);
+}
+
 void build_network(const Problem& problem, Network& net, const std::string& long_arc_path) {
-  int fd = ::open(long_arc_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
-  if (fd < 0) fatal("Error creating Temp file.\n");
-  LongArcWriter writer{fd, {}};
+  LongArcFile file{::open(long_arc_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644),
+                   long_arc_path};
+  if (file.fd < 0) fatal_with_detail(long_arc_failure("create", file, -1, ""), "Error creating Temp file.\n");
+  try {
+    build_network(problem, net, file);
+  } catch (...) {
+    ::close(file.fd);
+    throw;
+  }
+  ::close(file.fd);
+}
+
+void build_network(const Problem& problem, Network& net, const LongArcFile& long_arcs) {
+  LongArcWriter writer{long_arcs, {}};
   writer.buffer.reserve(4096);
 
   std::printf("\nGenerating network...");
@@ -228,35 +248,30 @@ void build_network(const Problem& problem, Network& net, const std::string& long
   // rule is worked out once per pair of such classes.
   std::unique_ptr<GroupLinkTable> links;
   if (problem.link_preference_cost > 0) links = std::make_unique<GroupLinkTable>(make_group_link_table(problem));
-  try {
-    for (int i = 1; i <= T; ++i) {
-      const Trip& trip = problem.trips[i];
-      add_arc(net, ++k, depot_out_node(T), trip_start_node(i), 0, 1,
-              checked_cost(static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal],
-                           2 * T + 2),
-              0);
-      add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
-      for (int j = i + 1; j <= T; ++j) {
-        Connection c = decide_connection(problem, i, j, links.get());
-        if (c.kind == ConnectionKind::short_arc) {
-          add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
-        } else if (c.kind == ConnectionKind::long_record) {
-          writer.write(trip_end_node(T, i), trip_start_node(j), checked_cost(c.cost, 2 * T + 2), 0);
-          ++net.num_long_arcs;
-        }
+  for (int i = 1; i <= T; ++i) {
+    const Trip& trip = problem.trips[i];
+    add_arc(net, ++k, depot_out_node(T), trip_start_node(i), 0, 1,
+            checked_cost(static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal],
+                         2 * T + 2),
+            0);
+    add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
+    for (int j = i + 1; j <= T; ++j) {
+      Connection c = decide_connection(problem, i, j, links.get());
+      if (c.kind == ConnectionKind::short_arc) {
+        add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
+      } else if (c.kind == ConnectionKind::long_record) {
+        writer.write(trip_end_node(T, i), trip_start_node(j), checked_cost(c.cost, 2 * T + 2), 0);
+        ++net.num_long_arcs;
       }
-      add_arc(net, ++k, trip_end_node(T, i), depot_in_node(T), 0, 1,
-              checked_cost(static_cast<long long>(p.deadrun_weight) *
-                               problem.deadrun_matrix[trip.destination_terminal][0],
-                           2 * T + 2),
-              0);
     }
-    add_arc(net, ++k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
-    writer.flush();
-  } catch (...) {
-    ::close(fd);
-    throw;
+    add_arc(net, ++k, trip_end_node(T, i), depot_in_node(T), 0, 1,
+            checked_cost(static_cast<long long>(p.deadrun_weight) *
+                             problem.deadrun_matrix[trip.destination_terminal][0],
+                         2 * T + 2),
+            0);
   }
+  add_arc(net, ++k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
+  writer.flush();
 
   net.num_short_arcs = k;
   std::printf("\nTotal of Nodes: %d", 2 * T + 2);
@@ -265,13 +280,12 @@ void build_network(const Problem& problem, Network& net, const std::string& long
   net.num_arcs = k;
   net.num_nodes = 2 * T + 2;
   prepare_network(net);
-  ::close(fd);
 }
 
 void generate_network(const std::string& prefix, const std::string& problem_name, Problem& problem, Network& net,
-                      const std::string& long_arc_path) {
+                      const LongArcFile& long_arcs) {
   read_problem(prefix, problem, problem_name);
-  build_network(problem, net, long_arc_path);
+  build_network(problem, net, long_arcs);
 }
 
 }  // namespace solver

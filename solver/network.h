@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <new>
+#include <sys/types.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -134,13 +135,27 @@ Connection decide_connection(const Problem& problem, int i, int j);
 // The same with the groups' rule looked up in links (none: worked out).
 Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links);
 
+// The long-arc file of a run, open from network generation to the end of the
+// solve loop, so that every pass reads the very file that was written.
+struct LongArcFile {
+  int fd = -1;
+  std::string path;  // for messages
+};
+
 // Builds the first network from an already read problem and writes the long
-// records to long_arc_path (created or emptied).
+// records to the empty long-arc file.
+void build_network(const Problem& problem, Network& net, const LongArcFile& long_arcs);
+// The same with the file long_arc_path (created or emptied, then closed).
 void build_network(const Problem& problem, Network& net, const std::string& long_arc_path);
 
 // Reads the problem from prefix + problem_name + its extensions, then builds
 // the network.
 void generate_network(const std::string& prefix, const std::string& problem_name, Problem& problem, Network& net,
-                      const std::string& long_arc_path);
+                      const LongArcFile& long_arcs);
+
+// The detail line of a failed access to the long-arc file: the system's
+// reason, or `short_reason` when the call moved no byte without an error.
+std::string long_arc_failure(const char* action, const LongArcFile& long_arcs, ssize_t result,
+                             const char* short_reason);
 
 }  // namespace solver

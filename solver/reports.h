@@ -7,11 +7,20 @@
 #include <ctime>
 #include <string>
 
+#include "common/checked_file.h"
+
 #include "solver/counters.h"
 #include "solver/network.h"
 #include "solver/problem.h"
 
 namespace solver {
+
+// Closes a report file, checking its writes; a failure ends the run with a
+// message naming the file and the reason.
+void close_report(common::CheckedFile& file);
+// Opened with mode "w" semantics; a failure ends the run with `message`
+// (which holds one %s for the file name) and the system's reason.
+FILE* open_report_file(const std::string& file_name, common::CheckedFile& file, const char* message);
 
 struct FlowTotals {
   int objective = 0;         // flow x cost over all arcs, vehicles included (the solution file)

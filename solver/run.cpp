@@ -1,10 +1,12 @@
 #include "solver/run.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "common/common.h"
+#include "common/run_end.h"
 #include "solver/reports.h"
 
 using namespace common;
@@ -13,14 +15,32 @@ namespace solver {
 
 namespace {
 
-FILE* open_report(const std::string& file_name) {
-  FILE* f = std::fopen(file_name.c_str(), "w");
-  if (!f) fatal("\nProblem to open file %s\n", file_name.c_str());
-  return f;
-}
-
 // A missing file is no error: the first deletion of a run usually finds none.
 void delete_long_arc_file(const SolverRun& run) { ::unlink(run.long_arc_path.c_str()); }
+
+void close_long_arc_file(SolverRun& run) {
+  if (run.long_arcs.fd >= 0) ::close(run.long_arcs.fd);
+  run.long_arcs.fd = -1;
+}
+
+// Made afresh right after the deletion, never through a link; it stays open
+// until the solve loop ends, so every pass reads the file this run wrote.
+void create_long_arc_file(SolverRun& run) {
+  run.long_arcs.path = run.long_arc_path;
+  run.long_arcs.fd =
+      ::open(run.long_arc_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (run.long_arcs.fd < 0)
+    fatal_with_detail(long_arc_failure("create", run.long_arcs, -1, ""), "Error creating Temp file.\n");
+}
+
+// Pushes what the run logs hold so far to their files: a disk that filled up
+// stops the run at the next pass rather than at the end.
+void check_run_logs(SolverRun& run) {
+  for (CheckedFile* file : {&run.run_log_file, &run.iteration_checked, &run.usage_checked}) {
+    FileFailure failure;
+    if (!flush_checked_file(*file, failure)) fatal_with_detail(failure.text(), "\nError writing to the file.\n");
+  }
+}
 
 void write_dashes(FILE* f, int count) {
   for (int i = 0; i < count; ++i) std::fputc('-', f);
@@ -94,18 +114,37 @@ void write_closing_lines(SolverRun& run) {
 
 std::string make_file_base(const SolverRun& run) { return make_file_name(run.prefix, run.problem_name, ""); }
 
+FILE* open_report_file(const std::string& file_name, CheckedFile& file, const char* message) {
+  FileFailure failure;
+  if (!open_checked_file(file_name, file, failure)) fatal_with_detail(failure.text(), message, file_name.c_str());
+  return file.stream;
+}
+
+void close_report(CheckedFile& file) {
+  FileFailure failure;
+  if (!close_checked_file(file, failure)) fatal_with_detail(failure.text(), "\nError writing to the file.\n");
+}
+
 void close_run_files(SolverRun& run) {
-  for (FILE** f : {&run.usage_file, &run.iteration_file, &run.run_log}) {
-    if (*f) std::fclose(*f);
-    *f = nullptr;
+  for (CheckedFile* file : {&run.usage_checked, &run.iteration_checked, &run.run_log_file}) drop_checked_file(*file);
+  run.usage_file = run.iteration_file = run.run_log = nullptr;
+  close_long_arc_file(run);
+  if (run.lock.fd >= 0) {
+    delete_long_arc_file(run);
+    forget_on_interrupt(run.long_arc_path);
   }
+  release_problem_lock(run.lock);
 }
 
 void run_solver(SolverRun& run) {
   const std::string base = make_file_base(run);
   std::printf("\nThe problem is: %s \n", base.c_str());
+  // Before any file is touched: a second run here would rewrite the long-arc
+  // file and the reports under the first one.
+  hold_problem_lock(problem_lock_path(run.prefix, run.problem_name), run.lock);
+  remove_on_interrupt(run.long_arc_path);
 
-  run.run_log = open_report(base + ".log");
+  run.run_log = open_report_file(base + ".log", run.run_log_file, "\nProblem to open file %s\n");
   std::time_t now = std::time(nullptr);
   std::fprintf(run.run_log, "%s", std::ctime(&now));
   std::fprintf(run.run_log, "\nTestes Solving the SDVSP through Circulation Problem and Arc Generation Technique\n");
@@ -116,8 +155,8 @@ void run_solver(SolverRun& run) {
   std::fputc('\n', run.run_log);
   write_dashes(run.run_log, 122);
 
-  run.iteration_file = open_report(base + ".est");
-  run.usage_file = open_report(base + ".lus");
+  run.iteration_file = open_report_file(base + ".est", run.iteration_checked, "\nProblem to open file %s\n");
+  run.usage_file = open_report_file(base + ".lus", run.usage_checked, "\nProblem to open file %s\n");
   std::fprintf(run.usage_file, "Long arcs used into optimal solution\n");
   std::fprintf(run.usage_file, "Tail\tterm\ttime\tHead\ttermi\ttime\tCost\n");
   std::fprintf(run.run_log, "\n%3d", 1);
@@ -126,8 +165,9 @@ void run_solver(SolverRun& run) {
   std::fputc('\n', run.iteration_file);
 
   delete_long_arc_file(run);
+  create_long_arc_file(run);
   reset_kilter(run.kilter);
-  generate_network(run.prefix, run.problem_name, run.problem, run.net, run.long_arc_path);
+  generate_network(run.prefix, run.problem_name, run.problem, run.net, run.long_arcs);
 
   std::printf("\n\nOptimizing...");
   run.start_time = std::time(nullptr);
@@ -145,15 +185,18 @@ void run_solver(SolverRun& run) {
     }
 #endif
     c.problems_solved += 1;
-    if (!generate_arcs(run.net, run.kilter, c, run.problem.num_trips, run.long_arc_path, run.iteration_file)) break;
+    const bool added = generate_arcs(run.net, run.kilter, c, run.problem.num_trips, run.long_arcs, run.iteration_file);
+    check_run_logs(run);
+    if (!added) break;
   }
 
   write_long_arc_usage(run);
-  std::fclose(run.usage_file);
+  close_report(run.usage_checked);
   run.usage_file = nullptr;
   write_iteration_totals(run);
-  std::fclose(run.iteration_file);
+  close_report(run.iteration_checked);
   run.iteration_file = nullptr;
+  close_long_arc_file(run);
   delete_long_arc_file(run);
   run.end_time = std::time(nullptr);
 
@@ -167,9 +210,11 @@ void run_solver(SolverRun& run) {
   write_schedule_columns(run.run_log, run.problem.num_trips, c.num_buses, schedule);
 
   write_closing_lines(run);
-  std::fclose(run.run_log);
+  close_report(run.run_log_file);
   run.run_log = nullptr;
   delete_long_arc_file(run);
+  forget_on_interrupt(run.long_arc_path);
+  release_problem_lock(run.lock);
 }
 
 }  // namespace solver

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "common/common.h"
+#include "common/checked_file.h"
+#include "common/problem_lock.h"
 #include "solver/arcgen.h"
 #include "solver/counters.h"
 #include "solver/kilter.h"
@@ -23,6 +25,10 @@ struct SolverRun {
   Network net;
   KilterState kilter;
   RunCounters counters;
+  common::ProblemLock lock;                // Tarsel.lock, held for the whole run
+  LongArcFile long_arcs;           // open from network generation to the end of the solve loop
+  // The run logs, written through the streams; every write is checked.
+  common::CheckedFile run_log_file, iteration_checked, usage_checked;
   FILE* run_log = nullptr;         // Tarsel.log
   FILE* iteration_file = nullptr;  // Tarsel.est
   FILE* usage_file = nullptr;      // Tarsel.lus
@@ -35,7 +41,10 @@ std::string make_file_base(const SolverRun& run);
 // The whole run, from the run logs to the closing lines. Throws FatalError.
 void run_solver(SolverRun& run);
 
-// Closes whatever run log is still open (after a fatal error).
+// After a fatal error: closes whatever is still open, removes the long-arc
+// file (when this run holds the lock, so the file is its own) and ends the
+// hold on the problem.
 void close_run_files(SolverRun& run);
+
 
 }  // namespace solver

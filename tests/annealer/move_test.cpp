@@ -250,6 +250,18 @@ TEST_F(TripFileWriting, FailuresEndWithCodeOneAndSpareTheUsersTripFile) {
   EXPECT_EQ(no_template.message, "\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n");
   EXPECT_EQ(no_template.exit_code, 1);
   EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+  // A template that is there but cannot give the dead-run matrix section.
+  for (const char* content : {"", "Num. Terminals: 3\n"}) {
+    write_file(TEMPLATE_FILE_NAME, content);
+    FatalError bad = catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); });
+    EXPECT_EQ(bad.message, no_template.message) << content;
+    EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+  }
+  std::remove(TEMPLATE_FILE_NAME);
+  ASSERT_EQ(mkdir(TEMPLATE_FILE_NAME, 0755), 0);
+  EXPECT_EQ(catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); }).message, no_template.message);
+  EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+  rmdir(TEMPLATE_FILE_NAME);
 
   write_file(TEMPLATE_FILE_NAME, template_text(3));
   std::remove("Tarsel.bss");

@@ -20,29 +20,37 @@ class TripFileReading : public ScratchDirTest {
   TripTable table_ = allocate_trip_table(TRIP_TABLE_RECORDS);
 };
 
+// CR LF line ends read as the solver reads them: as plain line ends.
 TEST_F(TripFileReading, TakesTripsFromTheirColumnsAndTheMatrixWithBlanks) {
-  read("# free\n# header\n\n[DEAD_RUN_MATRIX]\nNum. Terminals: 3\nnames\nG A B\nG 0:00 1 : 05 0:07\n"
-       "A 0:01 0:00 0:02\nB 0 :3 0:04 2:00\n\n[TRIP] 0\n" +
-       trip_line(0, 5 * 60 + 45, "A", 6 * 60 + 50, "B", 12.5, 5, 3) + "\n" +
-       trip_line(1, 25 * 60, "B", 25 * 60 + 40, "NOWHERE", 101, 6, 4) +
-       "\n-----------------------------------------------------------\n" + trip_line(2, 0, "A", 1, "B", 1, 1, 1));
-  ASSERT_EQ(problem_.num_trips, 2);  // the dashes end the trips
-  ASSERT_EQ(problem_.num_terminals, 3);
-  EXPECT_STREQ(problem_.terminal_names[2], "B");
-  EXPECT_EQ(problem_.deadrun_matrix[0][1], 65);
-  EXPECT_EQ(problem_.deadrun_matrix[2][0], 3);
-  EXPECT_EQ(problem_.deadrun_matrix[2][2], 120);
-  const TripRecord& first = table_[1];
-  EXPECT_EQ(first.departure_time, 345);
-  EXPECT_EQ(first.arrival_time, 410);
-  EXPECT_EQ(first.origin_terminal, 1);
-  EXPECT_EQ(first.destination_terminal, 2);
-  EXPECT_FLOAT_EQ(first.group_key, 12.5f);
-  EXPECT_EQ(first.aux_value, 5);
-  EXPECT_EQ(first.min_layover, 3);
-  // Hours past midnight are kept; an unknown terminal stands for the depot.
-  EXPECT_EQ(table_[2].departure_time, 1500);
-  EXPECT_EQ(table_[2].destination_terminal, 0);
+  const std::string text =
+      "# free\n# header\n\n[DEAD_RUN_MATRIX]\nNum. Terminals: 3\nnames\nG A B\nG 0:00 1 : 05 0:07\n"
+      "A 0:01 0:00 0:02\nB 0 :3 0:04 2:00\n\n[TRIP] 0\n" +
+      trip_line(0, 5 * 60 + 45, "A", 6 * 60 + 50, "B", 12.5, 5, 3) + "\n" +
+      trip_line(1, 25 * 60, "B", 25 * 60 + 40, "NOWHERE", 101, 6, 4) +
+      "\n-----------------------------------------------------------\n" + trip_line(2, 0, "A", 1, "B", 1, 1, 1);
+  for (const char* line_end : {"\n", "\r\n"}) {
+    SCOPED_TRACE(line_end[0] == '\r' ? "CR LF" : "LF");
+    std::string content;
+    for (char c : text) content += c == '\n' ? std::string(line_end) : std::string(1, c);
+    read(content);
+    ASSERT_EQ(problem_.num_trips, 2);  // the dashes end the trips
+    ASSERT_EQ(problem_.num_terminals, 3);
+    EXPECT_STREQ(problem_.terminal_names[2], "B");
+    EXPECT_EQ(problem_.deadrun_matrix[0][1], 65);
+    EXPECT_EQ(problem_.deadrun_matrix[2][0], 3);
+    EXPECT_EQ(problem_.deadrun_matrix[2][2], 120);
+    const TripRecord& first = table_[1];
+    EXPECT_EQ(first.departure_time, 345);
+    EXPECT_EQ(first.arrival_time, 410);
+    EXPECT_EQ(first.origin_terminal, 1);
+    EXPECT_EQ(first.destination_terminal, 2);
+    EXPECT_FLOAT_EQ(first.group_key, 12.5f);
+    EXPECT_EQ(first.aux_value, 5);
+    EXPECT_EQ(first.min_layover, 3);
+    // Hours past midnight are kept; an unknown terminal stands for the depot.
+    EXPECT_EQ(table_[2].departure_time, 1500);
+    EXPECT_EQ(table_[2].destination_terminal, 0);
+  }
 }
 
 TEST_F(TripFileReading, MalformedFilesStopWithTheirMessages) {

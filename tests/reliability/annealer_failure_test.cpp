@@ -101,8 +101,8 @@ TEST(TripFileWrite, FailingHalfWayLeavesTheLastWholeTripFile) {
   EXPECT_NE(r.output.find("\nProblemas na criacao do arquivo teste.trp\n"), std::string::npos) << last_line(r.output);
   EXPECT_EQ(read_whole_file(box.dir + "Tarsel.bss"), original);
   EXPECT_EQ(trip_file_problem(box.dir), "");
-  EXPECT_EQ(list_dir(box.dir), (std::vector<std::string>{"Tarsel.bss", "Tarsel.ini", "Tarsel.prr",
-                                                         "Tarsel.sol", "Teste.mvm"}));
+  EXPECT_EQ(list_dir(box.dir), (std::vector<std::string>{"Tarsel.bss", "Tarsel.ini", "Tarsel.lock",
+                                                         "Tarsel.prr", "Tarsel.sol", "Teste.mvm"}));
 }
 
 }  // namespace

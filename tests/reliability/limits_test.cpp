@@ -78,7 +78,7 @@ TEST_F(Limits, SolverTakes65TerminalsAndRefuses66WithoutWaitingForAKey) {
 
   std::filesystem::remove(box_.dir + "Tarsel.sol");
   write_problem(parameter_file_text(60), trip_file_text(66, trips, 10));
-  ProgramResult refused = run_limited(kTovarin, box_.dir, RunLimits{60, true, "", 0});
+  ProgramResult refused = run_limited(kTovarin, box_.dir, RunLimits{60, true, "", 0, 0, 0, ""});
   EXPECT_EQ(refused.signal, 0) << "waited for a key";
   EXPECT_EQ(refused.exit_code, 1);
   const std::string tail =

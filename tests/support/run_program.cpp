@@ -6,9 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <regex>
 #include <stdexcept>
+#include <thread>
 
 ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits) {
   int in_pipe[2], out_pipe[2];
@@ -28,6 +30,10 @@ ProgramResult run_limited(const std::string& program, const std::string& dir, co
       struct rlimit limit = {static_cast<rlim_t>(limits.file_size_limit), static_cast<rlim_t>(limits.file_size_limit)};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(127);
     }
+    if (limits.memory_limit > 0) {
+      struct rlimit limit = {static_cast<rlim_t>(limits.memory_limit), static_cast<rlim_t>(limits.memory_limit)};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
     alarm(static_cast<unsigned>(limits.timeout_seconds));
     execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
     _exit(127);
@@ -39,12 +45,28 @@ ProgramResult run_limited(const std::string& program, const std::string& dir, co
     if (!limits.input.empty()) (void)!write(in_pipe[1], limits.input.data(), limits.input.size());
     close(in_pipe[1]);
   }
+  std::thread interrupter;
+  std::atomic<bool> ended{false};
+  if (limits.interrupt_signal != 0)
+    interrupter = std::thread([&] {
+      for (int polls = 0; polls < limits.timeout_seconds * 1000 && !ended; ++polls) {
+        if (std::filesystem::exists(limits.interrupt_when_exists)) {
+          kill(pid, limits.interrupt_signal);
+          return;
+        }
+        usleep(1000);
+      }
+    });
   ProgramResult result;
   char buffer[65536];
   ssize_t n;
   while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(n));
   close(out_pipe[0]);
   int status = 0;
+  // Until it is waited for, an ended program is a zombie: a late signal
+  // cannot reach another process.
+  ended = true;
+  if (interrupter.joinable()) interrupter.join();
   waitpid(pid, &status, 0);
   if (limits.keep_stdin_open) close(in_pipe[1]);
   if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);

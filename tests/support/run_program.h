@@ -21,6 +21,13 @@ struct RunLimits {
   // Largest file the program and its children may write, 0 for no limit; a
   // write beyond it fails (as on a full disk) instead of ending the program.
   long file_size_limit = 0;
+  // Largest address space of the program in bytes, 0 for no limit: an
+  // allocation beyond it fails.
+  long memory_limit = 0;
+  // When set, `interrupt_signal` is sent to the program as soon as the file
+  // `interrupt_when_exists` is there (a run in the middle of its work).
+  int interrupt_signal = 0;
+  std::string interrupt_when_exists;
 };
 ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits);
 

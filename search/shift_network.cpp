@@ -535,14 +535,16 @@ void undo_shifts(ShiftNetwork& net) {
   commit_shifts(net);
 }
 
-std::vector<int> trip_file_order(const ShiftNetwork& net) {
-  std::vector<int> order(net.num_trips);
-  for (int i = 0; i < net.num_trips; ++i) order[i] = i + 1;
+std::vector<int> trip_file_order(const Problem& read, const std::vector<int>& shift) {
+  std::vector<int> order(read.num_trips);
+  for (int i = 0; i < read.num_trips; ++i) order[i] = i + 1;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    return net.current.trips[a].departure_time < net.current.trips[b].departure_time;
+    return read.trips[a].departure_time + shift[a] < read.trips[b].departure_time + shift[b];
   });
   return order;
 }
+
+std::vector<int> trip_file_order(const ShiftNetwork& net) { return trip_file_order(*net.read, net.shift); }
 
 const char* check_shift_network(const ShiftNetwork& net) {
   const int T = net.num_trips;

@@ -131,6 +131,7 @@ void undo_shifts(ShiftNetwork& net);
 // Trip numbers (in the order read) sorted by current departure, ties in the
 // order read: the order of the trip file that gives this network's cost.
 std::vector<int> trip_file_order(const ShiftNetwork& net);
+std::vector<int> trip_file_order(const Problem& read, const std::vector<int>& shift);
 
 // Checks flow bounds, conservation, every reduced cost and the totals.
 // Returns an empty text when all hold, else what failed first.

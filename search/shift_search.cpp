@@ -11,6 +11,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int64_t MOVE_PRICE_UNDER_LIMIT = 25;
 
 // A connection that the present times miss by a few minutes, with the
 // reduced cost its arc would have once the gap is closed: a vehicle that
@@ -58,29 +59,41 @@ struct Search {
   Clock::time_point start;
   Clock::time_point last_progress;
   int64_t best_objective = 0;
+  // The best timetable whatever its number of moves, and whether the limit
+  // on the moves holds in the present phase.
+  int64_t free_best_objective = 0;
+  std::vector<int> free_best_shift;
+  bool limited = false;
   std::vector<Missed> missed;
   int64_t missed_at = -1;
 
   Search(ShiftNetwork& n, const SearchOptions& o, SearchResult& r) : net(n), opt(o), result(r), rng(o.seed) {}
 
   int64_t objective() const { return net.total_cost + opt.move_cost * net.moved; }
+  // What the annealing weighs a candidate by. Under a limit on the moves a
+  // move that buys nothing must not hold one of the few places, so each
+  // moved trip costs at least a few minutes of layover there.
+  int64_t steering() const {
+    const int64_t per_move = opt.max_moves >= 0 ? std::max<int64_t>(opt.move_cost, MOVE_PRICE_UNDER_LIMIT) : opt.move_cost;
+    return net.total_cost + per_move * net.moved;
+  }
   double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
   int uniform(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
   double unit() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); }
 
-  // The annealing leaves the last tenth of the time to taking moves back.
-  bool out_of_budget(int64_t step) {
-    if (opt.max_evaluations >= 0 && result.evaluations >= opt.max_evaluations) return true;
-    return (step & 63) == 0 && elapsed() >= 0.9 * opt.seconds;
-  }
-  // Taking moves back gets at most as many evaluations again as there are
-  // trips, twice over, when the count is limited.
-  bool out_of_time(int64_t limit) {
-    if (opt.max_evaluations >= 0 && result.evaluations >= limit) return true;
-    return (result.evaluations & 15) == 0 && elapsed() >= opt.seconds;
+  // A phase ends once the given share of the evaluations (when they are
+  // counted) or of the time is used up.
+  bool past(double share, int64_t counter) {
+    if (opt.max_evaluations >= 0 && static_cast<double>(result.evaluations) >= share * static_cast<double>(opt.max_evaluations))
+      return true;
+    return (counter & 15) == 0 && elapsed() >= share * opt.seconds;
   }
 
   void note_state() {
+    if (objective() < free_best_objective) {
+      free_best_objective = objective();
+      free_best_shift = net.shift;
+    }
     if (opt.max_moves >= 0 && net.moved > opt.max_moves) return;
     auto it = result.pareto.find(net.vehicles);
     if (it == result.pareto.end() || net.moved < it->second.moved ||
@@ -118,16 +131,16 @@ struct Search {
   // evaluated.
   template <class Accept>
   bool try_moves(const TripShift* moves, int count, Accept accept) {
-    if (opt.max_moves >= 0) {
+    if (limited && opt.max_moves >= 0) {
       int moved = net.moved;
       for (int m = 0; m < count; ++m) moved += (moves[m].shift != 0) - (net.shift[moves[m].trip] != 0);
       if (moved > opt.max_moves) return false;
     }
-    int64_t before = objective();
+    int64_t before = steering();
     apply_shifts(net, moves, count);
     ++result.evaluations;
     note_state();
-    if (accept(objective() - before)) {
+    if (accept(steering() - before)) {
       commit_shifts(net);
       return true;
     }
@@ -176,12 +189,12 @@ struct Search {
     return 1;
   }
 
-  void anneal() {
+  void anneal(double until) {
     const double hot = 40.0, cold = 0.5;
     const int64_t cycle = 40000;
     TripShift moves[2];
     int64_t step = 0;
-    while (!out_of_budget(step)) {
+    while (!past(until, step)) {
       double phase = static_cast<double>(step % cycle) / static_cast<double>(cycle);
       double temperature = hot * std::pow(cold / hot, phase);
       ++step;
@@ -209,11 +222,10 @@ struct Search {
   // From the best timetable, takes shifts back one trip at a time while the
   // vehicle count holds; when none can go back any more, lets one more
   // vehicle in. Each level reached is a point of the moves-vehicles table.
-  void take_moves_back() {
-    if (result.best_moved == 0) return;
-    go_to(result.best_shift);
+  void take_moves_back(const std::vector<int> from, double until) {
+    go_to(from);
     int level = net.vehicles;
-    const int64_t limit = result.evaluations + 2 * int64_t{net.num_trips};
+    int64_t tried = 0;
     std::vector<int> order;
     while (net.moved > 0) {
       bool any = true;
@@ -224,7 +236,7 @@ struct Search {
           if (net.shift[k] != 0) order.push_back(k);
         std::shuffle(order.begin(), order.end(), rng);
         for (int k : order) {
-          if (out_of_time(limit)) return;
+          if (past(until, ++tried)) return;
           TripShift back{k, 0};
           if (try_moves(&back, 1, [&](int64_t) { return net.vehicles <= level; })) any = true;
           show_progress("fewer moves", 0);
@@ -246,10 +258,23 @@ void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchRes
   result.best_cost = net.total_cost;
   result.best_vehicles = net.vehicles;
   result.best_moved = net.moved;
-  s.best_objective = s.objective();
+  s.best_objective = s.free_best_objective = s.objective();
+  result.best_shift = s.free_best_shift = net.shift;
   s.note_state();
-  s.anneal();
-  s.take_moves_back();
+  if (options.max_moves < 0) {
+    s.anneal(0.9);
+    s.take_moves_back(result.best_shift, 1.0);
+  } else {
+    // Under a limit, the timetables with few moves come best from one with
+    // many: anneal freely, take moves back, then anneal within the limit
+    // from the best timetable that keeps it.
+    s.anneal(0.45);
+    s.take_moves_back(s.free_best_shift, 0.6);
+    s.go_to(result.best_shift);
+    s.limited = true;
+    s.anneal(0.9);
+    s.take_moves_back(result.best_shift, 1.0);
+  }
   s.go_to(result.best_shift);
   result.seconds = s.elapsed();
   if (options.progress) std::fputc('\n', stderr);

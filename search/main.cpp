@@ -32,6 +32,7 @@
 
 using namespace common;
 using namespace solver;
+using namespace search;
 
 namespace {
 

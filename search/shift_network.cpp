@@ -10,6 +10,8 @@
 using namespace common;
 using namespace solver;
 
+namespace search {
+
 namespace {
 
 constexpr int64_t UNREACHABLE_PRICE = INT64_C(1) << 50;
@@ -580,3 +582,5 @@ const char* check_shift_network(const ShiftNetwork& net) {
   if (net.pending) return "a change is still pending";
   return "";
 }
+
+}  // namespace search

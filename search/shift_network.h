@@ -42,7 +42,10 @@
 
 #include "solver/problem.h"
 
-using namespace solver;
+namespace search {
+
+using solver::Problem;
+using solver::Trip;
 
 struct TripShift {
   int trip = 0;   // 1..num_trips, in the order read
@@ -136,3 +139,5 @@ std::vector<int> trip_file_order(const Problem& read, const std::vector<int>& sh
 // Checks flow bounds, conservation, every reduced cost and the totals.
 // Returns an empty text when all hold, else what failed first.
 const char* check_shift_network(const ShiftNetwork& net);
+
+}  // namespace search

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <random>
 
+namespace search {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -279,3 +281,5 @@ void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchRes
   result.seconds = s.elapsed();
   if (options.progress) std::fputc('\n', stderr);
 }
+
+}  // namespace search

@@ -11,6 +11,8 @@
 
 #include "search/shift_network.h"
 
+namespace search {
+
 struct SearchOptions {
   double seconds = 300;         // stop after this much wall-clock time
   int64_t max_evaluations = -1;  // stop after this many evaluations; -1 no limit
@@ -41,3 +43,5 @@ struct SearchResult {
 // Starts from the network as it stands (every shift 0) and leaves it at the
 // best timetable found.
 void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchResult& result);
+
+}  // namespace search

@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace search {
+
 namespace {
 
 std::string own_directory() {
@@ -135,3 +137,5 @@ SolverCheck check_with_solver(const std::string& problem_dir, const std::string&
   std::filesystem::remove_all(dir_buffer, ignored);
   return check;
 }
+
+}  // namespace search

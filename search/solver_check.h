@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace search {
+
 struct SolverCheck {
   bool ran = false;      // Tovarin ended with exit code 0 and left a solution
   int64_t total_cost = 0;  // Tarsel.sol
@@ -17,3 +19,5 @@ struct SolverCheck {
 // Solves the trip file text with the parameter file and the optional groups
 // file of problem_dir (ending in '/').
 SolverCheck check_with_solver(const std::string& problem_dir, const std::string& trip_file);
+
+}  // namespace search

@@ -6,6 +6,9 @@
 #include "common/common.h"
 
 using namespace common;
+using namespace solver;
+
+namespace search {
 
 namespace {
 std::string hours_minutes(int minutes) {
@@ -60,3 +63,5 @@ bool shifted_trip_file(const Problem& problem, const std::vector<int>& shift, co
   return format_trip_file(shifted_timetable(problem, shift, order), matrix_section(problem), TRIP_HEADER_VALUE,
                           local ? std::asctime(local) : "", text, error);
 }
+
+}  // namespace search

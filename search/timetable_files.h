@@ -10,8 +10,10 @@
 #include "common/timetable_out.h"
 #include "solver/problem.h"
 
-using namespace common;
-using namespace solver;
+namespace search {
+
+using common::Timetable;
+using solver::Problem;
 
 // "[DEAD_RUN_MATRIX]" down to the last matrix value, in the layout the
 // solver reads, ending right after that value.
@@ -25,3 +27,5 @@ Timetable shifted_timetable(const Problem& problem, const std::vector<int>& shif
 // with the reason when it cannot be written as a trip file.
 bool shifted_trip_file(const Problem& problem, const std::vector<int>& shift, const std::vector<int>& order,
                        std::string& text, std::string& error);
+
+}  // namespace search

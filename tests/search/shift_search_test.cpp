@@ -16,6 +16,7 @@
 #include "tests/support/random_problem.h"
 
 using namespace solver;
+using namespace search;
 
 namespace {
 

@@ -42,7 +42,11 @@ void write_best_timetable(const AnnealerRun& run, const AnnealerSettings& settin
   std::string error;
   if (!write_trip_file_whole(best_name, best, template_text, settings.header_value, error))
     cannot_write(best_name, error);
-  if (!write_shifts_file(shifts_name, initial, best.trips, MOVE_WINDOW, error)) cannot_write(shifts_name, error);
+  // The move window is checked against the trip at the same place in the table read, and the
+  // table is sorted again after every move, so a trip can end up more than the window away from
+  // its own departure read. The shifts file reports what moved, however far; it only pairs trips.
+  const int pairing_limit = 24 * 60;
+  if (!write_shifts_file(shifts_name, initial, best.trips, pairing_limit, error)) cannot_write(shifts_name, error);
 }
 
 }  // namespace annealer

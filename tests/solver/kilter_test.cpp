@@ -34,6 +34,9 @@ std::string solve_row(Network& net, KilterState& ks, RunCounters& counters) {
   std::fclose(f);
   std::string row(text, size);
   free(text);
+  // The row is the solve's wall-clock time in whole seconds: a solve that starts just before a
+  // second ticks over reads 00:00:01, so only the row's form is compared.
+  if (row.size() == 9 && row[0] == '\t' && row[3] == ':' && row[6] == ':') row = "\thh:mm:ss";
   return row;
 }
 
@@ -66,7 +69,7 @@ TEST(KilterState, NetworkAlreadyInKilterTakesOneIteration) {
   KilterState ks;
   RunCounters counters;
   make_network(net, 2, {{1, 2, 0, 1, 5, 0}, {2, 1, 0, 1, 5, 0}});
-  EXPECT_EQ(solve_row(net, ks, counters), "\t00:00:00");
+  EXPECT_EQ(solve_row(net, ks, counters), "\thh:mm:ss");
   EXPECT_EQ(ks.solve_iterations, 1);
   EXPECT_EQ(counters.total_iterations, 1);
 }
@@ -102,14 +105,14 @@ TEST(KilterSolve, OneTripByHand) {
 
   ks = KilterState{};
   make_network(net, 4, {{3, 1, 0, 1, 100, 0}, {1, 2, 1, 1, 0, 0}, {2, 4, 0, 1, 150, 0}, {4, 3, 0, 1, 1000, 0}});
-  EXPECT_EQ(solve_row(net, ks, counters), "\t00:00:00");
+  EXPECT_EQ(solve_row(net, ks, counters), "\thh:mm:ss");
   EXPECT_EQ(ks.solve_iterations, 5);  // three price changes, one flow change, the empty scan
   for (int k = 1; k <= 4; ++k) EXPECT_EQ(net.flow[k], 1) << k;
   EXPECT_EQ(ks.price[1] - ks.price[2], 1250);
   for (int k = 1; k <= 4; ++k) EXPECT_EQ(reduced_cost(net, ks, k), k == 2 ? 1250 : 0) << k;
 
   // A second solve without new arcs finds nothing to do.
-  EXPECT_EQ(solve_row(net, ks, counters), "\t00:00:00");
+  EXPECT_EQ(solve_row(net, ks, counters), "\thh:mm:ss");
   EXPECT_EQ(ks.solve_iterations, 1);
   EXPECT_EQ(counters.total_iterations, 6);
 }

@@ -3,6 +3,7 @@ block_chart on a small solved directory written here."""
 
 import csv
 import io
+import math
 import os
 import random
 import tempfile
@@ -10,6 +11,7 @@ import unittest
 import xml.etree.ElementTree as ET
 
 import support
+from tarsel import block_chart
 from tarsel import blocks as tb
 from tarsel import files as tf
 from tarsel.network import count_connection_arcs
@@ -62,10 +64,20 @@ class SolvedDirectory(unittest.TestCase):
         self.addCleanup(self.tmp.cleanup)
         self.dir = self.tmp.name
         self.write_problem(TRIPS, SCHEDULE)
-        with open(os.path.join(self.dir, "legend_trips.csv"), "w") as handle:
-            handle.write("aux_value,trip_id\n11,g11\n12,g12\n13,g13\n14,g14\n")
-        with open(os.path.join(self.dir, "legend_lines.csv"), "w") as handle:
-            handle.write("line_key,route_short_name\n101.00,R1\n102.00,R2\n")
+        # Legends as gtfs_import writes them, with gaps a feed may leave:
+        # no stop name for B, no block_id for trip 13, no short name for trip 14.
+        legends = {
+            "legend_trips.csv": "aux_value,trip_id,route_id,route_short_name,block_id\n"
+                                "11,g11,r1,R1,b7\n12,g12,r1,R1,b8\n13,g13,r2,Rapid Express 102,\n14,g14,r1,,b7\n",
+            "legend_lines.csv": "line_key,route_id,route_short_name,route_long_name,route_color\n"
+                                "101.00,r1,R1,Alpha - Beta,000000\n102.00,r2,Rapid Express 102,,000000\n",
+            "legend_terminals.csv": "terminal,short_name,role,stop_name\n0,DEPOT,depot,Main Garage\n"
+                                    "1,A,terminal,Alpha Square\n2,B,terminal,\n",
+            "Tarsel.ini": "Tarsel problem from GTFS feed town, date 20260608 (gtfs_import)\n",
+        }
+        for name, text in legends.items():
+            with open(os.path.join(self.dir, name), "w") as handle:
+                handle.write(text)
         with open(os.path.join(self.dir, "Tarsel.sol"), "w") as handle:
             handle.write("2321\n")
 
@@ -92,11 +104,17 @@ class SolvedDirectory(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         rows = list(csv.reader(io.StringIO(done.stdout)))
         self.assertEqual(rows[0][:6], ["block", "position", "origin", "departure", "destination", "arrival"])
+        self.assertEqual(rows[0][14:], ["route_short_name", "origin_stop_name", "destination_stop_name",
+                                        "block_id"])
         self.assertEqual(rows[1:], [
-            ["1", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "1", "11", "g11"],
-            ["1", "2", "B", "03:00", "A", "03:30", "10", "0", "1", "120", "101.00", "4", "14", "g14"],
-            ["2", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "2", "12", "g12"],
-            ["2", "2", "B", "00:50", "A", "01:20", "0", "10", "0", "0", "102.00", "3", "13", "g13"],
+            ["1", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "1", "11", "g11",
+             "R1", "Alpha Square", "", "b7"],
+            ["1", "2", "B", "03:00", "A", "03:30", "10", "0", "1", "120", "101.00", "4", "14", "g14",
+             "R1", "", "Alpha Square", "b7"],
+            ["2", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "2", "12", "g12",
+             "R1", "Alpha Square", "", "b8"],
+            ["2", "2", "B", "00:50", "A", "01:20", "0", "10", "0", "0", "102.00", "3", "13", "g13",
+             "Rapid Express 102", "", "Alpha Square", ""],
         ])
 
     def test_faults_are_found(self):
@@ -118,13 +136,11 @@ class SolvedDirectory(unittest.TestCase):
         self.assertIn("trip 3 served 0 times", done.stderr)
 
     def test_chart(self):
-        out = os.path.join(self.dir, "chart.svg")
-        done = support.run_tool("block_chart", self.dir, "-o", out, "--scale", "2")
+        done = support.run_tool("block_chart", self.dir, "-o", "-", "--scale", "2")
         self.assertEqual(done.returncode, 0, done.stderr)
-        root = ET.parse(out).getroot()
-        title = root.find(SVG + "title").text
-        self.assertIn("2 vehicles", title)
-        self.assertIn("total cost 2321", title)
+        root = ET.fromstring(done.stdout.encode("utf-8"))
+        self.assertEqual(root.find(SVG + "title").text,
+                         "Vehicle blocks of town, Mon 8 Jun 2026, depot Main Garage: 2 vehicles")
         rows = root.findall(".//%sg[@class='block']" % SVG)
         self.assertEqual([r.get("data-block") for r in rows], ["1", "2"])
         bars = [rect for row in rows for rect in row.findall(SVG + "rect") if rect.get("class") == "trip"]
@@ -134,12 +150,29 @@ class SolvedDirectory(unittest.TestCase):
         self.assertEqual(float(bars[1].get("x")) - float(bars[0].get("x")), 2 * 175)
         fills = [bar.get("fill") for bar in bars]
         self.assertEqual(fills[0], fills[1])
-        self.assertNotEqual(fills[0], fills[3])
-        self.assertIn("GTFS trip g14", bars[1].find(SVG + "title").text)
+        self.assertNotEqual(fills[0], fills[3])  # the feed's colours are alike, so not taken
+        self.assertEqual(bars[1].find(SVG + "title").text,
+                         "Trip 4, route R1 Alpha - Beta (line 101)\nB 03:00 \u2192 Alpha Square 03:30\n"
+                         "GTFS trip g14, operator block b7")
         self.assertEqual(len(rows[0].findall(SVG + "rect[@class='parking']")), 1)
         self.assertEqual(len(rows[1].findall(SVG + "line[@class='wait']")), 1)
+        # The long route name does not fit its 60 px bar.
         labels = [t.text for row in rows for t in row.findall(SVG + "text[@class='key']")]
-        self.assertEqual(labels, ["101", "101", "101", "102"])
+        self.assertEqual(labels, ["R1", "R1", "R1"])
+        service = root.find(".//%srect[@class='service']" % SVG)
+        self.assertEqual(int(service.get("height")), int(bars[0].get("height")))
+
+    def test_line_colours_stay_distinct(self):
+        keys = ["%d.00" % n for n in range(1, 31)]
+        colours = list(block_chart.palette(keys).values())
+        rgb = [tuple(int(c[i:i + 2], 16) for i in (1, 3, 5)) for c in colours]
+        closest = min(math.dist(a, b) for i, a in enumerate(rgb) for b in rgb[i + 1:])
+        self.assertGreater(closest, 35, colours)
+        # a feed's own colours where they differ enough, never where two are alike
+        own = {"1.00": "#e41a1c", "2.00": "#377eb8", "3.00": "#4daf4a"}
+        self.assertEqual(block_chart.palette(own, own), own)
+        own["3.00"] = "#e41a1d"
+        self.assertNotEqual(block_chart.palette(own, own), own)
 
 
 class Readers(unittest.TestCase):

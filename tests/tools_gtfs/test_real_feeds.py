@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ET
@@ -66,19 +67,43 @@ class RealFeed:
         with open(os.path.join(self.dir, "Tarsel_blocks.csv"), encoding="utf-8") as handle:
             rows = list(csv.DictReader(handle))
         with open(os.path.join(self.dir, "legend_trips.csv"), encoding="utf-8") as handle:
-            feed_trips = {row["trip_id"] for row in csv.DictReader(handle)}
+            feed_trips = {row["trip_id"]: row for row in csv.DictReader(handle)}
         self.assertEqual(len(rows), self.trips)
         self.assertEqual(sorted(r["gtfs_trip_id"] for r in rows), sorted(feed_trips))
+        for row in rows:
+            feed = feed_trips[row["gtfs_trip_id"]]
+            self.assertEqual((row["route_short_name"], row["block_id"]),
+                             (feed["route_short_name"], feed["block_id"]))
+            self.assertTrue(row["origin_stop_name"] and row["destination_stop_name"], row)
+        # A reader that stops early ends the output quietly.
+        for tool in ("blocks_csv", "block_chart"):
+            piped = subprocess.run("%s %s %s -o - | head -1" % (sys.executable, os.path.join(support.TOOLS, tool),
+                                                                self.dir),
+                                   shell=True, capture_output=True, text=True, timeout=300)
+            self.assertEqual((piped.stdout.count("\n"), piped.stderr), (1, ""), tool)
 
     def test_chart_rows_and_bars(self):
         out = os.path.join(self.dir, "chart.svg")
         done = support.run_tool("block_chart", self.dir, "-o", out)
         self.assertEqual(done.returncode, 0, done.stderr)
         blocks = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
-        rows = ET.parse(out).getroot().findall(".//%sg[@class='block']" % SVG)
+        root = ET.parse(out).getroot()
+        rows = root.findall(".//%sg[@class='block']" % SVG)
         self.assertEqual(len(rows), len(blocks.blocks))
         self.assertEqual([len(r.findall(SVG + "rect[@class='trip']")) for r in rows],
                          [len(b.trips) for b in blocks.blocks])
+        with open(os.path.join(self.dir, "legend_terminals.csv"), encoding="utf-8") as handle:
+            depot = next(csv.DictReader(handle))["stop_name"]
+        self.assertIn("%s, service %s, depot %s: %d vehicles" % (self.feed, self.options[1], depot, len(blocks.blocks)),
+                      root.find(SVG + "title").text)
+        # Bars carry the riders' route names, one colour per line.
+        with open(os.path.join(self.dir, "legend_lines.csv"), encoding="utf-8") as handle:
+            routes = {row["route_short_name"] for row in csv.DictReader(handle)}
+        labels = {t.text for t in root.iterfind(".//%stext[@class='key']" % SVG)}
+        self.assertTrue(labels and labels <= routes, labels - routes)
+        bars = list(root.iterfind(".//%srect[@class='trip']" % SVG))
+        by_key = {bar.get("data-key"): bar.get("fill") for bar in bars}
+        self.assertEqual(len(set(by_key.values())), len(by_key))
 
 
     def test_annealed_timetable_back_to_the_feed(self):

@@ -4,9 +4,12 @@
 
 Reads Tarsel.bla, Tarsel.bss and, where gtfs_import made the problem, the
 legend files; writes PROBLEM_DIR/Tarsel_blocks.csv (or FILE, "-" for the
-standard output).  Block lines are matched to the trips of the trip file by
-origin, departure, destination, arrival and line key; trips that share all
-five are taken in trip file order.  The schedule is checked on the way (every
+standard output).  The last four columns come from the feed: the route's
+short name, the stop names of the two terminals and the operator's block_id,
+empty where the problem does not come from a feed or the feed does not tell.
+Block lines are matched to the trips of the trip file by origin, departure,
+destination, arrival and line key; trips that share all five are taken in
+trip file order.  The schedule is checked on the way (every
 trip served once, every connection in time); faults go to the standard error
 and make the exit status 1.
 """
@@ -15,17 +18,20 @@ from __future__ import annotations
 
 import argparse
 import csv
+import io
 import os
 import sys
 from typing import Iterator, Optional, Sequence, TextIO, Union
 
 from .blocks import check_blocks
-from .files import FormatError, format_clock
+from .files import FormatError, format_clock, write_stdout, write_whole
 from .solved import Solved
 
 COLUMNS = ["block", "position", "origin", "departure", "destination", "arrival",
            "dead_run_before", "wait_before", "depot_return_before", "parking_before",
-           "line_key", "trip_number", "aux_value", "gtfs_trip_id"]
+           "line_key", "trip_number", "aux_value", "gtfs_trip_id",
+           # added later, at the end, so that readers of the columns before keep working
+           "route_short_name", "origin_stop_name", "destination_stop_name", "block_id"]
 
 
 def rows(solved: Solved) -> Iterator[list[Union[int, str]]]:
@@ -36,7 +42,9 @@ def rows(solved: Solved) -> Iterator[list[Union[int, str]]]:
                    line.destination, format_clock(line.arrival), line.dead_run, line.wait,
                    1 if line.depot_return else 0, line.park, line.line_key,
                    trip.number if trip else "", trip.aux_value if trip else "",
-                   solved.gtfs_trip_id(trip)]
+                   solved.gtfs_trip_id(trip), solved.route_short_name(line, trip),
+                   solved.legend.stop_names.get(line.origin, ""),
+                   solved.legend.stop_names.get(line.destination, ""), solved.block_id(trip)]
 
 
 def write_csv(solved: Solved, handle: TextIO) -> int:
@@ -60,12 +68,17 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (OSError, FormatError) as error:
         print("blocks_csv: %s" % error, file=sys.stderr)
         return 1
+    text = io.StringIO()
+    count = write_csv(solved, text)
     if args.output == "-":
-        count = write_csv(solved, sys.stdout)
+        write_stdout(text.getvalue())
     else:
         path = args.output or os.path.join(args.directory, "Tarsel_blocks.csv")
-        with open(path, "w", encoding="utf-8", newline="") as handle:
-            count = write_csv(solved, handle)
+        try:
+            write_whole(path, text.getvalue())
+        except OSError as error:
+            print("blocks_csv: %s: %s" % (path, error.strerror or error), file=sys.stderr)
+            return 1
         print("%s: %d trips in %d blocks" % (path, count, len(solved.block_file.blocks)))
     faults = check_blocks(solved.trip_file, solved.block_file)
     for fault in faults[:20]:

@@ -10,7 +10,9 @@ Times are whole minutes after midnight of the service day, without wrap.
 
 from __future__ import annotations
 
+import os
 import re
+import sys
 import time
 from dataclasses import dataclass, field
 from typing import Match, Optional, Pattern, Sequence
@@ -339,3 +341,41 @@ def read_solution(path: str) -> int:
     if not match:
         raise FormatError("%s holds no integer" % path)
     return int(match.group(1))
+
+
+# ---------------------------------------------------------------- output
+
+def write_whole(path: str, text: str) -> None:
+    """A text file put in place whole: a reader never sees half of it, and a
+    failed write leaves the old file as it was.  What is not a plain file (a
+    device, a named pipe) is written in place, never replaced; a link keeps
+    pointing at the file it names."""
+    path = os.path.realpath(path)
+    if os.path.exists(path) and not os.path.isfile(path):
+        with open(path, "w", encoding="utf-8", newline="") as handle:
+            handle.write(text)
+        return
+    scratch = path + ".new"
+    try:
+        with open(scratch, "w", encoding="utf-8", newline="") as handle:
+            handle.write(text)
+        os.replace(scratch, path)
+    except BaseException:
+        if os.path.lexists(scratch):
+            os.remove(scratch)
+        raise
+
+
+def write_stdout(text: str) -> bool:
+    """Writes to the standard output; a reader that stops early (head, a
+    closed pager) ends the writing quietly.  False when it did."""
+    try:
+        sys.stdout.write(text)
+        sys.stdout.flush()
+        return True
+    except BrokenPipeError:
+        # Python would report the failed flush again at exit.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+        return False

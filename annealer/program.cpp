@@ -33,6 +33,9 @@ void start_up(AnnealerRun& run, const AnnealerSettings& settings) {
   pause_for_key();
 
   run.fo = evaluate_trip_file(run);
+  // The parameter and groups files stay as they are for the whole run: what
+  // the solver read leniently in them has been shown now, once.
+  mark_files_warned({make_file_name("", PROBLEM_NAME, ".ini"), make_file_name("", PROBLEM_NAME, ".prr")});
   std::printf("\nFO inicial: %d\n", run.fo);
   pause_for_key();
 }

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 #include "common/progress.h"
 
@@ -17,8 +18,28 @@ void warning(const char* format, ...) {
   std::fflush(stderr);
 }
 
+namespace {
+// Each name stands between line ends.
+std::string warned_files() {
+  std::string list = "\n";
+  if (const char* value = std::getenv(WARNED_FILES_VARIABLE)) list += value;
+  return list;
+}
+bool is_warned(const std::string& list, const std::string& file_name) {
+  return list.find("\n" + file_name + "\n") != std::string::npos;
+}
+}  // namespace
+
+void mark_files_warned(const std::vector<std::string>& file_names) {
+  std::string list = warned_files();
+  for (const std::string& name : file_names)
+    if (!is_warned(list, name)) list += name + "\n";
+  ::setenv(WARNED_FILES_VARIABLE, list.c_str() + 1, 1);
+}
+
 void warn_lenient_value(const std::string& file_name, int line, const std::string& field,
                         const std::string& text, const std::string& value_used) {
+  if (is_warned(warned_files(), file_name)) return;
   warning("%s line %d: %s \"%s\" read as %s\n", file_name.c_str(), line, field.c_str(), text.c_str(),
           value_used.c_str());
 }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace common {
 
@@ -16,6 +17,16 @@ void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // read as VALUE`.
 void warn_lenient_value(const std::string& file_name, int line, const std::string& field,
                         const std::string& text, const std::string& value_used);
+
+// A program that runs the solver again and again on input files that stay as
+// they are (the annealers) names those files here once a solver run has read
+// them; the solver runs it starts later keep quiet about their lenient values,
+// which the first one has shown. File names as the solver builds them, each
+// ending in a line end.
+inline constexpr const char* WARNED_FILES_VARIABLE = "TARSEL_WARNED_FILES";
+
+// Adds the files to the variable, for the programs started from now on.
+void mark_files_warned(const std::vector<std::string>& file_names);
 
 // For readers of a stream: a number just read from `file`, whose text began
 // at offset `start`, was cut at a character that is no digit when the word

@@ -136,6 +136,18 @@ TEST(LenientInput, ReadAsAlwaysWithOneWarningPerValueOnStandardError) {
               mask_times(read_whole_file(meant.dir + "Tarsel" + ext)))
         << "Tarsel" << ext;
 
+  // An annealer runs the solver some 26 times on the same parameter and
+  // groups files: their warnings come once, not once a run.
+  write_text(damaged.dir + "keys", std::string(40, '\n'));
+  Console lurrick = run_console(kBinDir + "/Lurrick", damaged.dir, "", "keys");
+  ASSERT_EQ(lurrick.exit_code, 0) << lurrick.out << lurrick.err;
+  for (const LenientValue& v : kSolverValues) {
+    if (std::string(v.file) == "Tarsel.bss") continue;
+    size_t first = lurrick.err.find(v.warning);
+    EXPECT_NE(first, std::string::npos) << v.warning;
+    EXPECT_EQ(lurrick.err.find(v.warning, first + 1), std::string::npos) << v.warning;
+  }
+
   // The annealer's own readers: the trip file at start-up, the solver's
   // total (here from a fake solver) after every run, and Temp.txt.
   ScopedSandbox annealer("lenient_annealer");

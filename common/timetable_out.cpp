@@ -62,20 +62,20 @@ bool check_terminals(const Timetable& timetable, const std::vector<TimetableTrip
   return true;
 }
 
-// The trip line's hhmm field; the readers take it by fixed widths, so a time
-// that needs more than four characters cannot be written.
-bool hhmm(int time, char (&field)[32]) {
-  int hours, minutes;
-  split_minutes(time, hours, minutes);
-  return std::snprintf(field, sizeof field, "%02d%02d", hours, minutes) == 4;
-}
-
-std::string clock(int time) {
+// A time in minutes as `format` shows its hours and minutes.
+std::string clock(int time, const char* format = "%02d:%02d") {
   int hours, minutes;
   split_minutes(time, hours, minutes);
   char text[32];
-  std::snprintf(text, sizeof text, "%02d:%02d", hours, minutes);
+  std::snprintf(text, sizeof text, format, hours, minutes);
   return text;
+}
+
+// The trip line's hhmm field; the readers take it by fixed widths, so a time
+// that needs more than four characters cannot be written.
+bool hhmm(int time, std::string& field) {
+  field = clock(time, "%02d%02d");
+  return field.size() == 4;
 }
 
 std::string csv_field(const std::string& text) {
@@ -114,6 +114,20 @@ bool write_whole(const std::string& file_name, const std::string& text, std::str
 
 }  // namespace
 
+std::string format_matrix_section(const Timetable& timetable) {
+  const size_t n = timetable.terminal_names.size();
+  std::string text = "[DEAD_RUN_MATRIX]\nNUM_TERMINALS = " + std::to_string(n) + "\n";
+  text += "# dead runs in h:mm from the row's terminal to the column's; terminal 0 is the depot\n";
+  text += "        ";
+  for (const std::string& name : timetable.terminal_names) append_format(text, " %8s", name.c_str());
+  for (size_t r = 0; r < n; ++r) {
+    append_format(text, "\n%-8s", timetable.terminal_names[r].c_str());
+    for (size_t c = 0; c < n; ++c)
+      append_format(text, " %8s", clock(timetable.deadrun_minutes.at(r * n + c), "%d:%02d").c_str());
+  }
+  return text;
+}
+
 bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
                       const char* clock_text, std::string& text, std::string& error) {
   if (!check_size(timetable, error) || !check_terminals(timetable, timetable.trips, error)) return false;
@@ -126,14 +140,14 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   int operating = 0;
   for (size_t i = 0; i < timetable.trips.size(); ++i) {
     const TimetableTrip& trip = timetable.trips[i];
-    char departure[32], arrival[32];
+    std::string departure, arrival;
     if (!hhmm(trip.departure_time, departure) || !hhmm(trip.arrival_time, arrival)) {
       error = "trip " + std::to_string(i + 1) + " runs " + clock(trip.departure_time) + "-" +
               clock(trip.arrival_time) + ", beyond what a trip line's hhmm fields hold";
       return false;
     }
     append_format(text, "\n%s%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d", "Trip", static_cast<int>(i),
-                  departure, terminal_of(timetable, trip.origin_terminal)->c_str(), arrival,
+                  departure.c_str(), terminal_of(timetable, trip.origin_terminal)->c_str(), arrival.c_str(),
                   terminal_of(timetable, trip.destination_terminal)->c_str(), static_cast<double>(trip.group_key),
                   trip.aux_value, trip.min_layover);
     operating += trip.arrival_time - trip.departure_time;

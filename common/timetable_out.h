@@ -32,7 +32,16 @@ struct TimetableTrip {
 struct Timetable {
   std::vector<std::string> terminal_names;
   std::vector<TimetableTrip> trips;  // in the order they are written
+  // Dead runs in minutes from the row's terminal to the column's, row after
+  // row; only the matrix section needs them.
+  std::vector<int> deadrun_minutes;
 };
+
+// "[DEAD_RUN_MATRIX]" down to the last matrix value, in the layout the
+// solver and the annealers read, ending right after that value: the template
+// text of a trip file written without a template file. `deadrun_minutes`
+// must hold a full matrix.
+std::string format_matrix_section(const Timetable& timetable);
 
 // The whole trip file: title, clock line, `template_text` (the dead-run matrix
 // section, ending right after its last value) and "\n\n", "[TRIP] header",

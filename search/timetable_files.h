@@ -1,7 +1,7 @@
-// A shifted timetable in the forms the common writers take: the trip file's
-// dead-run matrix section written out from the problem (so that no template
-// file is needed), and the trips with their present times, either in the
-// order read or in the order of the trip file.
+// A shifted timetable in the form the common writers take: the terminals and
+// dead runs of the problem (so that the trip file needs no template file) and
+// the trips with their present times, either in the order read or in the
+// order of the trip file.
 #pragma once
 
 #include <string>
@@ -15,12 +15,9 @@ namespace search {
 using common::Timetable;
 using solver::Problem;
 
-// "[DEAD_RUN_MATRIX]" down to the last matrix value, in the layout the
-// solver reads, ending right after that value.
-std::string matrix_section(const Problem& problem);
-
-// The trips of `problem`, trip k departing shift[k] minutes from its time
-// read, listed in `order` (trip numbers as read, 1..num_trips).
+// The terminals and dead runs of `problem` and its trips, trip k departing
+// shift[k] minutes from its time read, listed in `order` (trip numbers as
+// read, 1..num_trips).
 Timetable shifted_timetable(const Problem& problem, const std::vector<int>& shift, const std::vector<int>& order);
 
 // The trip file text of that timetable, as Tarsel_best.bss holds it; false

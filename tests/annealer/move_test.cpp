@@ -118,7 +118,7 @@ TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
   EXPECT_EQ(table[1].departure_time, 345);  // the caller's table is left sorted
 
   // The best timetable is written by the shared writer: byte for byte the file evaluated.
-  Timetable timetable{{"DEPOT", "T1", "T2"}, {}};
+  Timetable timetable{{"DEPOT", "T1", "T2"}, {}, {}};
   for (int i = 1; i <= 2; ++i) {
     const TripRecord& t = table[i];
     timetable.trips.push_back({t.departure_time, t.arrival_time, t.origin_terminal, t.destination_terminal,
@@ -211,7 +211,7 @@ class ShiftPairing : public ::testing::TestWithParam<PairingCase> {};
 // differs in its aux value.
 TEST_P(ShiftPairing, FindsEveryTripReadInTheChangedTimetable) {
   const PairingCase& c = GetParam();
-  Timetable before{{"DEPOT", "A", "B"}, {{600, 640, 1, 2, 5.f, 7, 3}, {602, 642, 1, 2, 5.f, 7, 3}, {605, 650, 2, 1, 5.f, 8, 3}}};
+  Timetable before{{"DEPOT", "A", "B"}, {{600, 640, 1, 2, 5.f, 7, 3}, {602, 642, 1, 2, 5.f, 7, 3}, {605, 650, 2, 1, 5.f, 8, 3}}, {}};
   std::vector<TimetableTrip> after;
   for (size_t i = 0; i < c.after.size(); ++i) {
     TimetableTrip trip = before.trips[i];

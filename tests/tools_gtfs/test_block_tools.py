@@ -58,35 +58,43 @@ def block_file(blocks, buses=None):
 SCHEDULE = [[(0, 10, 0, None), (3, 10, 0, 120)], [(1, 10, 0, None), (2, 0, 10, None)]]
 
 
+def write_problem(directory, trips, schedule, buses=None):
+    template = tf.format_matrix_section(NAMES, MATRIX)
+    with open(os.path.join(directory, "Tarsel.bss"), "wb") as handle:
+        handle.write(tf.format_trip_file(template, trips, 5))
+    with open(os.path.join(directory, "Tarsel.bla"), "wb") as handle:
+        handle.write(block_file(schedule, buses))
+
+
+def write_solved(directory):
+    """A solved problem of TRIPS and SCHEDULE with legends as gtfs_import
+    writes them, with gaps a feed may leave: no stop name for B, no block_id
+    for trip 13, no short name for trip 14."""
+    write_problem(directory, TRIPS, SCHEDULE)
+    legends = {
+        "legend_trips.csv": "aux_value,trip_id,route_id,route_short_name,block_id\n"
+                            "11,g11,r1,R1,b7\n12,g12,r1,R1,b8\n13,g13,r2,Rapid Express 102,\n14,g14,r1,,b7\n",
+        "legend_lines.csv": "line_key,route_id,route_short_name,route_long_name,route_color\n"
+                            "101.00,r1,R1,Alpha - Beta,000000\n102.00,r2,Rapid Express 102,,000000\n",
+        "legend_terminals.csv": "terminal,short_name,role,stop_name\n0,DEPOT,depot,Main Garage\n"
+                                "1,A,terminal,Alpha Square\n2,B,terminal,\n",
+        "Tarsel.ini": "Tarsel problem from GTFS feed town, date 20260608 (gtfs_import)\n",
+        "Tarsel.sol": "2321\n",
+    }
+    for name, text in legends.items():
+        with open(os.path.join(directory, name), "w", encoding="utf-8") as handle:
+            handle.write(text)
+
+
 class SolvedDirectory(unittest.TestCase):
     def setUp(self):
         self.tmp = tempfile.TemporaryDirectory()
         self.addCleanup(self.tmp.cleanup)
         self.dir = self.tmp.name
-        self.write_problem(TRIPS, SCHEDULE)
-        # Legends as gtfs_import writes them, with gaps a feed may leave:
-        # no stop name for B, no block_id for trip 13, no short name for trip 14.
-        legends = {
-            "legend_trips.csv": "aux_value,trip_id,route_id,route_short_name,block_id\n"
-                                "11,g11,r1,R1,b7\n12,g12,r1,R1,b8\n13,g13,r2,Rapid Express 102,\n14,g14,r1,,b7\n",
-            "legend_lines.csv": "line_key,route_id,route_short_name,route_long_name,route_color\n"
-                                "101.00,r1,R1,Alpha - Beta,000000\n102.00,r2,Rapid Express 102,,000000\n",
-            "legend_terminals.csv": "terminal,short_name,role,stop_name\n0,DEPOT,depot,Main Garage\n"
-                                    "1,A,terminal,Alpha Square\n2,B,terminal,\n",
-            "Tarsel.ini": "Tarsel problem from GTFS feed town, date 20260608 (gtfs_import)\n",
-        }
-        for name, text in legends.items():
-            with open(os.path.join(self.dir, name), "w") as handle:
-                handle.write(text)
-        with open(os.path.join(self.dir, "Tarsel.sol"), "w") as handle:
-            handle.write("2321\n")
+        write_solved(self.dir)
 
     def write_problem(self, trips, schedule, buses=None):
-        template = tf.format_matrix_section(NAMES, MATRIX)
-        with open(os.path.join(self.dir, "Tarsel.bss"), "wb") as handle:
-            handle.write(tf.format_trip_file(template, trips, 5))
-        with open(os.path.join(self.dir, "Tarsel.bla"), "wb") as handle:
-            handle.write(block_file(schedule, buses))
+        write_problem(self.dir, trips, schedule, buses)
 
     def test_block_file_reading(self):
         blocks = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
@@ -161,6 +169,67 @@ class SolvedDirectory(unittest.TestCase):
         self.assertEqual(labels, ["R1", "R1", "R1"])
         service = root.find(".//%srect[@class='service']" % SVG)
         self.assertEqual(int(service.get("height")), int(bars[0].get("height")))
+
+    def report(self, *args):
+        done = support.run_tool("report", self.dir, "-o", "-", *args)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done.stdout
+
+    def test_report(self):
+        # Feed texts are escaped and keep their accents in the page's own charset.
+        with open(os.path.join(self.dir, "legend_terminals.csv"), "w", encoding="utf-8") as handle:
+            handle.write("terminal,short_name,role,stop_name\n0,DEPOT,depot,Main Garage\n"
+                         "1,A,terminal,Pra\u00e7a <S\u00e3o> & Co\n2,B,terminal,\n")
+        page = self.report()
+        self.assertIn('<meta charset="utf-8">', page)
+        self.assertIn("Pra\u00e7a &lt;S\u00e3o&gt; &amp; Co", page)
+        self.assertNotIn("<S\u00e3o>", page)
+        self.assertEqual(page.count('<g class="block"'), 2)
+        self.assertEqual(page.count("<tr>", page.index('id="blocks"')), 1 + 4)
+        self.assertNotIn("<?xml", page)
+        # four trips in the operator's blocks b7 and b8
+        self.assertIn("<b>2 of 2</b><span>operator&#x27;s blocks in service at once", page)
+        self.assertIn('class="ok" id="checks"', page)
+        # A solution of another run is flagged, not passed over.
+        with open(os.path.join(self.dir, "Tarsel.sol"), "w") as handle:
+            handle.write("2400\n")
+        page = self.report()
+        self.assertIn('class="bad" id="checks"', page)
+        self.assertIn("Tarsel.sol 2400 \u2260 2 vehicles x 1000 + operational cost 321", page)
+
+    def test_report_without_legend_or_solution(self):
+        for name in ("legend_trips.csv", "legend_lines.csv", "legend_terminals.csv", "Tarsel.ini"):
+            os.remove(os.path.join(self.dir, name))
+        page = self.report()
+        self.assertIn("<title>Vehicle blocks of %s, depot DEPOT: 2 vehicles</title>"
+                      % os.path.basename(self.dir), page)
+        self.assertIn('<text class="key"', page)
+        self.assertNotIn("operator", page)
+        self.assertNotIn("route_short_name", page)   # columns empty without a feed are left out
+        os.remove(os.path.join(self.dir, "Tarsel.sol"))
+        done = support.run_tool("report", self.dir)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("no Tarsel.sol", done.stderr)
+        self.assertIn("run Tovarin first", done.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.dir, "Tarsel_report.html")))
+
+    def test_report_of_a_changed_timetable(self):
+        moved = list(TRIPS)
+        moved[2] = tf.TripRow(52, "B", 82, "A", 102.0, 13, 5)
+        template = tf.format_matrix_section(NAMES, MATRIX)
+        with open(os.path.join(self.dir, "Tarsel_best.bss"), "wb") as handle:
+            handle.write(tf.format_trip_file(template, moved, 5))
+        with open(os.path.join(self.dir, "Tarsel_shifts.csv"), "w") as handle:
+            handle.write("aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n"
+                         "11,101.00,A,B,00:05,00:05,0\n12,101.00,A,B,00:05,00:05,0\n"
+                         "13,102.00,B,A,00:50,00:52,2\n14,101.00,B,A,03:00,03:00,0\n")
+        page = self.report()
+        moved_table = page[page.index('id="moved"'):page.index("</table>", page.index('id="moved"'))]
+        self.assertEqual(moved_table.count("<tr>"), 2)
+        self.assertIn("<td>00:50</td><td>00:52</td><td>+2</td>", moved_table)
+        # The block file is the timetable read's: its figures stand in that column only.
+        self.assertIn('<td class="t">vehicles</td><td>2</td><td>not solved here</td>', page)
+        self.assertIn('<td class="t">trips moved</td><td></td><td>1 of 4</td>', page)
 
     def test_line_colours_stay_distinct(self):
         keys = ["%d.00" % n for n in range(1, 31)]

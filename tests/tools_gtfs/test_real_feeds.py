@@ -105,6 +105,14 @@ class RealFeed:
         by_key = {bar.get("data-key"): bar.get("fill") for bar in bars}
         self.assertEqual(len(set(by_key.values())), len(by_key))
 
+    def test_report_figures(self):
+        done = support.run_tool("report", self.dir)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(self.dir, "Tarsel_report.html"), encoding="utf-8") as handle:
+            page = handle.read()
+        self.assertIn('class="ok" id="checks"', page)
+        self.assertNotIn('class="bad"', page)
+        self.assertIn("<b>%d of %d</b><span>operator&#x27;s blocks in service at once" % self.operator_peak, page)
 
     def test_annealed_timetable_back_to_the_feed(self):
         lurrick = os.path.join(os.path.dirname(support.require_tovarin()), "Lurrick")
@@ -125,10 +133,12 @@ class RealFeed:
 class SalemKeizer(RealFeed, unittest.TestCase):
     # Within the annealers' 20 terminals.
     feed, options, trips = "salem-keizer", ("--service", "1", "--max-terminals", "20"), 1023
+    operator_peak = (47, 60)
 
 
 class ContraCosta(RealFeed, unittest.TestCase):
     feed, options, trips = "contra-costa", ("--service", "Summer_WKDY"), 896
+    operator_peak = (66, 150)
 
 
 if __name__ == "__main__":

@@ -368,7 +368,10 @@ def write_whole(path: str, text: str) -> None:
 
 def write_stdout(text: str) -> bool:
     """Writes to the standard output; a reader that stops early (head, a
-    closed pager) ends the writing quietly.  False when it did."""
+    closed pager) ends the writing quietly.  False when it did.  The text goes
+    out in UTF-8 whatever the locale, as it does to a file."""
+    if hasattr(sys.stdout, "reconfigure"):
+        sys.stdout.reconfigure(encoding="utf-8")
     try:
         sys.stdout.write(text)
         sys.stdout.flush()

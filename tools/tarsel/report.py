@@ -26,7 +26,7 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from . import blocks_csv
-from .block_chart import FONT, Chart
+from .block_chart import FONT, Chart, text_width
 from .blocks import Block
 from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, parse_clock, read_parameters,
                     read_text, read_trip_file, write_stdout, write_whole)
@@ -186,7 +186,10 @@ def figures(solved: Solved) -> Figures:
     lines = [line for b in bla.blocks for line in b.trips]
     spans = operator_blocks(solved)
     ini = os.path.join(solved.directory, "Tarsel.ini")
-    parameters = read_parameters(ini) if os.path.exists(ini) else None
+    try:
+        parameters = read_parameters(ini)
+    except (OSError, FormatError, ValueError, IndexError):
+        parameters = None       # the cost is then shown without its parts
     result = Figures(
         vehicles=len(bla.blocks),
         out=curve("vehicles in service", [i for b in bla.blocks for i in vehicle_intervals(b)]),
@@ -322,13 +325,15 @@ h1{font-size:22px;margin:0 0 4px} h2{font-size:17px;margin:28px 0 8px;border-bot
 .figures{display:flex;flex-wrap:wrap;gap:10px;margin:8px 0}
 .figure{border:1px solid #ccc;border-radius:6px;padding:8px 14px;min-width:140px;background:#fafafa}
 .figure b{display:block;font-size:24px} .figure span{color:#555;font-size:12px}
-table{border-collapse:collapse;font-size:12px} td,th{border:1px solid #ddd;padding:2px 6px;text-align:right;white-space:nowrap}
+table{border-collapse:collapse;font-size:12px}
+td,th{border:1px solid #ddd;padding:2px 6px;text-align:right;white-space:nowrap}
 th{background:#eee;position:sticky;top:0} td.t,th.t{text-align:left}
 table.sortable th{cursor:pointer} table.sortable th:hover{background:#ddd}
-.ok{color:#176d2c} ul.checks{font-size:12px;margin:0;padding-left:18px;list-style:none} .bad{color:#b00020;font-weight:bold}
+.ok{color:#176d2c} .bad{color:#b00020;font-weight:bold}
+ul.checks{font-size:12px;margin:0;padding-left:18px;list-style:none}
 .cost td{text-align:right} .cost td.t{text-align:left}
 .scroll{overflow:auto;max-height:640px;border:1px solid #ddd}
-.chart{overflow-x:auto}
+.chart svg,svg.steps{max-width:100%;height:auto}
 """
 
 # Sorting by a header's column, numbers and hh:mm times by value; the marker
@@ -423,6 +428,9 @@ class Page:
                              arcs.via_depot * p.short_arc_param,
                              "a gap long enough for the depot counts its dead run there and back (above) and "
                              "the short-arc parameter, not its waiting"))
+        elif operational is not None:
+            rows.append(("operational cost", operational, "Tarsel.ini cannot be read: without its weights the cost "
+                                                          "is not taken apart"))
         self.add('<table class="cost"><tbody>')
         for what, value, why in rows:
             self.add('<tr><td class="t">%s</td><td>%d</td><td class="t">%s</td></tr>' % (esc(what), value, esc(why)))
@@ -438,11 +446,11 @@ class Page:
             self.add("<p>The <b>scheduling cost</b> at the end of Tarsel.bla, %d, measures the same blocks as they are "
                      "driven: dead run %s x %d + waiting %s x %d + %s x the minimum depot time %d. It charges "
                      "each return to the depot the minimum depot time, where the solver charged every connection "
-                     "with room for the depot the short-arc parameter; it is %s.</p>"
+                     "with room for the depot the short-arc parameter; %s.</p>"
                      % (f.scheduling_cost, esc(hours(f.dead_run)), p.deadrun_weight, esc(hours(f.layover)),
                         p.layover_weight, plural(f.depot_returns, "depot return"), depot_time,
-                        "the operational cost here" if f.scheduling_cost == operational else
-                        "not what the solver minimises"))
+                        "here the two come to the same" if f.scheduling_cost == operational else
+                        "the solver minimises the operational cost, not this one"))
         if f.flow.get("infeasible"):
             self.add('<p class="bad">Tarsel.arm says the flow pattern is INFEASIBLE: these figures are not a '
                      'schedule to drive.</p>')
@@ -478,8 +486,8 @@ class Page:
         def y(count: float) -> float:
             return pad + height - count * height / ceiling
 
-        svg = ['<svg xmlns="http://www.w3.org/2000/svg" width="%.0f" height="%d" class="steps" %s font-size="11">'
-               % (left + width + 20, height + pad + 60, FONT)]
+        svg = ['<svg xmlns="http://www.w3.org/2000/svg" width="%.0f" height="%d" viewBox="0 0 %.0f %d" class="steps" '
+               '%s font-size="11">' % ((left + width + 20, height + pad + 60) * 2 + (FONT,))]
         for count in range(0, ceiling + 1, grid):
             svg.append('<line x1="%d" y1="%.1f" x2="%.1f" y2="%.1f" stroke="#e2e2e2"/>'
                        '<text x="%d" y="%.1f" text-anchor="end">%d</text>'
@@ -499,14 +507,14 @@ class Page:
                        '<title>%s: at most %d, at %s</title></path>'
                        % (" ".join(points), colour, ' stroke-dasharray="%s"' % dash if dash else "", esc(c.label),
                           c.peak, format_clock(c.peak_at or 0)))
-        legend_x = left
+        legend_x: float = left
         for c, colour, dash in shown:
             text = "%s (at most %d, %s)" % (c.label, c.peak, format_clock(c.peak_at or 0))
             svg.append('<line x1="%.1f" y1="%d" x2="%.1f" y2="%d" stroke="%s" stroke-width="2"%s/>'
                        '<text x="%.1f" y="%d">%s</text>'
                        % (legend_x, height + pad + 42, legend_x + 22, height + pad + 42, colour,
                           ' stroke-dasharray="%s"' % dash if dash else "", legend_x + 28, height + pad + 46, esc(text)))
-            legend_x += 40 + len(text) * 6.2
+            legend_x += 44 + text_width(text, 11)
         svg.append("</svg>")
         self.add("\n".join(svg))
         notes = ["A vehicle is in service from its first trip's departure to its last trip's arrival, less its "
@@ -519,88 +527,85 @@ class Page:
         notes.append("No schedule can do with fewer vehicles than the most trips under way at once.")
         self.add("<p>%s</p>" % esc(" ".join(notes)))
 
-    def block_table(self) -> None:
-        rows = [[str(v) for v in row] for row in blocks_csv.rows(self.solved)]
-        keep = [i for i, name in enumerate(blocks_csv.COLUMNS) if any(row[i] for row in rows)] if rows else \
-            list(range(len(blocks_csv.COLUMNS)))
-        numeric = {i for i in keep if all(re.fullmatch(r"-?[\d.:]+|", row[i]) for row in rows)}
-        self.add("<h2>Blocks, trip by trip</h2><p>The rows of blocks_csv; click a heading to sort by it.</p>")
-        self.add('<div class="scroll"><table class="sortable" id="blocks"><thead><tr>%s</tr></thead><tbody>'
-                 % "".join('<th%s>%s</th>' % ("" if i in numeric else ' class="t"', esc(blocks_csv.COLUMNS[i]))
-                           for i in keep))
-        for row in rows:
-            self.add("<tr>%s</tr>" % "".join("<td>%s</td>" % esc(row[i]) if i in numeric
-                                             else '<td class="t">%s</td>' % esc(row[i]) for i in keep))
+    def table(self, ident: str, headings: Sequence[str], rows: Sequence[Sequence[object]]) -> None:
+        """A sortable table; columns of numbers and times stand right-aligned."""
+        cells = [[str(v) for v in row] for row in rows]
+        text = [not all(re.fullmatch(r"[-+]?[\d.:]*", row[i]) for row in cells) for i in range(len(headings))]
+        self.add('<div class="scroll"><table class="sortable" id="%s"><thead><tr>%s</tr></thead><tbody>' % (
+            ident, "".join('<th%s>%s</th>' % (' class="t"' if t else "", esc(h)) for h, t in zip(headings, text))))
+        for row in cells:
+            self.add("<tr>%s</tr>" % "".join('<td%s>%s</td>' % (' class="t"' if t else "", esc(v))
+                                             for v, t in zip(row, text)))
         self.add("</tbody></table></div>")
+
+    def block_table(self) -> None:
+        rows = list(blocks_csv.rows(self.solved))
+        # Columns that only a feed fills are left out where it does not.
+        keep = [i for i in range(len(blocks_csv.COLUMNS)) if not rows or any(row[i] != "" for row in rows)]
+        self.add("<h2>Blocks, trip by trip</h2><p>The rows of blocks_csv; click a heading to sort by it.</p>")
+        self.table("blocks", [blocks_csv.COLUMNS[i] for i in keep], [[row[i] for i in keep] for row in rows])
 
     def changed_section(self) -> None:
         changed = self.changed
         if changed is None:
             return
-        solved = self.solved
-        f = self.figures
-        self.add("<h2>The changed timetable</h2>")
+        solved, f = self.solved, self.figures
         found = [name for name in ("Tarsel_best.bss", "Tarsel_shifts.csv")
                  if os.path.exists(os.path.join(solved.directory, name))]
-        self.add("<p>An annealer or shift_search left %s here: the best timetable it found, against the one it read."
-                 "</p>" % esc(" and ".join(found)))
+        self.add("<h2>The changed timetable</h2><p>An annealer or shift_search left %s here: the best timetable "
+                 "it found, against the one it read.</p>" % esc(" and ".join(found)))
         for note in changed.notes:
             self.add('<p class="bad">%s</p>' % esc(note))
-        moved = [s for s in changed.shifts if s.minutes]
-        columns = [("", "timetable read", "changed timetable")]
-        peaks = [curve("", [(t.departure, t.arrival) for t in trips]).peak if trips is not None else None
-                 for trips in (changed.read, changed.best.trips if changed.best else None)]
-        columns.append(("trips under way at once, at most", *("%d" % p if p is not None else "?" for p in peaks)))
-        solved_figures = ["%d" % f.vehicles, "%d" % f.total_cost if f.total_cost is not None else "?"]
+        moved = [shift for shift in changed.shifts if shift.minutes]
+        under_way = ["%d" % curve("", [(t.departure, t.arrival) for t in trips]).peak if trips is not None else "?"
+                     for trips in (changed.read, changed.best.trips if changed.best else None)]
+        figures = ["%d" % f.vehicles, "%d" % f.total_cost if f.total_cost is not None else "?"]
         unknown = ["not solved here"] * 2
-        side = {"read": (solved_figures, unknown), "changed": (unknown, solved_figures)}.get(
-            changed.solved_is, (unknown, unknown))
-        columns.append(("vehicles", side[0][0], side[1][0]))
-        columns.append(("total cost", side[0][1], side[1][1]))
-        columns.append(("trips moved", "", "%d of %d" % (len(moved), len(changed.shifts))))
-        self.add('<table class="cost"><thead><tr>%s</tr></thead><tbody>'
-                 % "".join("<th>%s</th>" % esc(c) for c in columns[0]))
-        for row in columns[1:]:
+        read, new = {"read": (figures, unknown), "changed": (unknown, figures)}.get(changed.solved_is,
+                                                                                   (unknown, unknown))
+        rows = [("trips under way at once, at most", under_way[0], under_way[1]),
+                ("vehicles", read[0], new[0]), ("total cost", read[1], new[1]),
+                ("trips moved", "", "%d of %d" % (len(moved), len(changed.shifts)))]
+        self.add('<table class="cost"><thead><tr><th></th><th>timetable read</th><th>changed timetable</th></tr>'
+                 '</thead><tbody>')
+        for row in rows:
             self.add('<tr><td class="t">%s</td><td>%s</td><td>%s</td></tr>' % tuple(esc(c) for c in row))
         self.add("</tbody></table>")
-        what = {"read": "The solver's files here (and every figure above this section) are those of the timetable "
-                        "read.",
-                "changed": "The solver's files here (and every figure above this section) are those of the changed "
-                           "timetable."}.get(changed.solved_is, "The solver's files here belong to neither timetable "
-                                                                 "(an annealer leaves those of the last candidate it "
-                                                                 "tried): the figures above describe that one.")
-        self.add("<p>%s No file the annealers leave holds the vehicles and cost of a timetable not solved here: "
-                 "Tovarin gives those of the changed one for Tarsel_best.bss copied to Tarsel.bss (Lurrick prints that cost as its Melhor FO, shift_search "
-                 "in its closing line); run this report in that directory to see them.</p>" % esc(what))
+        if changed.solved_is:
+            what = ("The solver's files here, and every figure above this section, are those of the %s."
+                    % {"read": "timetable read", "changed": "changed timetable"}[changed.solved_is])
+        else:
+            what = ("The solver's files here belong to neither timetable (an annealer leaves those of the last "
+                    "candidate it tried), and so do the figures above this section.")
+        self.add("<p>%s No file that the annealers leave holds the vehicles and cost of a timetable not solved here: "
+                 "Tovarin gives those of the changed one for Tarsel_best.bss copied to Tarsel.bss (Lurrick prints "
+                 "that cost as its Melhor FO, shift_search in its closing line); a report of that directory shows "
+                 "them.</p>" % esc(what))
         if not moved:
             return
+        headings = ["aux_value"] + (["GTFS trip"] if solved.from_feed else []) + [
+            "route", "from", "to", "departure read", "departure changed", "shift (min)"]
+        lines: list[list[str]] = []
+        for shift in moved:
+            feed = solved.legend.trips.get(shift.aux_value)
+            lines.append([str(shift.aux_value)] + ([feed.trip_id if feed else ""] if solved.from_feed else []) + [
+                feed.route_short_name if feed and feed.route_short_name else solved.line_name(shift.line_key),
+                solved.stop_name(shift.origin), solved.stop_name(shift.destination), format_clock(shift.before),
+                format_clock(shift.after), "%+d" % shift.minutes])
         self.add("<p>Moved trips:</p>")
-        self.add('<div class="scroll"><table class="sortable" id="moved"><thead><tr>%s</tr></thead><tbody>'
-                 % "".join('<th class="t">%s</th>' % c if c in ("route", "from", "to", "GTFS trip") else "<th>%s</th>" % c
-                           for c in ("aux_value", "GTFS trip", "route", "from", "to", "departure read",
-                                     "departure changed", "shift (min)") if c != "GTFS trip" or solved.from_feed))
-        for s in moved:
-            feed = solved.legend.trips.get(s.aux_value)
-            route = (feed.route_short_name if feed and feed.route_short_name else solved.line_name(s.line_key))
-            cells = [("", s.aux_value)] + ([("t", feed.trip_id if feed else "")] if solved.from_feed else []) + [
-                     ("t", route),
-                     ("t", solved.stop_name(s.origin)), ("t", solved.stop_name(s.destination)),
-                     ("", format_clock(s.before)), ("", format_clock(s.after)), ("", "%+d" % s.minutes)]
-            self.add("<tr>%s</tr>" % "".join('<td class="%s">%s</td>' % (c, esc(v)) if c else "<td>%s</td>" % esc(v)
-                                             for c, v in cells))
-        self.add("</tbody></table></div>")
+        self.table("moved", headings, lines)
 
     def render(self) -> str:
         title = self.chart.title()
         self.out = []
         self.headline()
         self.cost()
+        self.step_plot()
         self.add("<h2>Vehicle blocks</h2>")
         svg = self.chart.render()
         if svg.startswith("<?xml"):
             svg = svg.split("\n", 1)[1]
         self.add('<div class="chart">%s</div>' % svg)
-        self.step_plot()
         self.changed_section()
         self.block_table()
         head = ['<!DOCTYPE html>', '<html lang="en"><head><meta charset="utf-8">',

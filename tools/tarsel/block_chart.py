@@ -22,7 +22,7 @@ from xml.sax.saxutils import escape, quoteattr
 
 from . import files as tf
 from .blocks import Block, BlockTrip
-from .files import FormatError, write_stdout, write_whole
+from .files import FormatError, write_output
 from .solved import Solved, key_label
 
 ROW = 18          # pixels per block row
@@ -349,30 +349,35 @@ class Chart:
         return "\n".join(head + self.out + ["</svg>", ""])
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
-    parser = argparse.ArgumentParser(prog="block_chart", description=(__doc__ or "").split("\n")[0])
+def chart_arguments(program: str, doc: Optional[str], output: str,
+                    argv: Optional[Sequence[str]]) -> argparse.Namespace:
+    """The command line of a command that draws the chart: directory, -o, --scale."""
+    parser = argparse.ArgumentParser(prog=program, description=(doc or "").split("\n")[0])
     parser.add_argument("directory", nargs="?", default=".", help="solved problem directory")
-    parser.add_argument("-o", "--output", help="SVG file, - for the standard output "
-                                               "(default PROBLEM_DIR/Tarsel_blocks.svg)")
-    parser.add_argument("--scale", type=float, default=1.2, help="pixels per minute (default 1.2)")
+    parser.add_argument("-o", "--output", help="%s, - for the standard output (default PROBLEM_DIR/%s)"
+                                               % (output, DEFAULT_OUTPUT[program]))
+    parser.add_argument("--scale", type=float, default=1.2, help="pixels per minute of the chart (default 1.2)")
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     if args.scale <= 0:
         parser.error("--scale must be greater than 0")
+    return args
+
+
+DEFAULT_OUTPUT = {"block_chart": "Tarsel_blocks.svg", "report": "Tarsel_report.html"}
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    args = chart_arguments("block_chart", __doc__, "SVG file", argv)
     try:
         solved = Solved(args.directory)
     except (OSError, FormatError) as error:
         print("block_chart: %s" % error, file=sys.stderr)
         return 1
-    document = Chart(solved, args.scale).render()
-    if args.output == "-":
-        write_stdout(document)
-    else:
-        path = args.output or os.path.join(args.directory, "Tarsel_blocks.svg")
-        try:
-            write_whole(path, document)
-        except OSError as error:
-            print("block_chart: %s: %s" % (path, error.strerror or error), file=sys.stderr)
-            return 1
+    path = write_output("block_chart", args.output, os.path.join(args.directory, DEFAULT_OUTPUT["block_chart"]),
+                        Chart(solved, args.scale).render())
+    if path is None:
+        return 1
+    if path != "-":
         print("%s: %d blocks, %d trips" % (path, len(solved.block_file.blocks),
                                           sum(len(b.trips) for b in solved.block_file.blocks)))
     if solved.unmatched:

@@ -24,7 +24,7 @@ import sys
 from typing import Iterator, Optional, Sequence, TextIO, Union
 
 from .blocks import check_blocks
-from .files import FormatError, format_clock, write_stdout, write_whole
+from .files import FormatError, format_clock, write_output
 from .solved import Solved
 
 COLUMNS = ["block", "position", "origin", "departure", "destination", "arrival",
@@ -70,15 +70,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 1
     text = io.StringIO()
     count = write_csv(solved, text)
-    if args.output == "-":
-        write_stdout(text.getvalue())
-    else:
-        path = args.output or os.path.join(args.directory, "Tarsel_blocks.csv")
-        try:
-            write_whole(path, text.getvalue())
-        except OSError as error:
-            print("blocks_csv: %s: %s" % (path, error.strerror or error), file=sys.stderr)
-            return 1
+    path = write_output("blocks_csv", args.output, os.path.join(args.directory, "Tarsel_blocks.csv"), text.getvalue())
+    if path is None:
+        return 1
+    if path != "-":
         print("%s: %d trips in %d blocks" % (path, count, len(solved.block_file.blocks)))
     faults = check_blocks(solved.trip_file, solved.block_file)
     for fault in faults[:20]:

@@ -382,3 +382,19 @@ def write_stdout(text: str) -> bool:
         os.dup2(devnull, sys.stdout.fileno())
         os.close(devnull)
         return False
+
+
+def write_output(program: str, output: Optional[str], default: str, text: str) -> Optional[str]:
+    """A command's whole output: to the standard output where output is "-",
+    else put in place whole at output (default where None).  The path written,
+    "-", or None after a message on standard error."""
+    if output == "-":
+        write_stdout(text)
+        return output
+    path = output or default
+    try:
+        write_whole(path, text)
+    except OSError as error:
+        print("%s: %s: %s" % (program, path, error.strerror or error), file=sys.stderr)
+        return None
+    return path

@@ -1,6 +1,6 @@
 """report: one HTML page on a solved problem, for a planner to read and pass on.
 
-    report PROBLEM_DIR [-o FILE] [--scale PX_PER_MINUTE]
+    report [PROBLEM_DIR] [-o FILE] [--scale PX_PER_MINUTE]
 
 Reads what Tovarin left in PROBLEM_DIR (Tarsel.sol, Tarsel.arm, Tarsel.bla
 with Tarsel.bss and Tarsel.ini), the legend files where gtfs_import made the
@@ -15,7 +15,6 @@ is not solved yet is refused with exit code 1.
 
 from __future__ import annotations
 
-import argparse
 import collections
 import csv
 import html
@@ -26,10 +25,10 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from . import blocks_csv
-from .block_chart import FONT, Chart, text_width
+from .block_chart import DEFAULT_OUTPUT, FONT, Chart, chart_arguments, text_width
 from .blocks import Block
 from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, parse_clock, read_parameters,
-                    read_text, read_trip_file, write_stdout, write_whole)
+                    read_text, read_trip_file, write_output)
 from .solved import Solved
 
 VEHICLE_COST = 1000     # the cost of one vehicle, on the solver's return arc
@@ -625,14 +624,7 @@ def missing_files(directory: str) -> list[str]:
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
-    parser = argparse.ArgumentParser(prog="report", description=(__doc__ or "").split("\n")[0])
-    parser.add_argument("directory", help="solved problem directory")
-    parser.add_argument("-o", "--output", help="HTML file, - for the standard output "
-                                               "(default PROBLEM_DIR/Tarsel_report.html)")
-    parser.add_argument("--scale", type=float, default=1.2, help="pixels per minute of the block chart (default 1.2)")
-    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
-    if args.scale <= 0:
-        parser.error("--scale must be greater than 0")
+    args = chart_arguments("report", __doc__, "HTML file", argv)
     missing = missing_files(args.directory)
     if missing:
         print("report: %s: no %s: the problem is not solved yet; run Tovarin first"
@@ -643,14 +635,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (OSError, FormatError) as error:
         print("report: %s" % error, file=sys.stderr)
         return 1
-    if args.output == "-":
-        write_stdout(page)
-        return 0
-    path = args.output or os.path.join(args.directory, "Tarsel_report.html")
-    try:
-        write_whole(path, page)
-    except OSError as error:
-        print("report: %s: %s" % (path, error.strerror or error), file=sys.stderr)
+    path = write_output("report", args.output, os.path.join(args.directory, DEFAULT_OUTPUT["report"]), page)
+    if path is None:
         return 1
-    print("report: %s written" % path, file=sys.stderr)
+    if path != "-":
+        print("report: %s written" % path, file=sys.stderr)
     return 0

@@ -10,19 +10,6 @@ namespace annealer {
 
 namespace {
 
-Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
-  Timetable timetable;
-  for (int j = 0; j < problem.num_terminals && j < MAX_TABLE_TERMINALS; ++j)
-    timetable.terminal_names.emplace_back(problem.terminal_names[j]);
-  for (int i = 1; i <= problem.num_trips; ++i) {
-    const TripRecord& trip = table[static_cast<size_t>(i)];
-    timetable.trips.push_back(TimetableTrip{trip.departure_time, trip.arrival_time, trip.origin_terminal,
-                                            trip.destination_terminal, trip.group_key, trip.aux_value,
-                                            trip.min_layover});
-  }
-  return timetable;
-}
-
 // The console keeps the texts it has always had; the reason goes to standard error.
 [[noreturn]] void cannot_write(const std::string& file_name, const std::string& reason) {
   throw FatalError{"", 1, true, file_name + " not written: " + reason};

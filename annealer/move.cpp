@@ -10,6 +10,7 @@
 #include "common/atomic_file.h"
 #include "common/common.h"
 #include "common/run_end.h"
+#include "common/timetable_out.h"
 
 using namespace common;
 
@@ -76,12 +77,6 @@ void sort_by_departure(TripTable& table, int num_trips) {
       }
 }
 
-int total_operating_minutes(const TripTable& table, int num_trips) {
-  int total = 0;
-  for (int i = 1; i <= num_trips; ++i) total += table[i].arrival_time - table[i].departure_time;
-  return total;
-}
-
 namespace {
 
 // The template as the trip file needs it: a regular, readable file that holds
@@ -113,14 +108,30 @@ std::string read_template() {
 
 }  // namespace
 
+Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
+  Timetable timetable;
+  for (int j = 0; j < problem.num_terminals && j < MAX_TABLE_TERMINALS; ++j)
+    timetable.terminal_names.emplace_back(problem.terminal_names[j]);
+  for (int i = 1; i <= problem.num_trips; ++i) {
+    const TripRecord& trip = table[static_cast<size_t>(i)];
+    timetable.trips.push_back(TimetableTrip{trip.departure_time, trip.arrival_time, trip.origin_terminal,
+                                            trip.destination_terminal, trip.group_key, trip.aux_value,
+                                            trip.min_layover});
+  }
+  return timetable;
+}
+
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
                      TripTable& table) {
   const int num_trips = problem.num_trips;
   sort_by_departure(table, num_trips);
-  std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  const char* clock_text = local != nullptr ? std::asctime(local) : "";
+  const std::string clock_text = local_clock_text();
   const std::string template_content = read_template();
+
+  std::string text, error;
+  if (!format_trip_file(timetable_of(problem, table), template_content, header_value, clock_text.c_str(), text,
+                        error))
+    fatal_with_detail(error, "\nProblemas na criacao do arquivo teste.trp\n");
 
   // The trips go to a file beside the trip file, made afresh and never
   // through a link, which takes the trip file's place only once it is
@@ -132,33 +143,8 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   if (!open_atomic_file(file_name, out, failure))
     fatal_with_detail(failure.text(), "\nProblemas na criacao do arquivo teste.trp\n");
   remove_on_interrupt(out.new_path);
-  std::FILE* file = out.file.stream;
-
-  std::fprintf(file, "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n");
-  std::fprintf(file, "# %.19s\n\n", clock_text);
-  std::fwrite(template_content.data(), 1, template_content.size(), file);
-  std::fprintf(file, "\n\n");
-
-  std::fprintf(file, "[TRIP] %d", header_value);
-  int written = 0;
-  for (int i = 1; i <= num_trips; ++i) {
-    const TripRecord& trip = table[i];
-    int departure_hours, departure_minutes, arrival_hours, arrival_minutes;
-    split_minutes(trip.departure_time, departure_hours, departure_minutes);
-    split_minutes(trip.arrival_time, arrival_hours, arrival_minutes);
-    std::fprintf(file, "\n%s%-4d = %02d%02d, %-8s     | %02d%02d, %-8s     | %.2f \t%d\t%d", "Trip", i - 1,
-                 departure_hours, departure_minutes, terminal_name(problem, trip.origin_terminal), arrival_hours,
-                 arrival_minutes, terminal_name(problem, trip.destination_terminal),
-                 static_cast<double>(trip.group_key), trip.aux_value, trip.min_layover);
-    ++written;
-  }
-
-  int operating_hours, operating_minutes;
-  split_minutes(total_operating_minutes(table, num_trips), operating_hours, operating_minutes);
-  std::fprintf(file, "\n-----------------------------------------------------------\n");
-  std::fprintf(file, "Total de viagens: %d\n", written);
-  std::fprintf(file, "\nTempo total de opera\xE7\xE3o: %02d:%02d\n", operating_hours, operating_minutes);
-  std::printf("\nTotal de viagens: %d\n\n", written);
+  std::fwrite(text.data(), 1, text.size(), out.file.stream);
+  std::printf("\nTotal de viagens: %d\n\n", num_trips);
   const bool committed = commit_atomic_file(out, failure);
   forget_on_interrupt(out.new_path);
   if (!committed) fatal_with_detail(failure.text(), "\nProblemas na criacao do arquivo teste.trp\n");

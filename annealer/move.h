@@ -7,6 +7,7 @@
 #include <string>
 
 #include "annealer/timetable.h"
+#include "common/timetable_out.h"
 
 namespace annealer {
 
@@ -48,8 +49,9 @@ double uniform_random(double a, double b);
 // Ascending departure, in place, exchanging through record num_trips + 1.
 void sort_by_departure(TripTable& table, int num_trips);
 
-// Sum of the trips' durations, arrival - departure, in minutes.
-int total_operating_minutes(const TripTable& table, int num_trips);
+// Records 1..problem.num_trips of `table` with the problem's terminals, as
+// the common writers take them.
+common::Timetable timetable_of(const ProblemData& problem, const TripTable& table);
 
 // Sorts records 1..problem.num_trips of `table` and writes them to
 // problem_name + ".bss" behind a header and the template's content. A missing

@@ -160,13 +160,16 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   return true;
 }
 
-bool write_trip_file_whole(const std::string& file_name, const Timetable& timetable,
-                           const std::string& template_text, int header_value, std::string& error) {
+std::string local_clock_text() {
   std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
-  const char* clock_text = local != nullptr ? std::asctime(local) : "";
+  return local != nullptr ? std::asctime(local) : "";
+}
+
+bool write_trip_file_whole(const std::string& file_name, const Timetable& timetable,
+                           const std::string& template_text, int header_value, std::string& error) {
   std::string text;
-  return format_trip_file(timetable, template_text, header_value, clock_text, text, error) &&
+  return format_trip_file(timetable, template_text, header_value, local_clock_text().c_str(), text, error) &&
          write_whole(file_name, text, error);
 }
 

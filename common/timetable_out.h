@@ -51,6 +51,9 @@ std::string format_matrix_section(const Timetable& timetable);
 bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
                       const char* clock_text, std::string& text, std::string& error);
 
+// What asctime gives for the local time now; empty when it cannot be had.
+std::string local_clock_text();
+
 // format_trip_file with the local time, put in place whole.
 bool write_trip_file_whole(const std::string& file_name, const Timetable& timetable,
                            const std::string& template_text, int header_value, std::string& error);

@@ -1,7 +1,5 @@
 #include "search/timetable_files.h"
 
-#include <ctime>
-
 using namespace common;
 using namespace solver;
 
@@ -30,11 +28,9 @@ Timetable shifted_timetable(const Problem& problem, const std::vector<int>& shif
 
 bool shifted_trip_file(const Problem& problem, const std::vector<int>& shift, const std::vector<int>& order,
                        std::string& text, std::string& error) {
-  std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
   const Timetable timetable = shifted_timetable(problem, shift, order);
   return format_trip_file(timetable, format_matrix_section(timetable), TRIP_HEADER_VALUE,
-                          local ? std::asctime(local) : "", text, error);
+                          local_clock_text().c_str(), text, error);
 }
 
 }  // namespace search

@@ -1,7 +1,6 @@
 #include "common/atomic_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>

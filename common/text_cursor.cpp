@@ -1,6 +1,5 @@
 #include "common/text_cursor.h"
 
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>

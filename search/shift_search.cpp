@@ -1,7 +1,5 @@
 #include "search/shift_search.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>

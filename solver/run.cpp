@@ -7,6 +7,7 @@
 
 #include "common/common.h"
 #include "common/run_end.h"
+#include "solver/arcgen.h"
 #include "solver/reports.h"
 
 using namespace common;

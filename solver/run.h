@@ -9,7 +9,6 @@
 #include "common/common.h"
 #include "common/checked_file.h"
 #include "common/problem_lock.h"
-#include "solver/arcgen.h"
 #include "solver/counters.h"
 #include "solver/kilter.h"
 #include "solver/network.h"

@@ -54,7 +54,7 @@ import math
 import os
 import random
 import sys
-from typing import Optional, Sequence
+from typing import Callable, Optional, Sequence
 
 from . import limits
 from .files import LinkGroup, MatrixLayout, TripRow, format_groups, format_matrix_section, \
@@ -88,6 +88,16 @@ def minutes_of(text: str) -> int:
     return value
 
 
+# The values of Tarsel.ini, in the file's order: option, type, default, help.
+PARAMETER_OPTIONS: tuple[tuple[str, Callable[[str], object], object, str], ...] = (
+    ("--dead-run-mult", float, 1.0, "dead-run multiplier written to Tarsel.ini (default 1.0)"),
+    ("--min-depot-time", minutes_of, 30, "minimum depot time, hh:mm or minutes (default 00:30)"),
+    ("--deadrun-weight", int, 10, "cost per dead-run minute (default 10)"),
+    ("--layover-weight", int, 2, "cost per waiting minute (default 2)"),
+    ("--short-arc-param", int, 60, "short-arc parameter in minutes (default 60)"),
+)
+
+
 def parse_arguments(argv: Sequence[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="gen_instance",
@@ -102,16 +112,8 @@ def parse_arguments(argv: Sequence[str]) -> argparse.Namespace:
                         help="share of long trips, 0 to 1 (default 0.3)")
     parser.add_argument("--lines", type=int, default=0,
                         help="number of bus lines for the short trips (default: about 3/4 of the terminals)")
-    parser.add_argument("--dead-run-mult", type=float, default=1.0,
-                        help="dead-run multiplier written to Tarsel.ini (default 1.0)")
-    parser.add_argument("--min-depot-time", type=minutes_of, default=30,
-                        help="minimum depot time, hh:mm or minutes (default 00:30)")
-    parser.add_argument("--deadrun-weight", type=int, default=10,
-                        help="cost per dead-run minute (default 10)")
-    parser.add_argument("--layover-weight", type=int, default=2,
-                        help="cost per waiting minute (default 2)")
-    parser.add_argument("--short-arc-param", type=int, default=60,
-                        help="short-arc parameter in minutes (default 60)")
+    for option, kind, default, text in PARAMETER_OPTIONS:
+        parser.add_argument(option, type=kind, default=default, help=text)
     parser.add_argument("--groups", type=int, default=0,
                         help="write Tarsel.prr with this many link preference groups, 0 to 29 (default 0)")
     parser.add_argument("--link-cost", type=int, default=10,

@@ -2,6 +2,7 @@
 #include "solver/kilter.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdarg>
 #include <ctime>
@@ -91,9 +92,15 @@ bool build_work(const Network& net, KilterWork& w) {
   w.bound[0] = REACHED;
   w.members.clear();
   w.members.reserve(n + 1);
-  w.heap.assign(n + 1, HeapItem{0, 0});
-  w.heap_pos.assign(n + 1, 0);
-  w.heap_size = 0;
+  w.queue_key.assign(n + 1, 0);
+  w.queue_bucket.assign(n + 1, -1);
+  w.queue_next.assign(n + 1, 0);
+  w.queue_prev.assign(n + 1, 0);
+  std::fill(w.queue_first.begin(), w.queue_first.end(), 0);
+  std::fill(w.queue_used.begin(), w.queue_used.end(), 0);
+  w.queue_base = w.queue_low = 0;
+  w.keyed.clear();
+  w.keyed.reserve(n + 1);
   w.limit.assign(n + 1, 0);
 
   for (int e = 1; e <= m; ++e) {
@@ -158,48 +165,98 @@ void flow_changed(const Network& net, KilterWork& w, int e, int old) {
   }
 }
 
-// The heap of keyed nodes, positions 1..heap_size, smallest key on top.
+// The queue of keyed nodes (the opening block of kilter.h).
 
-// Moves the item at position i up to its place.
-void heap_up(KilterWork& w, int i) {
-  const HeapItem item = w.heap[i];
-  while (i > 1) {
-    const HeapItem parent = w.heap[i / 2];
-    if (parent.key <= item.key) break;
-    w.heap[i] = parent;
-    w.heap_pos[parent.node] = i;
-    i /= 2;
-  }
-  w.heap[i] = item;
-  w.heap_pos[item.node] = i;
+inline void queue_link(KilterWork& w, int v, int b) {
+  const int first = w.queue_first[b];
+  w.queue_bucket[v] = b;
+  w.queue_prev[v] = 0;
+  w.queue_next[v] = first;
+  if (first != 0)
+    w.queue_prev[first] = v;
+  else
+    w.queue_used[b >> 6] |= uint64_t{1} << (b & 63);
+  w.queue_first[b] = v;
+  if (b < w.queue_low) w.queue_low = b;
 }
 
-// Removes the top item.
-void heap_pop(KilterWork& w) {
-  w.heap_pos[w.heap[1].node] = 0;
-  const HeapItem last = w.heap[w.heap_size--];
-  if (w.heap_size == 0) return;
-  int i = 1;
-  for (;;) {
-    int c = 2 * i;
-    if (c > w.heap_size) break;
-    if (c + 1 <= w.heap_size && w.heap[c + 1].key < w.heap[c].key) ++c;
-    if (w.heap[c].key >= last.key) break;
-    w.heap[i] = w.heap[c];
-    w.heap_pos[w.heap[i].node] = i;
-    i = c;
+inline void queue_unlink(KilterWork& w, int v) {
+  const int b = w.queue_bucket[v];
+  const int prev = w.queue_prev[v];
+  const int next = w.queue_next[v];
+  if (prev != 0) {
+    w.queue_next[prev] = next;
+  } else {
+    w.queue_first[b] = next;
+    if (next == 0) w.queue_used[b >> 6] &= ~(uint64_t{1} << (b & 63));
   }
-  w.heap[i] = last;
-  w.heap_pos[last.node] = i;
+  if (next != 0) w.queue_prev[next] = prev;
+  w.queue_bucket[v] = -1;
+}
+
+// The bucket of a key, which is never below queue_base.
+inline int bucket_of(const KilterWork& w, int key) {
+  const unsigned offset = static_cast<unsigned>(key - w.queue_base);
+  return offset < QUEUE_BUCKETS ? static_cast<int>(offset) : QUEUE_BUCKETS;
+}
+
+// The first bucket from b on that is not empty; -1 when there is none.
+inline int used_bucket_from(const KilterWork& w, int b) {
+  constexpr int words = (QUEUE_BUCKETS + 1 + 63) / 64;
+  int word = b >> 6;
+  uint64_t bits = w.queue_used[word] & (~uint64_t{0} << (b & 63));
+  while (bits == 0) {
+    if (++word == words) return -1;
+    bits = w.queue_used[word];
+  }
+  return word * 64 + std::countr_zero(bits);
+}
+
+// The buckets start anew at key total, taking from the last bucket the keys
+// that fall into them.
+void rebase_queue(KilterWork& w, int total) {
+  w.queue_base = total;
+  w.queue_low = QUEUE_BUCKETS;
+  for (int v = w.queue_first[QUEUE_BUCKETS]; v != 0;) {
+    const int next = w.queue_next[v];
+    const int b = bucket_of(w, w.queue_key[v]);
+    if (b < QUEUE_BUCKETS) {
+      queue_unlink(w, v);
+      queue_link(w, v, b);
+    }
+    v = next;
+  }
+}
+
+// A node of the least key in the queue (phase total so far: total), 0 when
+// the queue is empty.
+int queue_top(KilterWork& w, int total) {
+  bool rebased = false;
+  for (;;) {
+    const int b = used_bucket_from(w, w.queue_low);
+    if (b < 0) return 0;
+    w.queue_low = b;
+    if (b < QUEUE_BUCKETS) return w.queue_first[b];
+    if (rebased) break;
+    rebase_queue(w, total);
+    rebased = true;
+  }
+  // Every key lies more than the buckets' span above the total.
+  int top = w.queue_first[QUEUE_BUCKETS];
+  for (int v = w.queue_next[top]; v != 0; v = w.queue_next[v])
+    if (w.queue_key[v] < w.queue_key[top]) top = v;
+  return top;
 }
 
 // Node v gets the lower key k; s = k + price[v] is its new bound.
 inline void lower_key(KilterWork& w, int v, int k, int s) {
   w.bound[v] = s;
-  int i = w.heap_pos[v];
-  if (i == 0) i = ++w.heap_size;
-  w.heap[i] = HeapItem{k, v};
-  heap_up(w, i);
+  if (w.queue_bucket[v] >= 0)
+    queue_unlink(w, v);
+  else
+    w.keyed.push_back(v);
+  w.queue_key[v] = k;
+  queue_link(w, v, bucket_of(w, k));
 }
 
 // One out-of-kilter arc and the set its searches have reached so far.
@@ -225,6 +282,7 @@ inline int lazy_price(const KilterState& ks, const Phase& ph, int v) {
 // Node v joins the reached set, taking the phase total into its price.
 inline void join(KilterState& ks, Phase& ph, int v) {
   KilterWork& w = ks.work;
+  if (w.queue_bucket[v] >= 0) queue_unlink(w, v);
   w.bound[v] = REACHED;
   ks.price[v] += ph.total;
   w.members.push_back(v);
@@ -347,15 +405,17 @@ void settle_prices(KilterState& ks, Phase& ph, int num_nodes) {
 void end_phase(KilterState& ks, Phase& ph, int num_nodes) {
   KilterWork& w = ks.work;
   settle_prices(ks, ph, num_nodes);
-  for (int v : w.members) {
+  for (int v : w.members) w.bound[v] = NO_BOUND;
+  for (int v : w.keyed) {
     w.bound[v] = NO_BOUND;
-    w.heap_pos[v] = 0;
+    if (w.queue_bucket[v] >= 0) {
+      w.queue_first[w.queue_bucket[v]] = 0;
+      w.queue_bucket[v] = -1;
+    }
   }
-  for (int i = 1; i <= w.heap_size; ++i) {
-    w.bound[w.heap[i].node] = NO_BOUND;
-    w.heap_pos[w.heap[i].node] = 0;
-  }
-  w.heap_size = 0;
+  std::fill(w.queue_used.begin(), w.queue_used.end(), 0);
+  w.queue_base = w.queue_low = 0;
+  w.keyed.clear();
   w.members.clear();
   ph = Phase{};
 }
@@ -447,10 +507,10 @@ inline int kilter_direction(const Network& net, int e, int rc) {
 // total grows; clears net.feasible when nothing bounds it.
 void raise_prices(Network& net, KilterState& ks, Phase& ph) {
   KilterWork& w = ks.work;
-  while (w.heap_size > 0 && is_reached(w, w.heap[1].node)) heap_pop(w);
+  const int top = queue_top(w, ph.total);
   int delta = INT_MAX;
-  bool bounded = w.heap_size > 0 || ph.arc_bounds;
-  if (w.heap_size > 0) delta = std::min(delta, w.heap[1].key - ph.total);
+  bool bounded = top != 0 || ph.arc_bounds;
+  if (top != 0) delta = std::min(delta, w.queue_key[top] - ph.total);
   if (ph.arc_bounds) delta = std::min(delta, ph.arc_key - ph.total);
   const int a = ph.arc;
   if (!bounded && (net.flow[a] == net.upper[a] || net.flow[a] == net.lower[a])) {
@@ -526,14 +586,9 @@ void begin_phase(Network& net, KilterState& ks, Phase& ph, int a, bool rise) {
 void continue_phase(Network& net, KilterState& ks, Phase& ph) {
   KilterWork& w = ks.work;
   size_t next = w.members.size();
-  while (w.heap_size > 0 && !ph.reached_target) {
-    const int v = w.heap[1].node;
-    if (is_reached(w, v)) {
-      heap_pop(w);
-      continue;
-    }
-    if (w.heap[1].key > ph.total) break;
-    heap_pop(w);
+  while (!ph.reached_target) {
+    const int v = queue_top(w, ph.total);
+    if (v == 0 || w.queue_key[v] > ph.total) break;
     join(ks, ph, v);
   }
   close_set<false>(net, ks, ph, next);
@@ -643,9 +698,12 @@ std::string check_at_rest(const Network& net, const KilterWork& w) {
   if (w.bound[0] != REACHED) return "node 0 is not counted as reached";
   for (int v = 1; v <= net.num_nodes; ++v) {
     if (w.bound[v] != NO_BOUND) return describe("node %d keeps a bound outside a phase", v);
-    if (w.heap_pos[v] != 0) return describe("node %d keeps a heap position outside a phase", v);
+    if (w.queue_bucket[v] != -1) return describe("node %d stays in the queue outside a phase", v);
   }
-  if (w.heap_size != 0 || !w.members.empty()) return "heap or reached set not empty outside a phase";
+  for (int b = 0; b <= QUEUE_BUCKETS; ++b)
+    if (w.queue_first[b] != 0 || (w.queue_used[b >> 6] >> (b & 63) & 1) != 0)
+      return describe("bucket %d of the queue not empty outside a phase", b);
+  if (!w.keyed.empty() || !w.members.empty()) return "keyed nodes or reached set not empty outside a phase";
   return {};
 }
 

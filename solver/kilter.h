@@ -23,7 +23,7 @@
 // for the same arc reaches that set again (no flow changed, and the price
 // change left the arcs inside the set alone), plus whatever the newly usable
 // arcs add. So the set is grown, never searched anew, and the unreached nodes
-// next to it wait in a heap keyed by the total price change at which an arc
+// next to it wait in a queue keyed by the total price change at which an arc
 // to them becomes usable. Only the search that breaks through needs labels;
 // they depend only on the prices and flows at that moment (the plain search
 // starts afresh each time), so one breadth-first layout at the breakthrough
@@ -48,7 +48,7 @@
 //  - below_lower[v]: the number of v's out-arcs with flow < lower; while it
 //    is 0, reading v's out-list needs no look at the flows.
 //  - Outside a phase: bound[0] is REACHED and every other bound NO_BOUND, the
-//    heap and members are empty and heap_pos is 0 everywhere.
+//    queue, keyed and members are empty and queue_bucket is -1 everywhere.
 //  Within a phase, with T its price change so far:
 //  - members: the reached set, in the order the nodes joined, which for the
 //    phase's first search is the order of the breadth-first labeling.
@@ -60,8 +60,16 @@
 //  - Keys do not change within a phase: the key of an unreached node h over
 //    an out-arc e from reached v is cost(e) + price[v] - price[h] (rc(e) is 0
 //    when T reaches it), over a back arc from h into v it is
-//    price[v] - cost(e) - price[h]. The heap holds each keyed node once at
-//    its lowest key, plus nodes that have joined since (dropped when met).
+//    price[v] - cost(e) - price[h]. The queue holds each keyed node that has
+//    not joined, once, at its lowest key: a node that joins leaves it.
+//  - The queue's buckets: bucket b < QUEUE_BUCKETS holds the keys
+//    queue_base + b, the last one (QUEUE_BUCKETS) every key above; each is a
+//    doubly linked list through queue_next / queue_prev from queue_first[b]
+//    (0 ends a list), and bit b of queue_used is set while bucket b is not
+//    empty. Every bucket below queue_low is empty, and queue_base is at most
+//    T: keys only rise above T, and the queue is rebased only when its
+//    buckets are empty.
+//  - keyed: every node that entered the queue in the phase.
 //  - bound[v] is REACHED for members and node 0, key + price[v] for a keyed
 //    node, NO_BOUND for the rest. So one comparison per out-arc,
 //    cost + price of its tail against the bound of its head, passes over
@@ -103,10 +111,7 @@ struct BackEntry {
   int above_upper;  // flow above the upper bound
 };
 
-struct HeapItem {
-  int key;
-  int node;
-};
+inline constexpr int QUEUE_BUCKETS = 2048;  // buckets of single keys; one more holds the keys above
 
 // The fast solve's working tables, rebuilt from the network at the start of
 // every solve; kept from solve to solve only so that they are not allocated
@@ -126,9 +131,17 @@ struct KilterWork {
   std::vector<int> below_lower;
   std::vector<int> bound;
   std::vector<int> members;
-  std::vector<HeapItem> heap;  // positions 1..heap_size
-  std::vector<int> heap_pos;   // 0 when not in the heap
-  int heap_size = 0;
+  // The queue of keyed nodes: buckets of equal keys, since the keys are
+  // integers that rise in small steps within a phase.
+  std::vector<int> queue_key;
+  std::vector<int> queue_bucket;  // -1 when not in the queue
+  std::vector<int> queue_next;
+  std::vector<int> queue_prev;
+  std::vector<int> queue_first = std::vector<int>(QUEUE_BUCKETS + 1);
+  std::vector<uint64_t> queue_used = std::vector<uint64_t>((QUEUE_BUCKETS + 1 + 63) / 64);
+  int queue_base = 0;
+  int queue_low = 0;
+  std::vector<int> keyed;
   std::vector<int> limit;      // per node, while laying out the labels
   int labels_missed = 0;       // breakthroughs whose layout did not reach the target
 };

@@ -34,7 +34,6 @@ std::string make_file_name(const std::string& prefix, const std::string& name, c
   return result;
 }
 
-namespace {
 std::string vformat(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
@@ -45,7 +44,6 @@ std::string vformat(const char* format, va_list args) {
   std::vsnprintf(buffer.data(), buffer.size(), format, args);
   return std::string(buffer.data(), static_cast<size_t>(size));
 }
-}  // namespace
 
 void fatal(const char* format, ...) {
   va_list args;

@@ -3,6 +3,7 @@
 // problem name, and the one way a fatal error ends a program.
 #pragma once
 
+#include <cstdarg>
 #include <string>
 
 namespace common {
@@ -25,6 +26,10 @@ int cut_at_blank(char* text);
 
 // prefix + name + extension, cut to the 149 characters the fixed buffer holds.
 std::string make_file_name(const std::string& prefix, const std::string& name, const char* extension);
+
+// vsnprintf into a string of the length it needs; the format itself when it
+// cannot be formatted.
+std::string vformat(const char* format, va_list args);
 
 // A fatal error travels as an exception up to main, which prints the message,
 // pauses (reads one character) when asked to, and ends with the exit code.

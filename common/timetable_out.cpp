@@ -19,16 +19,7 @@ void append_format(std::string& text, const char* format, ...) __attribute__((fo
 void append_format(std::string& text, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (size > 0) {
-    size_t at = text.size();
-    text.resize(at + static_cast<size_t>(size) + 1);
-    std::vsnprintf(text.data() + at, static_cast<size_t>(size) + 1, format, args);
-    text.resize(at + static_cast<size_t>(size));
-  }
+  text += vformat(format, args);
   va_end(args);
 }
 

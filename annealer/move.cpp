@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -112,12 +113,18 @@ Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
   Timetable timetable;
   for (int j = 0; j < problem.num_terminals && j < MAX_TABLE_TERMINALS; ++j)
     timetable.terminal_names.emplace_back(problem.terminal_names[j]);
+  size_t named = 0;
   for (int i = 1; i <= problem.num_trips; ++i) {
     const TripRecord& trip = table[static_cast<size_t>(i)];
     timetable.trips.push_back(TimetableTrip{trip.departure_time, trip.arrival_time, trip.origin_terminal,
                                             trip.destination_terminal, trip.group_key, trip.aux_value,
                                             trip.min_layover});
+    named = std::max({named, static_cast<size_t>(trip.origin_terminal) + 1,
+                      static_cast<size_t>(trip.destination_terminal) + 1});
   }
+  // A trip file without a terminal list still puts its trips on terminal 0;
+  // such a terminal is written with a blank name, as the solver reads it.
+  if (timetable.terminal_names.size() < named) timetable.terminal_names.resize(named);
   return timetable;
 }
 

@@ -47,7 +47,10 @@ bool apply_move(TripTable& table, const TripTable& reference, const Move& move) 
   int shift = move.direction == EARLIER ? -move.minutes : move.minutes;
   bool inside = move.direction == EARLIER ? trip.departure_time + shift >= reference_departure - MOVE_WINDOW
                                           : trip.departure_time + shift <= reference_departure + MOVE_WINDOW;
-  if (!inside) return false;
+  // A trip the trip file cannot carry (a night trip moved before 00:00) is
+  // no candidate: the move is refused like one that leaves the window.
+  bool writable = trip.departure_time + shift >= 0 && trip.arrival_time + shift <= LATEST_TRIP_LINE_TIME;
+  if (!inside || !writable) return false;
   trip.departure_time += shift;
   trip.arrival_time += shift;
   return true;

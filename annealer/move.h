@@ -36,7 +36,8 @@ void seed_random();
 Move draw_move(int largest_later, int largest_earlier, int num_trips);
 
 // Shifts departure and arrival of the trip unless that would take it out of
-// its window around record `move.trip` of `reference`; tells whether it did.
+// its window around record `move.trip` of `reference` or out of the times a
+// trip line holds (00:00 to 99:59); tells whether it did.
 bool apply_move(TripTable& table, const TripTable& reference, const Move& move);
 
 // Draws a move and applies it to `table`.

@@ -62,11 +62,11 @@ std::string clock(int time, const char* format = "%02d:%02d") {
   return text;
 }
 
-// The trip line's hhmm field; the readers take it by fixed widths, so a time
-// that needs more than four characters cannot be written.
+// The trip line's hhmm field; the readers take it by fixed widths and digits
+// only, so a time before 00:00 or past 99:59 cannot be written.
 bool hhmm(int time, std::string& field) {
   field = clock(time, "%02d%02d");
-  return field.size() == 4;
+  return time >= 0 && time <= LATEST_TRIP_LINE_TIME;
 }
 
 std::string csv_field(const std::string& text) {

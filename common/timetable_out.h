@@ -16,6 +16,8 @@ namespace common {
 
 inline constexpr int TIMETABLE_MAX_TRIPS = 2734;
 inline constexpr int TIMETABLE_MAX_TERMINALS = 65;
+// A trip line writes its times as four digits, hhmm.
+inline constexpr int LATEST_TRIP_LINE_TIME = 99 * 60 + 59;
 
 // The seven values of a trip line, times in minutes, terminals as indices
 // into the terminal names (0 = depot terminal).

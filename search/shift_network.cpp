@@ -5,6 +5,7 @@
 #include <queue>
 
 #include "common/common.h"
+#include "common/timetable_out.h"
 #include "solver/network.h"
 
 using namespace common;
@@ -15,7 +16,6 @@ namespace search {
 namespace {
 
 constexpr int64_t UNREACHABLE_PRICE = INT64_C(1) << 50;
-constexpr int LATEST_TRIP_TIME = 99 * 60 + 59;
 
 int pull_in_cost(const Problem& p, int i) {
   return p.params.deadrun_weight * p.deadrun_matrix[p.trips[i].destination_terminal][0];
@@ -316,7 +316,8 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
   for (int i = 1; i <= T; ++i) {
     const Trip& t = problem.trips[i];
     net.lowest_shift[i] = std::min(0, std::max(-M, -std::min(t.departure_time, t.arrival_time)));
-    net.highest_shift[i] = std::max(0, std::min(M, LATEST_TRIP_TIME - std::max(t.departure_time, t.arrival_time)));
+    net.highest_shift[i] =
+        std::max(0, std::min(M, common::LATEST_TRIP_LINE_TIME - std::max(t.departure_time, t.arrival_time)));
   }
   net.moved = 0;
   net.vehicle_node = 2 * T + 1;

@@ -48,6 +48,23 @@ INSTANTIATE_TEST_SUITE_P(Windows, MoveWindow,
                                            WindowCase{0, -3, true}, WindowCase{2, 2, false},
                                            WindowCase{0, 3, true}, WindowCase{-3, 3, true}));
 
+// A night trip just after 00:00 moved earlier would need a time the trip line
+// cannot hold; so would a trip ending just before 99:59 moved later.
+TEST(MoveWindow, RefusesTimesATripLineCannotHold) {
+  const int late = LATEST_TRIP_LINE_TIME - 40 - 1;
+  TripTable reference = table_with_departures({1, late});
+  TripTable table = table_with_departures({1, late});
+  EXPECT_FALSE(apply_move(table, reference, Move{1, EARLIER, 2}));
+  EXPECT_FALSE(apply_move(table, reference, Move{2, LATER, 2}));
+  EXPECT_EQ(table[1].departure_time, 1);
+  EXPECT_EQ(table[2].departure_time, late);
+  EXPECT_TRUE(apply_move(table, reference, Move{1, EARLIER, 1}));
+  EXPECT_TRUE(apply_move(table, reference, Move{2, LATER, 1}));
+  Timetable night{{"A"}, {TimetableTrip{-2, 38, 0, 0, 100.0f, 1, 2}}, {}};
+  std::string text, error;
+  EXPECT_FALSE(format_trip_file(night, "", 0, "", text, error)) << text;
+}
+
 TEST(RandomDraws, CoverEveryTripAndShiftAndAThousandthGrid) {
   std::srand(7);
   std::set<int> trips, shifts;

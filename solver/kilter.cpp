@@ -93,9 +93,7 @@ bool build_work(const Network& net, KilterWork& w) {
   w.members.clear();
   w.members.reserve(n + 1);
   w.queue_key.assign(n + 1, 0);
-  w.queue_bucket.assign(n + 1, -1);
-  w.queue_next.assign(n + 1, 0);
-  w.queue_prev.assign(n + 1, 0);
+  w.queue_items.clear();
   std::fill(w.queue_first.begin(), w.queue_first.end(), 0);
   std::fill(w.queue_used.begin(), w.queue_used.end(), 0);
   w.queue_base = w.queue_low = 0;
@@ -167,31 +165,16 @@ void flow_changed(const Network& net, KilterWork& w, int e, int old) {
 
 // The queue of keyed nodes (the opening block of kilter.h).
 
-inline void queue_link(KilterWork& w, int v, int b) {
-  const int first = w.queue_first[b];
-  w.queue_bucket[v] = b;
-  w.queue_prev[v] = 0;
-  w.queue_next[v] = first;
-  if (first != 0)
-    w.queue_prev[first] = v;
-  else
-    w.queue_used[b >> 6] |= uint64_t{1} << (b & 63);
-  w.queue_first[b] = v;
+inline void queue_push(KilterWork& w, int item, int b) {
+  w.queue_items[item].next = w.queue_first[b];
+  if (w.queue_first[b] == 0) w.queue_used[b >> 6] |= uint64_t{1} << (b & 63);
+  w.queue_first[b] = item + 1;
   if (b < w.queue_low) w.queue_low = b;
 }
 
-inline void queue_unlink(KilterWork& w, int v) {
-  const int b = w.queue_bucket[v];
-  const int prev = w.queue_prev[v];
-  const int next = w.queue_next[v];
-  if (prev != 0) {
-    w.queue_next[prev] = next;
-  } else {
-    w.queue_first[b] = next;
-    if (next == 0) w.queue_used[b >> 6] &= ~(uint64_t{1} << (b & 63));
-  }
-  if (next != 0) w.queue_prev[next] = prev;
-  w.queue_bucket[v] = -1;
+// Whether the item still holds its node's key.
+inline bool queue_current(const KilterWork& w, const QueueItem& item) {
+  return w.bound[item.node] != REACHED && w.queue_key[item.node] == item.key;
 }
 
 // The bucket of a key, which is never below queue_base.
@@ -213,50 +196,57 @@ inline int used_bucket_from(const KilterWork& w, int b) {
 }
 
 // The buckets start anew at key total, taking from the last bucket the keys
-// that fall into them.
+// that fall into them and dropping the items no longer current.
 void rebase_queue(KilterWork& w, int total) {
   w.queue_base = total;
   w.queue_low = QUEUE_BUCKETS;
-  for (int v = w.queue_first[QUEUE_BUCKETS]; v != 0;) {
-    const int next = w.queue_next[v];
-    const int b = bucket_of(w, w.queue_key[v]);
-    if (b < QUEUE_BUCKETS) {
-      queue_unlink(w, v);
-      queue_link(w, v, b);
-    }
-    v = next;
+  int item = w.queue_first[QUEUE_BUCKETS] - 1;
+  w.queue_first[QUEUE_BUCKETS] = 0;
+  w.queue_used[QUEUE_BUCKETS >> 6] &= ~(uint64_t{1} << (QUEUE_BUCKETS & 63));
+  while (item >= 0) {
+    const int next = w.queue_items[item].next - 1;
+    if (queue_current(w, w.queue_items[item])) queue_push(w, item, bucket_of(w, w.queue_items[item].key));
+    item = next;
   }
 }
 
 // A node of the least key in the queue (phase total so far: total), 0 when
-// the queue is empty.
+// the queue is empty. Items no longer current are dropped on the way.
 int queue_top(KilterWork& w, int total) {
   bool rebased = false;
   for (;;) {
     const int b = used_bucket_from(w, w.queue_low);
     if (b < 0) return 0;
     w.queue_low = b;
-    if (b < QUEUE_BUCKETS) return w.queue_first[b];
-    if (rebased) break;
-    rebase_queue(w, total);
-    rebased = true;
+    if (b == QUEUE_BUCKETS) {
+      if (rebased) break;
+      rebase_queue(w, total);
+      rebased = true;
+      continue;
+    }
+    int& first = w.queue_first[b];
+    while (first != 0 && !queue_current(w, w.queue_items[first - 1])) first = w.queue_items[first - 1].next;
+    if (first != 0) return w.queue_items[first - 1].node;
+    w.queue_used[b >> 6] &= ~(uint64_t{1} << (b & 63));
   }
-  // Every key lies more than the buckets' span above the total.
-  int top = w.queue_first[QUEUE_BUCKETS];
-  for (int v = w.queue_next[top]; v != 0; v = w.queue_next[v])
-    if (w.queue_key[v] < w.queue_key[top]) top = v;
+  // Every key lies more than the buckets' span above the total (and every
+  // item of the last bucket is current, just rebased).
+  int top = 0;
+  for (int item = w.queue_first[QUEUE_BUCKETS]; item != 0; item = w.queue_items[item - 1].next) {
+    const int v = w.queue_items[item - 1].node;
+    if (top == 0 || w.queue_key[v] < w.queue_key[top]) top = v;
+  }
   return top;
 }
 
-// Node v gets the lower key k; s = k + price[v] is its new bound.
+// Node v gets the lower key k; s = k + price[v] is its new bound. The item of
+// its old key stays behind, no longer current.
 inline void lower_key(KilterWork& w, int v, int k, int s) {
   w.bound[v] = s;
-  if (w.queue_bucket[v] >= 0)
-    queue_unlink(w, v);
-  else
-    w.keyed.push_back(v);
+  if (w.queue_key[v] == 0) w.keyed.push_back(v);
   w.queue_key[v] = k;
-  queue_link(w, v, bucket_of(w, k));
+  w.queue_items.push_back(QueueItem{v, k, 0});
+  queue_push(w, static_cast<int>(w.queue_items.size()) - 1, bucket_of(w, k));
 }
 
 // One out-of-kilter arc and the set its searches have reached so far.
@@ -282,7 +272,6 @@ inline int lazy_price(const KilterState& ks, const Phase& ph, int v) {
 // Node v joins the reached set, taking the phase total into its price.
 inline void join(KilterState& ks, Phase& ph, int v) {
   KilterWork& w = ks.work;
-  if (w.queue_bucket[v] >= 0) queue_unlink(w, v);
   w.bound[v] = REACHED;
   ks.price[v] += ph.total;
   w.members.push_back(v);
@@ -408,12 +397,11 @@ void end_phase(KilterState& ks, Phase& ph, int num_nodes) {
   for (int v : w.members) w.bound[v] = NO_BOUND;
   for (int v : w.keyed) {
     w.bound[v] = NO_BOUND;
-    if (w.queue_bucket[v] >= 0) {
-      w.queue_first[w.queue_bucket[v]] = 0;
-      w.queue_bucket[v] = -1;
-    }
+    w.queue_key[v] = 0;
   }
+  for (int b = used_bucket_from(w, 0); b >= 0; b = used_bucket_from(w, b + 1)) w.queue_first[b] = 0;
   std::fill(w.queue_used.begin(), w.queue_used.end(), 0);
+  w.queue_items.clear();
   w.queue_base = w.queue_low = 0;
   w.keyed.clear();
   w.members.clear();
@@ -698,12 +686,13 @@ std::string check_at_rest(const Network& net, const KilterWork& w) {
   if (w.bound[0] != REACHED) return "node 0 is not counted as reached";
   for (int v = 1; v <= net.num_nodes; ++v) {
     if (w.bound[v] != NO_BOUND) return describe("node %d keeps a bound outside a phase", v);
-    if (w.queue_bucket[v] != -1) return describe("node %d stays in the queue outside a phase", v);
+    if (w.queue_key[v] != 0) return describe("node %d keeps a key outside a phase", v);
   }
   for (int b = 0; b <= QUEUE_BUCKETS; ++b)
     if (w.queue_first[b] != 0 || (w.queue_used[b >> 6] >> (b & 63) & 1) != 0)
       return describe("bucket %d of the queue not empty outside a phase", b);
-  if (!w.keyed.empty() || !w.members.empty()) return "keyed nodes or reached set not empty outside a phase";
+  if (!w.keyed.empty() || !w.members.empty() || !w.queue_items.empty())
+    return "keyed nodes, queue or reached set not empty outside a phase";
   return {};
 }
 

@@ -48,7 +48,7 @@
 //  - below_lower[v]: the number of v's out-arcs with flow < lower; while it
 //    is 0, reading v's out-list needs no look at the flows.
 //  - Outside a phase: bound[0] is REACHED and every other bound NO_BOUND, the
-//    queue, keyed and members are empty and queue_bucket is -1 everywhere.
+//    queue, keyed and members are empty and queue_key is 0 everywhere.
 //  Within a phase, with T its price change so far:
 //  - members: the reached set, in the order the nodes joined, which for the
 //    phase's first search is the order of the breadth-first labeling.
@@ -60,14 +60,17 @@
 //  - Keys do not change within a phase: the key of an unreached node h over
 //    an out-arc e from reached v is cost(e) + price[v] - price[h] (rc(e) is 0
 //    when T reaches it), over a back arc from h into v it is
-//    price[v] - cost(e) - price[h]. The queue holds each keyed node that has
-//    not joined, once, at its lowest key: a node that joins leaves it.
-//  - The queue's buckets: bucket b < QUEUE_BUCKETS holds the keys
+//    price[v] - cost(e) - price[h]. queue_key[v] is the lowest key of a
+//    keyed node (keys exceed T >= 0, so 0 means none). The queue holds an
+//    item for every key a node was given; the current ones, whose node has
+//    that key and has not joined, are the queue proper, the others are
+//    dropped when met.
+//  - The queue's buckets: bucket b < QUEUE_BUCKETS holds the items of keys
 //    queue_base + b, the last one (QUEUE_BUCKETS) every key above; each is a
-//    doubly linked list through queue_next / queue_prev from queue_first[b]
-//    (0 ends a list), and bit b of queue_used is set while bucket b is not
-//    empty. Every bucket below queue_low is empty, and queue_base is at most
-//    T: keys only rise above T, and the queue is rebased only when its
+//    list through queue_items[i].next from queue_first[b] (item numbers plus
+//    one, 0 ends a list), and bit b of queue_used is set while bucket b is
+//    not empty. Every bucket below queue_low is empty, and queue_base is at
+//    most T: keys only rise above T, and the queue is rebased only when its
 //    buckets are empty.
 //  - keyed: every node that entered the queue in the phase.
 //  - bound[v] is REACHED for members and node 0, key + price[v] for a keyed
@@ -111,6 +114,12 @@ struct BackEntry {
   int above_upper;  // flow above the upper bound
 };
 
+struct QueueItem {
+  int node;
+  int key;
+  int next;  // the next item of the bucket plus one, 0 at its end
+};
+
 inline constexpr int QUEUE_BUCKETS = 2048;  // buckets of single keys; one more holds the keys above
 
 // The fast solve's working tables, rebuilt from the network at the start of
@@ -134,9 +143,7 @@ struct KilterWork {
   // The queue of keyed nodes: buckets of equal keys, since the keys are
   // integers that rise in small steps within a phase.
   std::vector<int> queue_key;
-  std::vector<int> queue_bucket;  // -1 when not in the queue
-  std::vector<int> queue_next;
-  std::vector<int> queue_prev;
+  std::vector<QueueItem> queue_items;
   std::vector<int> queue_first = std::vector<int>(QUEUE_BUCKETS + 1);
   std::vector<uint64_t> queue_used = std::vector<uint64_t>((QUEUE_BUCKETS + 1 + 63) / 64);
   int queue_base = 0;

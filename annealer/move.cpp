@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
+#include <vector>
 
 #include "common/atomic_file.h"
 #include "common/common.h"
@@ -67,18 +69,38 @@ double uniform_random(double a, double b) {
   return a + (b - a) * (r * 0.001);
 }
 
+namespace {
+
+// least_from[j], for j from `first` on: the earliest departure of records j..num_trips.
+void find_least_departures(const TripTable& table, int num_trips, int first, std::vector<int>& least_from) {
+  int least = std::numeric_limits<int>::max();
+  least_from[static_cast<size_t>(num_trips) + 1] = least;
+  for (int j = num_trips; j >= first; --j) least_from[static_cast<size_t>(j)] = least = std::min(least, table[j].departure_time);
+}
+
+}  // namespace
+
 void sort_by_departure(TripTable& table, int num_trips) {
   if (num_trips < 1) return;
   if (static_cast<size_t>(num_trips) + 1 >= table.size())
     fatal_diagnostic("\n%d viagens n\xE3o cabem na tabela de viagens\n", num_trips);
   TripRecord& scratch = table[num_trips + 1];
-  for (int i = 1; i < num_trips; ++i)
+  // The exchanges leave the order of equal departures as they always have,
+  // which the trip file shows; they are kept, and only the passes that would
+  // exchange nothing are skipped. The table is sorted but for the one trip
+  // just moved, so only a few passes are left.
+  std::vector<int> least_from(static_cast<size_t>(num_trips) + 2);
+  find_least_departures(table, num_trips, 2, least_from);
+  for (int i = 1; i < num_trips; ++i) {
+    if (table[i].departure_time <= least_from[i + 1]) continue;
     for (int j = i + 1; j <= num_trips; ++j)
       if (table[i].departure_time > table[j].departure_time) {
         scratch = table[i];
         table[i] = table[j];
         table[j] = scratch;
       }
+    find_least_departures(table, num_trips, i + 2, least_from);
+  }
 }
 
 namespace {

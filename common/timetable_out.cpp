@@ -1,6 +1,8 @@
 #include "common/timetable_out.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -64,9 +66,78 @@ std::string clock(int time, const char* format = "%02d:%02d") {
 
 // The trip line's hhmm field; the readers take it by fixed widths and digits
 // only, so a time before 00:00 or past 99:59 cannot be written.
-bool hhmm(int time, std::string& field) {
-  field = clock(time, "%02d%02d");
+bool fits_hhmm(int time) {
   return time >= 0 && time <= LATEST_TRIP_LINE_TIME;
+}
+
+void append_hhmm(std::string& text, int time) {
+  int hours, minutes;
+  split_minutes(time, hours, minutes);
+  const char field[4] = {static_cast<char>('0' + hours / 10), static_cast<char>('0' + hours % 10),
+                         static_cast<char>('0' + minutes / 10), static_cast<char>('0' + minutes % 10)};
+  text.append(field, sizeof field);
+}
+
+void append_int(std::string& text, int value) {
+  char digits[16];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// As "%-<width>s" writes it: the text up to a NUL, blanks after it up to `width`.
+void append_left(std::string& text, const char* value, size_t width) {
+  const size_t length = std::strlen(value);
+  text.append(value, length);
+  if (length < width) text.append(width - length, ' ');
+}
+
+// The annealers write every trip file anew for each candidate, so its lines
+// are put together here rather than through printf; only the line key goes
+// through "%.2f", once for each distinct key, since its rounding is printf's.
+class KeyTexts {
+ public:
+  const std::string& of(float key) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &key, sizeof bits);
+    for (const auto& [known, text] : known_)
+      if (known == bits) return text;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(key));
+    if (known_.size() < KEPT) {
+      known_.emplace_back(bits, text);
+      return known_.back().second;
+    }
+    spare_ = text;
+    return spare_;
+  }
+
+ private:
+  // Timetables have a few dozen line keys; more are formatted each time.
+  static constexpr size_t KEPT = 64;
+  std::vector<std::pair<std::uint32_t, std::string>> known_;
+  std::string spare_;
+};
+
+// "\nTrip%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d" with the times as hhmm.
+void append_trip_line(std::string& text, int index, const TimetableTrip& trip, const std::string& origin,
+                      const std::string& destination, KeyTexts& keys) {
+  text += "\nTrip";
+  const size_t start = text.size();
+  append_int(text, index);
+  if (text.size() - start < 4) text.append(4 - (text.size() - start), ' ');
+  text += " = ";
+  append_hhmm(text, trip.departure_time);
+  text += ", ";
+  append_left(text, origin.c_str(), 8);
+  text += "     | ";
+  append_hhmm(text, trip.arrival_time);
+  text += ", ";
+  append_left(text, destination.c_str(), 8);
+  text += "     | ";
+  text += keys.of(trip.group_key);
+  text += " \t";
+  append_int(text, trip.aux_value);
+  text += '\t';
+  append_int(text, trip.min_layover);
 }
 
 std::string csv_field(const std::string& text) {
@@ -128,19 +199,18 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   text += template_text;
   append_format(text, "\n\n");
   append_format(text, "[TRIP] %d", header_value);
+  text.reserve(text.size() + timetable.trips.size() * 72 + 160);
+  KeyTexts keys;
   int operating = 0;
   for (size_t i = 0; i < timetable.trips.size(); ++i) {
     const TimetableTrip& trip = timetable.trips[i];
-    std::string departure, arrival;
-    if (!hhmm(trip.departure_time, departure) || !hhmm(trip.arrival_time, arrival)) {
+    if (!fits_hhmm(trip.departure_time) || !fits_hhmm(trip.arrival_time)) {
       error = "trip " + std::to_string(i + 1) + " runs " + clock(trip.departure_time) + "-" +
               clock(trip.arrival_time) + ", beyond what a trip line's hhmm fields hold";
       return false;
     }
-    append_format(text, "\n%s%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d", "Trip", static_cast<int>(i),
-                  departure.c_str(), terminal_of(timetable, trip.origin_terminal)->c_str(), arrival.c_str(),
-                  terminal_of(timetable, trip.destination_terminal)->c_str(), static_cast<double>(trip.group_key),
-                  trip.aux_value, trip.min_layover);
+    append_trip_line(text, static_cast<int>(i), trip, *terminal_of(timetable, trip.origin_terminal),
+                     *terminal_of(timetable, trip.destination_terminal), keys);
     operating += trip.arrival_time - trip.departure_time;
   }
   int operating_hours, operating_minutes;

@@ -181,19 +181,18 @@ void check_limits(const ProblemData& problem) {
   fatal("%s", message.c_str());
 }
 
-// The whole file with CR LF turned into LF when it holds one; otherwise the
-// stream is left at its start and nothing is kept.
-bool holds_crlf(std::FILE* file, std::string& translated) {
+// The whole file, with each CR LF taken as one line end, as the solver reads it.
+std::string read_whole(std::FILE* file) {
   std::string content;
   char piece[4096];
   size_t got;
   while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) content.append(piece, got);
-  std::rewind(file);
-  if (content.find("\r\n") == std::string::npos) return false;
+  if (content.find("\r\n") == std::string::npos) return content;
+  std::string translated;
   translated.reserve(content.size());
   for (size_t i = 0; i < content.size(); ++i)
     if (content[i] != '\r' || i + 1 >= content.size() || content[i + 1] != '\n') translated += content[i];
-  return true;
+  return translated;
 }
 
 }  // namespace
@@ -205,12 +204,14 @@ void read_trip_file(const std::string& file_name, ProblemData& problem, TripTabl
   problem = ProblemData{};
   std::FILE* file = std::fopen(file_name.c_str(), "r");
   if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
-  // A file with CR LF line ends is read as the solver reads it, with each
-  // CR LF taken as one line end.
-  std::string translated;
-  if (holds_crlf(file, translated)) {
+  // Read from memory: the checks of each value step back in the file, which
+  // on the file itself would cost a seek each.
+  std::string content = read_whole(file);
+  if (content.empty()) {
+    std::rewind(file);  // a memory stream cannot be empty; the file's own ends the same way
+  } else {
     std::fclose(file);
-    file = fmemopen(translated.data(), translated.size(), "r");
+    file = fmemopen(content.data(), content.size(), "r");
     if (file == nullptr) fatal("\nFile %s not found\n", file_name.c_str());
   }
   try {

@@ -2,12 +2,14 @@
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "annealer/move.h"
 #include "annealer/solver_process.h"
 #include "common/common.h"
 #include "common/diagnostics.h"
 #include "common/progress.h"
+#include "common/timetable_out.h"
 
 using namespace common;
 
@@ -52,16 +54,24 @@ bool counts_in_temperature_search(long long delta, double temperature, double u)
 }
 
 void print_trips(const TripTable& table, int num_trips, bool line_break_before) {
+  // "TRIP%d %d %d %d %d %6.2f %d %d\n" for each trip, written at once.
+  std::string text;
+  text.reserve(static_cast<size_t>(num_trips > 0 ? num_trips : 0) * 48);
+  KeyTexts keys{"%6.2f"};
   for (int i = 1; i <= num_trips; ++i) {
     const TripRecord& trip = table[i];
-    const double key = static_cast<double>(trip.group_key);
-    if (line_break_before)
-      std::printf("\nTRIP%d %d %d %d %d %6.2f %d %d\n", i, trip.departure_time, trip.origin_terminal,
-                  trip.arrival_time, trip.destination_terminal, key, trip.aux_value, trip.min_layover);
-    else
-      std::printf("TRIP%d %d %d %d %d %6.2f %d %d\n", i, trip.departure_time, trip.origin_terminal,
-                  trip.arrival_time, trip.destination_terminal, key, trip.aux_value, trip.min_layover);
+    text += line_break_before ? "\nTRIP" : "TRIP";
+    for (int value : {i, trip.departure_time, trip.origin_terminal, trip.arrival_time, trip.destination_terminal}) {
+      append_int(text, value);
+      text += ' ';
+    }
+    (text += key_text(keys, trip.group_key)) += ' ';
+    append_int(text, trip.aux_value);
+    text += ' ';
+    append_int(text, trip.min_layover);
+    text += '\n';
   }
+  std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void simulated_annealing(AnnealerRun& run, const AnnealerSettings& settings, double temperature) {

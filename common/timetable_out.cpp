@@ -78,44 +78,12 @@ void append_hhmm(std::string& text, int time) {
   text.append(field, sizeof field);
 }
 
-void append_int(std::string& text, int value) {
-  char digits[16];
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
-}
-
 // As "%-<width>s" writes it: the text up to a NUL, blanks after it up to `width`.
 void append_left(std::string& text, const char* value, size_t width) {
   const size_t length = std::strlen(value);
   text.append(value, length);
   if (length < width) text.append(width - length, ' ');
 }
-
-// The annealers write every trip file anew for each candidate, so its lines
-// are put together here rather than through printf; only the line key goes
-// through "%.2f", once for each distinct key, since its rounding is printf's.
-class KeyTexts {
- public:
-  const std::string& of(float key) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &key, sizeof bits);
-    for (const auto& [known, text] : known_)
-      if (known == bits) return text;
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(key));
-    if (known_.size() < KEPT) {
-      known_.emplace_back(bits, text);
-      return known_.back().second;
-    }
-    spare_ = text;
-    return spare_;
-  }
-
- private:
-  // Timetables have a few dozen line keys; more are formatted each time.
-  static constexpr size_t KEPT = 64;
-  std::vector<std::pair<std::uint32_t, std::string>> known_;
-  std::string spare_;
-};
 
 // "\nTrip%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d" with the times as hhmm.
 void append_trip_line(std::string& text, int index, const TimetableTrip& trip, const std::string& origin,
@@ -133,7 +101,7 @@ void append_trip_line(std::string& text, int index, const TimetableTrip& trip, c
   text += ", ";
   append_left(text, destination.c_str(), 8);
   text += "     | ";
-  text += keys.of(trip.group_key);
+  text += key_text(keys, trip.group_key);
   text += " \t";
   append_int(text, trip.aux_value);
   text += '\t';
@@ -200,7 +168,7 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   append_format(text, "\n\n");
   append_format(text, "[TRIP] %d", header_value);
   text.reserve(text.size() + timetable.trips.size() * 72 + 160);
-  KeyTexts keys;
+  KeyTexts keys{"%.2f"};
   int operating = 0;
   for (size_t i = 0; i < timetable.trips.size(); ++i) {
     const TimetableTrip& trip = timetable.trips[i];
@@ -219,6 +187,27 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   append_format(text, "Total de viagens: %d\n", static_cast<int>(timetable.trips.size()));
   append_format(text, "\nTempo total de opera\xE7\xE3o: %02d:%02d\n", operating_hours, operating_minutes);
   return true;
+}
+
+void append_int(std::string& text, int value) {
+  char digits[16];
+  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+const std::string& key_text(KeyTexts& keys, float key) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &key, sizeof bits);
+  for (const auto& [known, text] : keys.known)
+    if (known == bits) return text;
+  char text[64];
+  std::snprintf(text, sizeof text, keys.format, static_cast<double>(key));
+  // Timetables have a few dozen line keys; more are formatted each time.
+  if (keys.known.size() < 64) {
+    keys.known.emplace_back(bits, text);
+    return keys.known.back().second;
+  }
+  keys.spare = text;
+  return keys.spare;
 }
 
 std::string local_clock_text() {
@@ -287,14 +276,18 @@ bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip
       !pair_shifted_trips(before.trips, after, max_shift, index_in_after, error))
     return false;
   text = "aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n";
+  KeyTexts keys{"%.2f"};
   for (size_t i = 0; i < before.trips.size(); ++i) {
     const TimetableTrip& trip = before.trips[i];
     int departure_after = after[static_cast<size_t>(index_in_after[i])].departure_time;
-    append_format(text, "%d,%.2f,%s,%s,%s,%s,%d\n", trip.aux_value, static_cast<double>(trip.group_key),
-                  csv_field(*terminal_of(before, trip.origin_terminal)).c_str(),
-                  csv_field(*terminal_of(before, trip.destination_terminal)).c_str(),
-                  clock(trip.departure_time).c_str(), clock(departure_after).c_str(),
-                  departure_after - trip.departure_time);
+    // "%d,%.2f,%s,%s,%s,%s,%d\n"
+    append_int(text, trip.aux_value);
+    ((text += ',') += key_text(keys, trip.group_key)) += ',';
+    ((text += csv_field(*terminal_of(before, trip.origin_terminal)).c_str()) += ',') +=
+        csv_field(*terminal_of(before, trip.destination_terminal)).c_str();
+    ((((text += ',') += clock(trip.departure_time)) += ',') += clock(departure_after)) += ',';
+    append_int(text, departure_after - trip.departure_time);
+    text += '\n';
   }
   return true;
 }

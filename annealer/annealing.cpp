@@ -60,16 +60,10 @@ void print_trips(const TripTable& table, int num_trips, bool line_break_before) 
   KeyTexts keys{"%6.2f"};
   for (int i = 1; i <= num_trips; ++i) {
     const TripRecord& trip = table[i];
-    text += line_break_before ? "\nTRIP" : "TRIP";
-    for (int value : {i, trip.departure_time, trip.origin_terminal, trip.arrival_time, trip.destination_terminal}) {
-      append_int(text, value);
-      text += ' ';
-    }
-    (text += key_text(keys, trip.group_key)) += ' ';
-    append_int(text, trip.aux_value);
-    text += ' ';
-    append_int(text, trip.min_layover);
-    text += '\n';
+    if (line_break_before) text += '\n';
+    append_format(text, "TRIP%d %d %d %d %d %s %d %d\n", i, trip.departure_time, trip.origin_terminal,
+                  trip.arrival_time, trip.destination_terminal, key_text(keys, trip.group_key).c_str(),
+                  trip.aux_value, trip.min_layover);
   }
   std::fwrite(text.data(), 1, text.size(), stdout);
 }

@@ -1,7 +1,6 @@
 #include "common/timetable_out.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cstdarg>
 #include <cstdio>
@@ -15,15 +14,22 @@
 
 namespace common {
 
-namespace {
-
-void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void append_format(std::string& text, const char* format, ...) {
-  va_list args;
+  // Most lines fit the stack buffer; a longer one is formatted again.
+  char line[256];
+  va_list args, again;
   va_start(args, format);
-  text += vformat(format, args);
+  va_copy(again, args);
+  const int size = std::vsnprintf(line, sizeof line, format, args);
+  if (size >= 0 && static_cast<size_t>(size) < sizeof line)
+    text.append(line, static_cast<size_t>(size));
+  else
+    text += vformat(format, again);
+  va_end(again);
   va_end(args);
 }
+
+namespace {
 
 bool check_size(const Timetable& timetable, std::string& error) {
   if (timetable.trips.size() > static_cast<size_t>(TIMETABLE_MAX_TRIPS)) {
@@ -70,42 +76,16 @@ bool fits_hhmm(int time) {
   return time >= 0 && time <= LATEST_TRIP_LINE_TIME;
 }
 
-void append_hhmm(std::string& text, int time) {
-  int hours, minutes;
-  split_minutes(time, hours, minutes);
-  const char field[4] = {static_cast<char>('0' + hours / 10), static_cast<char>('0' + hours % 10),
-                         static_cast<char>('0' + minutes / 10), static_cast<char>('0' + minutes % 10)};
-  text.append(field, sizeof field);
-}
-
-// As "%-<width>s" writes it: the text up to a NUL, blanks after it up to `width`.
-void append_left(std::string& text, const char* value, size_t width) {
-  const size_t length = std::strlen(value);
-  text.append(value, length);
-  if (length < width) text.append(width - length, ' ');
-}
-
-// "\nTrip%-4d = %s, %-8s     | %s, %-8s     | %.2f \t%d\t%d" with the times as hhmm.
+// One trip line, as "\n%s%-4d = %02d%02d, %-8s     | %02d%02d, %-8s     | %.2f \t%d\t%d" writes it,
+// the line key's text taken from `keys`.
 void append_trip_line(std::string& text, int index, const TimetableTrip& trip, const std::string& origin,
                       const std::string& destination, KeyTexts& keys) {
-  text += "\nTrip";
-  const size_t start = text.size();
-  append_int(text, index);
-  if (text.size() - start < 4) text.append(4 - (text.size() - start), ' ');
-  text += " = ";
-  append_hhmm(text, trip.departure_time);
-  text += ", ";
-  append_left(text, origin.c_str(), 8);
-  text += "     | ";
-  append_hhmm(text, trip.arrival_time);
-  text += ", ";
-  append_left(text, destination.c_str(), 8);
-  text += "     | ";
-  text += key_text(keys, trip.group_key);
-  text += " \t";
-  append_int(text, trip.aux_value);
-  text += '\t';
-  append_int(text, trip.min_layover);
+  int departure_hours, departure_minutes, arrival_hours, arrival_minutes;
+  split_minutes(trip.departure_time, departure_hours, departure_minutes);
+  split_minutes(trip.arrival_time, arrival_hours, arrival_minutes);
+  append_format(text, "\n%s%-4d = %02d%02d, %-8s     | %02d%02d, %-8s     | %s \t%d\t%d", "Trip", index,
+                departure_hours, departure_minutes, origin.c_str(), arrival_hours, arrival_minutes,
+                destination.c_str(), key_text(keys, trip.group_key).c_str(), trip.aux_value, trip.min_layover);
 }
 
 std::string csv_field(const std::string& text) {
@@ -187,11 +167,6 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   append_format(text, "Total de viagens: %d\n", static_cast<int>(timetable.trips.size()));
   append_format(text, "\nTempo total de opera\xE7\xE3o: %02d:%02d\n", operating_hours, operating_minutes);
   return true;
-}
-
-void append_int(std::string& text, int value) {
-  char digits[16];
-  text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 const std::string& key_text(KeyTexts& keys, float key) {
@@ -276,18 +251,14 @@ bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip
       !pair_shifted_trips(before.trips, after, max_shift, index_in_after, error))
     return false;
   text = "aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n";
-  KeyTexts keys{"%.2f"};
   for (size_t i = 0; i < before.trips.size(); ++i) {
     const TimetableTrip& trip = before.trips[i];
     int departure_after = after[static_cast<size_t>(index_in_after[i])].departure_time;
-    // "%d,%.2f,%s,%s,%s,%s,%d\n"
-    append_int(text, trip.aux_value);
-    ((text += ',') += key_text(keys, trip.group_key)) += ',';
-    ((text += csv_field(*terminal_of(before, trip.origin_terminal)).c_str()) += ',') +=
-        csv_field(*terminal_of(before, trip.destination_terminal)).c_str();
-    ((((text += ',') += clock(trip.departure_time)) += ',') += clock(departure_after)) += ',';
-    append_int(text, departure_after - trip.departure_time);
-    text += '\n';
+    append_format(text, "%d,%.2f,%s,%s,%s,%s,%d\n", trip.aux_value, static_cast<double>(trip.group_key),
+                  csv_field(*terminal_of(before, trip.origin_terminal)).c_str(),
+                  csv_field(*terminal_of(before, trip.destination_terminal)).c_str(),
+                  clock(trip.departure_time).c_str(), clock(departure_after).c_str(),
+                  departure_after - trip.departure_time);
   }
   return true;
 }

@@ -55,19 +55,18 @@ std::string format_matrix_section(const Timetable& timetable);
 bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
                       const char* clock_text, std::string& text, std::string& error);
 
-// The annealers write their trips anew for every candidate, so the lines are
-// put together by hand rather than through printf. A line key still goes
-// through printf's `format` (such as "%.2f"), for its rounding, but once for
-// each distinct key.
+// Appends what printf writes for the format.
+void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// The annealers write their trips anew for every candidate; a line key's
+// "%.2f" takes printf down its floating-point path, and a timetable has a few
+// dozen keys, so each key's text is formatted (with `format`) once.
 struct KeyTexts {
   const char* format;
   std::vector<std::pair<std::uint32_t, std::string>> known = {};  // by the key's bits
   std::string spare = {};
 };
 const std::string& key_text(KeyTexts& keys, float key);
-
-// As "%d" writes it.
-void append_int(std::string& text, int value);
 
 // What asctime gives for the local time now; empty when it cannot be had.
 std::string local_clock_text();

@@ -35,8 +35,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(table[i].origin_terminal >= 0 && table[i].origin_terminal < MAX_TABLE_TERMINALS);
     FUZZ_CHECK(table[i].destination_terminal >= 0 && table[i].destination_terminal < MAX_TABLE_TERMINALS);
   }
-  // Whatever was read, the annealer can write it back as its next trip file.
+  // Whatever was read, the annealer can write it back as its next trip file,
+  // unless a time lies beyond what a trip line's hhmm fields hold (a hand-made
+  // 9999 is read as 100:39): then the writer refuses it with a reason.
+  bool writable = true;
+  for (int i = 1; i <= p.num_trips; ++i)
+    for (int time : {table[i].departure_time, table[i].arrival_time})
+      if (time < 0 || time > LATEST_TRIP_LINE_TIME) writable = false;
   std::string text, error;
-  FUZZ_CHECK(format_trip_file(timetable_of(p, table), "", 0, "", text, error));
+  FUZZ_CHECK(format_trip_file(timetable_of(p, table), "", 0, "", text, error) == writable);
+  FUZZ_CHECK(writable || !error.empty());
   return 0;
 }

@@ -75,7 +75,8 @@ namespace {
 void find_least_departures(const TripTable& table, int num_trips, int first, std::vector<int>& least_from) {
   int least = std::numeric_limits<int>::max();
   least_from[static_cast<size_t>(num_trips) + 1] = least;
-  for (int j = num_trips; j >= first; --j) least_from[static_cast<size_t>(j)] = least = std::min(least, table[j].departure_time);
+  for (int j = num_trips; j >= first; --j)
+    least_from[static_cast<size_t>(j)] = least = std::min(least, table[j].departure_time);
 }
 
 }  // namespace

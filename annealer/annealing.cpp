@@ -39,7 +39,7 @@ int evaluate_neighbour(AnnealerRun& run, const AnnealerSettings& settings) {
   const int num_trips = run.problem.num_trips;
   copy_trips(run.neighbour, run.current, num_trips);
   random_move(LARGEST_SHIFT, LARGEST_SHIFT, num_trips, run.neighbour, run.initial);
-  write_trip_file(PROBLEM_NAME, run.problem, settings.header_value, run.neighbour);
+  write_trip_file(PROBLEM_NAME, run.problem, settings.header_value, run.neighbour, &run.trip_lines);
   int fo_neighbour = evaluate_trip_file(run);
   std::printf("\nFO Vizinho: %d\n", fo_neighbour);
   return fo_neighbour;

@@ -8,6 +8,7 @@
 
 #include "annealer/timetable.h"
 #include "common/problem_lock.h"
+#include "common/timetable_out.h"
 
 namespace annealer {
 
@@ -33,6 +34,7 @@ struct AnnealerRun {
   TripTable initial;  // as read; the reference of every move's window
   TripTable best;
   TripTable neighbour;
+  common::TripLineCache trip_lines;  // of the last candidate's trip file
   int fo = 0;  // cost of the current table
   std::string solver_path;
   common::ProblemLock lock;  // Tarsel.lock, shared with the solver runs

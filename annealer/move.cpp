@@ -155,7 +155,7 @@ Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
 }
 
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
-                     TripTable& table) {
+                     TripTable& table, TripLineCache* lines) {
   const int num_trips = problem.num_trips;
   sort_by_departure(table, num_trips);
   const std::string clock_text = local_clock_text();
@@ -163,7 +163,7 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
 
   std::string text, error;
   if (!format_trip_file(timetable_of(problem, table), template_content, header_value, clock_text.c_str(), text,
-                        error))
+                        error, lines))
     fatal_with_detail(error, "\nProblemas na criacao do arquivo teste.trp\n");
 
   // The trips go to a file beside the trip file, made afresh and never

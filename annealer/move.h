@@ -57,8 +57,9 @@ common::Timetable timetable_of(const ProblemData& problem, const TripTable& tabl
 // Sorts records 1..problem.num_trips of `table` and writes them to
 // problem_name + ".bss" behind a header and the template's content. A missing
 // template ends the program before the trip file is touched, since a trip file
-// without its dead-run matrix could not be read back.
+// without its dead-run matrix could not be read back. `lines`, when given,
+// keeps the trip lines from one candidate's file to the next.
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
-                     TripTable& table);
+                     TripTable& table, common::TripLineCache* lines = nullptr);
 
 }  // namespace annealer

@@ -88,6 +88,15 @@ void append_trip_line(std::string& text, int index, const TimetableTrip& trip, c
                 destination.c_str(), key_text(keys, trip.group_key).c_str(), trip.aux_value, trip.min_layover);
 }
 
+// Whether two trips give the same line; the key by its bits, since -0.0 and
+// 0.0 print apart.
+bool same_line_values(const TimetableTrip& a, const TimetableTrip& b) {
+  return a.departure_time == b.departure_time && a.arrival_time == b.arrival_time &&
+         a.origin_terminal == b.origin_terminal && a.destination_terminal == b.destination_terminal &&
+         std::memcmp(&a.group_key, &b.group_key, sizeof a.group_key) == 0 && a.aux_value == b.aux_value &&
+         a.min_layover == b.min_layover;
+}
+
 std::string csv_field(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
@@ -139,7 +148,7 @@ std::string format_matrix_section(const Timetable& timetable) {
 }
 
 bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
-                      const char* clock_text, std::string& text, std::string& error) {
+                      const char* clock_text, std::string& text, std::string& error, TripLineCache* cache) {
   if (!check_size(timetable, error) || !check_terminals(timetable, timetable.trips, error)) return false;
   text.clear();
   append_format(text, "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n");
@@ -149,6 +158,11 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
   append_format(text, "[TRIP] %d", header_value);
   text.reserve(text.size() + timetable.trips.size() * 72 + 160);
   KeyTexts keys{"%.2f"};
+  if (cache != nullptr && cache->terminal_names != timetable.terminal_names) {
+    cache->terminal_names = timetable.terminal_names;
+    cache->trips.clear();
+    cache->lines.clear();
+  }
   int operating = 0;
   for (size_t i = 0; i < timetable.trips.size(); ++i) {
     const TimetableTrip& trip = timetable.trips[i];
@@ -157,8 +171,23 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
               clock(trip.arrival_time) + ", beyond what a trip line's hhmm fields hold";
       return false;
     }
-    append_trip_line(text, static_cast<int>(i), trip, *terminal_of(timetable, trip.origin_terminal),
-                     *terminal_of(timetable, trip.destination_terminal), keys);
+    const std::string& origin = *terminal_of(timetable, trip.origin_terminal);
+    const std::string& destination = *terminal_of(timetable, trip.destination_terminal);
+    if (cache == nullptr) {
+      append_trip_line(text, static_cast<int>(i), trip, origin, destination, keys);
+    } else {
+      if (i >= cache->trips.size()) {
+        cache->trips.resize(i + 1);
+        cache->lines.resize(i + 1);
+      } else if (!same_line_values(cache->trips[i], trip)) {
+        cache->lines[i].clear();
+      }
+      if (cache->lines[i].empty()) {
+        cache->trips[i] = trip;
+        append_trip_line(cache->lines[i], static_cast<int>(i), trip, origin, destination, keys);
+      }
+      text += cache->lines[i];
+    }
     operating += trip.arrival_time - trip.departure_time;
   }
   int operating_hours, operating_minutes;

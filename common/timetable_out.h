@@ -47,13 +47,25 @@ struct Timetable {
 // must hold a full matrix.
 std::string format_matrix_section(const Timetable& timetable);
 
+// The trip lines of the last file formatted with it. A search writes one
+// trip file per candidate, and a candidate differs from the one before in a
+// few trips, so only the lines whose position, values or terminal names
+// changed are formatted again; the others are the same bytes.
+struct TripLineCache {
+  std::vector<std::string> terminal_names;
+  std::vector<TimetableTrip> trips;  // what each line was formatted from
+  std::vector<std::string> lines;
+};
+
 // The whole trip file: title, clock line, `template_text` (the dead-run matrix
 // section, ending right after its last value) and "\n\n", "[TRIP] header",
 // one line per trip, the closing lines. `clock_text` is what asctime gives.
 // False, with the reason in `error`, when the timetable is beyond the limits
-// or names a terminal it does not have.
+// or names a terminal it does not have. `cache`, when given, keeps the lines
+// for the next call.
 bool format_trip_file(const Timetable& timetable, const std::string& template_text, int header_value,
-                      const char* clock_text, std::string& text, std::string& error);
+                      const char* clock_text, std::string& text, std::string& error,
+                      TripLineCache* cache = nullptr);
 
 // Appends what printf writes for the format.
 void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -157,6 +157,23 @@ TEST(SharedTripFileWriter, TripLinesAreWhatPrintfWrites) {
   const size_t first = text.find("\nTrip0 ");
   ASSERT_NE(first, std::string::npos);
   EXPECT_EQ(text.substr(first, expected.size()), expected);
+
+  // Lines kept from another timetable (fewer trips, other times, 0.0 where
+  // this one has -0.0, then a terminal renamed) give the same bytes.
+  TripLineCache cache;
+  Timetable other = timetable;
+  other.trips.resize(150);
+  for (size_t i = 0; i < other.trips.size(); i += 3) other.trips[i].departure_time ^= 1;
+  other.trips[2].group_key = 0.0f;
+  std::string cached;
+  ASSERT_TRUE(format_trip_file(other, "", 0, "", cached, error, &cache)) << error;
+  ASSERT_TRUE(format_trip_file(timetable, "", 0, "", cached, error, &cache)) << error;
+  EXPECT_EQ(cached, text);
+  other = timetable;
+  other.terminal_names[1] = "RENAMED";
+  ASSERT_TRUE(format_trip_file(other, "", 0, "", text, error)) << error;
+  ASSERT_TRUE(format_trip_file(other, "", 0, "", cached, error, &cache)) << error;
+  EXPECT_EQ(cached, text);
 }
 
 class TripFileWriting : public ScratchDirTest {

@@ -45,5 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text, error;
   FUZZ_CHECK(format_trip_file(timetable_of(p, table), "", 0, "", text, error) == writable);
   FUZZ_CHECK(writable || !error.empty());
+  // The lines kept for the next candidate give the same file, filled or not.
+  TripLineCache cache;
+  for (int round = 0; round < 2 && writable; ++round) {
+    std::string cached;
+    FUZZ_CHECK(format_trip_file(timetable_of(p, table), "", 0, "", cached, error, &cache) && cached == text);
+  }
   return 0;
 }

@@ -230,11 +230,12 @@ bool write_trip_file_whole(const std::string& file_name, const Timetable& timeta
 bool read_template_text(const std::string& file_name, std::string& text) {
   std::FILE* file = std::fopen(file_name.c_str(), "r");
   if (file == nullptr) return false;
-  // In pieces, each copied up to its first NUL, as a copy through a text
-  // stream keeps it.
+  // Byte for byte, as the annealers copy it into every candidate's trip file,
+  // so that the best timetable's file is the one that was evaluated.
   text.clear();
-  char piece[160];
-  while (std::fgets(piece, sizeof piece, file) != nullptr) text += piece;
+  char piece[4096];
+  size_t got;
+  while ((got = std::fread(piece, 1, sizeof piece, file)) > 0) text.append(piece, got);
   bool failed = std::ferror(file) != 0;
   std::fclose(file);
   return !failed;

@@ -87,8 +87,8 @@ std::string local_clock_text();
 bool write_trip_file_whole(const std::string& file_name, const Timetable& timetable,
                            const std::string& template_text, int header_value, std::string& error);
 
-// The template file's content as a trip file writer copies it; false when it
-// cannot be opened.
+// The template file's content, byte for byte, as the annealers copy it into
+// every candidate's trip file; false when it cannot be opened or read.
 bool read_template_text(const std::string& file_name, std::string& text);
 
 // For each trip of `before`, the index of the same trip in `after`: equal in

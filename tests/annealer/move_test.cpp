@@ -220,6 +220,15 @@ TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
   std::string text, error;
   ASSERT_TRUE(format_trip_file(timetable, template_text(3), 5, written.c_str() + first_line.size() + 2, text, error));
   EXPECT_EQ(text, written);
+
+  // So is its template, read as the candidates' writer reads it: a NUL byte and all.
+  write_file(TEMPLATE_FILE_NAME, std::string("# ") + '\0' + " ends a text line early\n" + template_text(3));
+  write_trip_file("Tarsel", problem_, 5, table);
+  written = read_file("Tarsel.bss");
+  std::string best_template;
+  ASSERT_TRUE(read_template_text(TEMPLATE_FILE_NAME, best_template));
+  ASSERT_TRUE(format_trip_file(timetable, best_template, 5, written.c_str() + first_line.size() + 2, text, error));
+  EXPECT_EQ(text, written);
 }
 
 TEST_F(TripFileWriting, BothReadersGetBackTheTripsWritten) {

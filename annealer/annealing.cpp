@@ -41,6 +41,12 @@ int evaluate_neighbour(AnnealerRun& run, const AnnealerSettings& settings) {
   random_move(LARGEST_SHIFT, LARGEST_SHIFT, num_trips, run.neighbour, run.initial);
   write_trip_file(PROBLEM_NAME, run.problem, settings.header_value, run.neighbour, &run.trip_lines);
   int fo_neighbour = evaluate_trip_file(run);
+  // Every candidate carries the template's dead-run matrix as it is: what the
+  // solver read leniently in it has been shown now, once.
+  if (!run.candidate_read) {
+    mark_files_warned({make_file_name("", PROBLEM_NAME, ".bss") + MATRIX_PART});
+    run.candidate_read = true;
+  }
   std::printf("\nFO Vizinho: %d\n", fo_neighbour);
   return fo_neighbour;
 }

@@ -35,6 +35,7 @@ struct AnnealerRun {
   TripTable best;
   TripTable neighbour;
   common::TripLineCache trip_lines;  // of the last candidate's trip file
+  bool candidate_read = false;       // a solver run has read a candidate's trip file
   int fo = 0;  // cost of the current table
   std::string solver_path;
   common::ProblemLock lock;  // Tarsel.lock, shared with the solver runs

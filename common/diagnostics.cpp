@@ -38,8 +38,9 @@ void mark_files_warned(const std::vector<std::string>& file_names) {
 }
 
 void warn_lenient_value(const std::string& file_name, int line, const std::string& field,
-                        const std::string& text, const std::string& value_used) {
-  if (is_warned(warned_files(), file_name)) return;
+                        const std::string& text, const std::string& value_used, const char* part) {
+  const std::string list = warned_files();
+  if (is_warned(list, file_name) || (part != nullptr && is_warned(list, file_name + part))) return;
   warning("%s line %d: %s \"%s\" read as %s\n", file_name.c_str(), line, field.c_str(), text.c_str(),
           value_used.c_str());
 }

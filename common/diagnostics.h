@@ -15,8 +15,10 @@ void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // A value read by the old lenient rules (a number cut at its first
 // non-digit, characters left over in its field): `file line N: FIELD "TEXT"
 // read as VALUE`.
+// A value of one part of the file (`part`, e.g. MATRIX_PART) is muted when
+// the file or that part of it is in the list below.
 void warn_lenient_value(const std::string& file_name, int line, const std::string& field,
-                        const std::string& text, const std::string& value_used);
+                        const std::string& text, const std::string& value_used, const char* part = nullptr);
 
 // A program that runs the solver again and again on input files that stay as
 // they are (the annealers) names those files here once a solver run has read
@@ -24,6 +26,12 @@ void warn_lenient_value(const std::string& file_name, int line, const std::strin
 // which the first one has shown. File names as the solver builds them, each
 // ending in a line end.
 inline constexpr const char* WARNED_FILES_VARIABLE = "TARSEL_WARNED_FILES";
+
+// The dead-run matrix section of a trip file: the annealers copy it from
+// their template into every candidate unchanged, so once a solver run has
+// read a candidate, "Tarsel.bss" + MATRIX_PART is listed and only warnings
+// about the trip lines remain.
+inline constexpr const char* MATRIX_PART = " [DEAD_RUN_MATRIX]";
 
 // Adds the files to the variable, for the programs started from now on.
 void mark_files_warned(const std::vector<std::string>& file_names);

@@ -71,12 +71,13 @@ std::string token_at(const std::string& text, size_t start, const char* also_end
 // `start` is where the number's text began, the cursor stands right after it;
 // `separators` are the characters that may follow a number directly.
 void warn_if_cut(const TextCursor& cursor, size_t start, int line, const std::string& file_name,
-                 const std::string& field, const std::string& value_used, const char* separators = "") {
+                 const std::string& field, const std::string& value_used, const char* separators = "",
+                 const char* part = nullptr) {
   if (at_end(cursor)) return;
   char next = cursor.text[cursor.pos];
   if (is_blank(next) || std::strchr(separators, next) != nullptr) return;
   std::string text = cursor.text.substr(start, cursor.pos - start) + token_at(cursor.text, cursor.pos, separators);
-  warn_lenient_value(file_name, line, field, text, value_used);
+  warn_lenient_value(file_name, line, field, text, value_used, part);
 }
 
 // Where the number that ends at the cursor began: back over its digits,
@@ -89,10 +90,10 @@ size_t number_start(const TextCursor& cursor) {
 
 // "%d" and "%f" with the warning above.
 bool scan_int_field(TextCursor& cursor, int& value, const std::string& file_name, const std::string& field,
-                    const char* separators = "") {
+                    const char* separators = "", const char* part = nullptr) {
   if (!scan_int(cursor, value)) return false;
   warn_if_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_int(value),
-              separators);
+              separators, part);
   return true;
 }
 
@@ -191,7 +192,7 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
   read_chars(cursor, 16, label);
   int num_terminals = 0;
   char after = 0;
-  if (!scan_int_field(cursor, num_terminals, file_name, "Num. Terminals"))
+  if (!scan_int_field(cursor, num_terminals, file_name, "Num. Terminals", "", MATRIX_PART))
     fatal_diagnostic("\nFile %s: the number of terminals after [DEAD_RUN_MATRIX] cannot be read\n", file_name.c_str());
   if (num_terminals < 0)
     fatal_diagnostic("\nFile %s: the number of terminals is negative (%d)\n", file_name.c_str(), num_terminals);
@@ -235,7 +236,7 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
       }
       warn_if_cut(cursor, cursor.text.find_first_not_of(" \t\n\r\v\f", before_entry), cursor.line, file_name,
                   "dead-run matrix entry " + std::to_string(k + 1) + " of row " + std::to_string(r + 1),
-                  shown_clock(hours, minutes));
+                  shown_clock(hours, minutes), "", MATRIX_PART);
       long long value = 60LL * hours + minutes;
       if (value < -MAX_MINUTES_VALUE || value > MAX_MINUTES_VALUE)
         fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",

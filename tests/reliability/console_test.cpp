@@ -137,15 +137,23 @@ TEST(LenientInput, ReadAsAlwaysWithOneWarningPerValueOnStandardError) {
         << "Tarsel" << ext;
 
   // An annealer runs the solver some 26 times on the same parameter and
-  // groups files: their warnings come once, not once a run.
+  // groups files: their warnings come once, not once a run. So do those of
+  // the dead-run matrix that every candidate copies from the template, for
+  // each reading of a different file: the annealer's and the first solver
+  // run's of the trip file read, and the first candidate's.
+  std::string template_text = read_whole_file(damaged.dir + "Teste.mvm");
+  ASSERT_EQ(template_text.substr(template_text.size() - 9), "0:58 0:00");
+  write_text(damaged.dir + "Teste.mvm", template_text.substr(0, template_text.size() - 1) + "O");
   write_text(damaged.dir + "keys", std::string(40, '\n'));
   Console lurrick = run_console(kBinDir + "/Lurrick", damaged.dir, "", "keys");
   ASSERT_EQ(lurrick.exit_code, 0) << lurrick.out << lurrick.err;
   for (const LenientValue& v : kSolverValues) {
-    if (std::string(v.file) == "Tarsel.bss") continue;
-    size_t first = lurrick.err.find(v.warning);
-    EXPECT_NE(first, std::string::npos) << v.warning;
-    EXPECT_EQ(lurrick.err.find(v.warning, first + 1), std::string::npos) << v.warning;
+    const bool matrix = std::string(v.warning).find("dead-run matrix") != std::string::npos;
+    if (std::string(v.file) == "Tarsel.bss" && !matrix) continue;
+    int count = 0;
+    for (size_t at = lurrick.err.find(v.warning); at != std::string::npos; at = lurrick.err.find(v.warning, at + 1))
+      ++count;
+    EXPECT_EQ(count, matrix ? 3 : 1) << v.warning;
   }
 
   // The annealer's own readers: the trip file at start-up, the solver's

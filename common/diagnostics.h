@@ -14,9 +14,8 @@ void warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // A value read by the old lenient rules (a number cut at its first
 // non-digit, characters left over in its field): `file line N: FIELD "TEXT"
-// read as VALUE`.
-// A value of one part of the file (`part`, e.g. MATRIX_PART) is muted when
-// the file or that part of it is in the list below.
+// read as VALUE`. Muted when the file, or the part of it the value lies in
+// (`part`, e.g. MATRIX_PART), is in the list below.
 void warn_lenient_value(const std::string& file_name, int line, const std::string& field,
                         const std::string& text, const std::string& value_used, const char* part = nullptr);
 

@@ -1,7 +1,9 @@
 // The vehicle blocks and schedule statistics (Tarsel.bla), traced on the
 // compacted arc table.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "common/common.h"
 #include "solver/reports.h"
@@ -19,7 +21,7 @@ struct BlockTotals {
 };
 
 void write_dashes_line(FILE* f, int count) {
-  for (int i = 0; i < count; ++i) std::fputc('-', f);
+  write_dashes(f, count);
   std::fputc('\n', f);
 }
 
@@ -37,6 +39,39 @@ void write_hours_minutes(FILE* f, const char* format, int minutes) {
   int h, m;
   split_minutes(minutes, h, m);
   std::fprintf(f, format, h, m);
+}
+
+// The flow arcs leaving each node, by rising arc number: node n's are
+// arcs[start[n]] up to arcs[start[n + 1]].
+struct OutArcs {
+  std::vector<int> start, arcs;
+};
+
+OutArcs out_arcs_by_tail(const Network& net, int num_arcs) {
+  int top = 0;
+  for (int k = 1; k <= num_arcs; ++k) top = std::max(top, net.tail[k]);
+  OutArcs out;
+  out.start.assign(static_cast<size_t>(top) + 2, 0);
+  out.arcs.resize(static_cast<size_t>(num_arcs));
+  for (int k = 1; k <= num_arcs; ++k) ++out.start[static_cast<size_t>(net.tail[k]) + 1];
+  for (size_t n = 1; n < out.start.size(); ++n) out.start[n] += out.start[n - 1];
+  std::vector<int> fill(out.start.begin(), out.start.end() - 1);
+  for (int k = 1; k <= num_arcs; ++k) out.arcs[static_cast<size_t>(fill[static_cast<size_t>(net.tail[k])]++)] = k;
+  return out;
+}
+
+// The first arc with flow out of node after arc `after`, the search wrapping
+// around once through the whole table; 0 when there is none.
+int next_flow_arc(const Network& net, const OutArcs& out, int node, int after) {
+  if (node < 0 || static_cast<size_t>(node) + 1 >= out.start.size()) return 0;
+  const int* first = out.arcs.data() + out.start[static_cast<size_t>(node)];
+  const int* last = out.arcs.data() + out.start[static_cast<size_t>(node) + 1];
+  const int* later = std::upper_bound(first, last, after);
+  for (const int* a = later; a < last; ++a)
+    if (net.flow[*a] > 0) return *a;
+  for (const int* a = first; a < later; ++a)
+    if (net.flow[*a] > 0) return *a;
+  return 0;
 }
 
 }  // namespace
@@ -65,6 +100,7 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
   BlockTotals total;
   int block = 0;
   const int m = num_flow_arcs;
+  const OutArcs out = out_arcs_by_tail(net, m);
   for (int k = 1; k <= m; ++k) {
     if (net.tail[k] != depot_out_node(T) || net.flow[k] <= 0) continue;
     ++block;
@@ -89,18 +125,10 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
     int current = first;
 
     for (;;) {
-      // The arc that carries this vehicle on from the trip's end node; the
-      // search wraps around once. Conservation guarantees one, so none found
-      // means the flows were damaged.
-      const int end_node = trip_end_node(T, current);
-      int j = 0;
-      for (int step = 1, candidate = current_arc; step <= m; ++step) {
-        candidate = candidate % m + 1;
-        if (net.tail[candidate] == end_node && net.flow[candidate] > 0) {
-          j = candidate;
-          break;
-        }
-      }
+      // The arc that carries this vehicle on from the trip's end node.
+      // Conservation guarantees one, so none found means the flows were
+      // damaged.
+      const int j = next_flow_arc(net, out, trip_end_node(T, current), current_arc);
       if (j == 0) {
         drop_checked_file(block_file);
         fatal_diagnostic("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);

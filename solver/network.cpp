@@ -131,32 +131,44 @@ GroupLinkTable make_group_link_table(const Problem& problem) {
 
 bool GroupLinkTable::allowed_for(const Problem& problem, int i, int j) {
   const size_t a = static_cast<size_t>(class_of_trip[i]);
-  const size_t b = static_cast<size_t>(class_of_trip[j]);
-  signed char& known = allowed[a * classes.size() + b];
-  if (known < 0) known = group_link_allowed(problem, classes[a], classes[b]) ? 1 : 0;
-  return known != 0;
+  const signed char known = allowed[a * classes.size() + static_cast<size_t>(class_of_trip[j])];
+  return known < 0 ? work_out(problem, a, class_of_trip[j]) : known != 0;
 }
 
-Connection decide_connection(const Problem& problem, int i, int j) { return decide_connection(problem, i, j, nullptr); }
+bool GroupLinkTable::work_out(const Problem& problem, size_t a, int b) {
+  const bool yes = group_link_allowed(problem, classes[a], classes[static_cast<size_t>(b)]);
+  allowed[a * classes.size() + static_cast<size_t>(b)] = yes ? 1 : 0;
+  return yes;
+}
 
-Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links) {
-  const Trip& from = problem.trips[i];
-  const Trip& to = problem.trips[j];
+namespace {
+
+// What a connection from one trip depends on, taken once for all the trips
+// that may follow it.
+struct ConnectionFrom {
+  const int* dead_runs;  // from the trip's destination terminal
+  int min_layover;
+  int ready;             // arrival plus minimum layover
+};
+
+ConnectionFrom connection_from(const Problem& problem, const Trip& from) {
+  return ConnectionFrom{problem.deadrun_matrix[from.destination_terminal], from.min_layover,
+                        from.arrival_time + from.min_layover};
+}
+
+// The connection once the groups' rule allows the pair (or is not in force).
+inline Connection connect_allowed(const Problem& problem, const ConnectionFrom& from, const Trip& to) {
   const Parameters& p = problem.params;
-  int et = from.destination_terminal;
   int st = to.origin_terminal;
   // Readers bound every value in minutes, so these sums cannot overflow.
-  int direct = problem.deadrun_matrix[et][st];
-  int via_depot = problem.deadrun_matrix[et][0] + problem.deadrun_matrix[0][st];
-  int available = to.departure_time - from.arrival_time - from.min_layover;
+  int direct = from.dead_runs[st];
+  int via_depot = from.dead_runs[0] + problem.deadrun_matrix[0][st];
+  int available = to.departure_time - from.ready;
 
   bool groups = problem.link_preference_cost > 0;
   int slack = available - (groups ? min_of(direct, via_depot) : direct);
   Connection c;
   if (slack < 0) return c;
-  if (groups && !(links ? links->allowed_for(problem, i, j)
-                        : group_link_allowed(problem, from.group_key, to.group_key)))
-    return c;
   // In 64 bits: a short-arc parameter near the top of the integers makes
   // every connection short, and must not wrap around.
   if (available < static_cast<long long>(via_depot) + p.short_arc_param) {
@@ -169,6 +181,19 @@ Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTabl
     c.cost = static_cast<long long>(p.deadrun_weight) * via_depot + p.short_arc_param;
   }
   return c;
+}
+
+}  // namespace
+
+Connection decide_connection(const Problem& problem, int i, int j) { return decide_connection(problem, i, j, nullptr); }
+
+Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links) {
+  const Trip& from = problem.trips[i];
+  const Trip& to = problem.trips[j];
+  if (problem.link_preference_cost > 0 && !(links ? links->allowed_for(problem, i, j)
+                                                  : group_link_allowed(problem, from.group_key, to.group_key)))
+    return Connection{};
+  return connect_allowed(problem, connection_from(problem, from), to);
 }
 
 namespace {
@@ -255,8 +280,18 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
                          2 * T + 2),
             0);
     add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
+    // The same decision as decide_connection, with what depends on trip i
+    // alone taken out of the loop; the groups' rule, the cheaper test, first.
+    const ConnectionFrom from = connection_from(problem, trip);
+    const size_t from_class = links ? static_cast<size_t>(links->class_of_trip[i]) : 0;
+    const signed char* const allowed_row = links ? links->allowed.data() + from_class * links->classes.size() : nullptr;
+    const int* const class_of = links ? links->class_of_trip.data() : nullptr;
     for (int j = i + 1; j <= T; ++j) {
-      Connection c = decide_connection(problem, i, j, links.get());
+      if (allowed_row) {
+        const signed char known = allowed_row[class_of[j]];
+        if (known == 0 || (known < 0 && !links->work_out(problem, from_class, class_of[j]))) continue;
+      }
+      Connection c = connect_allowed(problem, from, problem.trips[j]);
       if (c.kind == ConnectionKind::short_arc) {
         add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
       } else if (c.kind == ConnectionKind::long_record) {

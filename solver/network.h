@@ -121,6 +121,8 @@ struct GroupLinkTable {
   std::vector<int> class_of_trip;     // by trip number
   std::vector<signed char> allowed;   // classes x classes; -1 not yet known
   bool allowed_for(const Problem& problem, int i, int j);
+  // Works the rule out for classes a and b, and keeps it.
+  bool work_out(const Problem& problem, size_t a, int b);
 };
 GroupLinkTable make_group_link_table(const Problem& problem);
 inline int min_of(int a, int b) { return a < b ? a : b; }

@@ -4,6 +4,7 @@
 // the results.
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -21,6 +22,9 @@ void close_report(common::CheckedFile& file);
 // Opened with mode "w" semantics; a failure ends the run with `message`
 // (which holds one %s for the file name) and the system's reason.
 FILE* open_report_file(const std::string& file_name, common::CheckedFile& file, const char* message);
+
+// Writes count dashes (at most 128).
+void write_dashes(FILE* f, int count);
 
 struct FlowTotals {
   int objective = 0;         // flow x cost over all arcs, vehicles included (the solution file)

@@ -43,10 +43,6 @@ void check_run_logs(SolverRun& run) {
   }
 }
 
-void write_dashes(FILE* f, int count) {
-  for (int i = 0; i < count; ++i) std::fputc('-', f);
-}
-
 void write_long_arc_usage(SolverRun& run) {
   const Network& net = run.net;
   const Problem& problem = run.problem;
@@ -112,6 +108,15 @@ void write_closing_lines(SolverRun& run) {
 }
 
 }  // namespace
+
+void write_dashes(FILE* f, int count) {
+  // One call for the run of a line: the blocks' report has two such lines a block.
+  static const char dashes[] =
+      "--------------------------------------------------------------------------------------------------------------"
+      "------------------";
+  static_assert(sizeof(dashes) == 129);
+  std::fwrite(dashes, 1, static_cast<size_t>(count), f);
+}
 
 std::string make_file_base(const SolverRun& run) { return make_file_name(run.prefix, run.problem_name, ""); }
 

@@ -47,11 +47,12 @@ struct CandidateBuffer {
   Candidate slot[LONG_ARCS_PER_NODE + 1] = {};  // slots 1..40
 
   void insert(int rc, int position, const LongArcRecord& record) {
-    if (rc >= slot[LONG_ARCS_PER_NODE].rc) return;
-    int s = 1;
-    while (slot[s].rc <= rc) ++s;  // behind equal reduced costs: the earlier record wins ties
-    for (int t = LONG_ARCS_PER_NODE; t > s; --t) slot[t] = slot[t - 1];
-    slot[s] = Candidate{rc, position, record};
+    Candidate* const last = slot + LONG_ARCS_PER_NODE;
+    if (rc >= last->rc) return;
+    // Behind equal reduced costs: the earlier record wins ties.
+    Candidate* at = std::upper_bound(slot + 1, last, rc, [](int value, const Candidate& c) { return value < c.rc; });
+    std::copy_backward(at, last, last + 1);
+    *at = Candidate{rc, position, record};
   }
 };
 
@@ -62,7 +63,39 @@ struct Selection {
   int least_negative = INT_MIN;  // shown as 0 when nothing is chosen
 };
 
-void flush(CandidateBuffer& buffer, Selection& selection) {
+// A stretch of the long-arc file as read, with the span of it that marks
+// have changed since.
+struct FileBlock {
+  std::vector<LongArcRecord> records;
+  int first = 0;  // position of records[0]
+  int count = 0;  // whole records held
+  int changed_from = INT_MAX, changed_to = -1;
+
+  bool holds(int position) const { return position >= first && position - first < count; }
+  void mark(int position) {
+    records[static_cast<size_t>(position - first)].included = 1;
+    changed_from = std::min(changed_from, position);
+    changed_to = std::max(changed_to, position);
+  }
+};
+
+// The records that join the network are marked in the file while the pass
+// reads it: in the block that holds them (the current one or the one before,
+// since a tail group of a file that network generation wrote is shorter than
+// a block), or, for a longer group, afterwards from the file.
+struct Marks {
+  size_t room;  // records that can still join the arc table
+  FileBlock* blocks[2];
+  std::vector<int> beyond_blocks;
+
+  void mark(int position) {
+    for (FileBlock* b : blocks)
+      if (b->holds(position)) return b->mark(position);
+    beyond_blocks.push_back(position);
+  }
+};
+
+void flush(CandidateBuffer& buffer, Selection& selection, Marks& marks) {
   for (int s = 1; s <= LONG_ARCS_PER_NODE && buffer.slot[s].rc < 0; ++s) {
     // The list has room for 40 records of every tail node a network can hold;
     // only a damaged file, whose tails do not come in groups, can fill it. The
@@ -71,6 +104,7 @@ void flush(CandidateBuffer& buffer, Selection& selection) {
       buffer.slot[s].rc = 0;
       continue;
     }
+    if (selection.positions.size() < marks.room) marks.mark(buffer.slot[s].position);
     selection.positions.push_back(buffer.slot[s].position);
     selection.records.push_back(buffer.slot[s].record);
     selection.most_negative = std::min(selection.most_negative, buffer.slot[s].rc);
@@ -105,7 +139,21 @@ ssize_t write_exact_at(int fd, const void* data, size_t bytes, off_t offset) {
   return 1;
 }
 
-// Marks the chosen records included in the file. They are visited by rising
+// Writes the span of the block that marks changed: the same bytes as read
+// but for the marks.
+void write_back(const LongArcFile& file, FileBlock& block) {
+  if (block.changed_to < 0) return;
+  const size_t from = static_cast<size_t>(block.changed_from - block.first);
+  const size_t count = static_cast<size_t>(block.changed_to - block.changed_from) + 1;
+  ssize_t w = write_exact_at(file.fd, block.records.data() + from, count * sizeof(LongArcRecord),
+                             static_cast<off_t>(block.changed_from) * 16);
+  if (w <= 0) fatal_with_detail(long_arc_failure("write", file, w, "no byte was written"), "Error writing to the file.\n");
+  block.changed_from = INT_MAX;
+  block.changed_to = -1;
+}
+
+// Marks chosen records included in the file itself, for those that no block
+// read in the pass held any more. They are visited by rising
 // position and rewritten a stretch at a time, so that a pass costs a few
 // hundred system calls instead of three per chosen record; every other byte
 // of the file stays as it was.
@@ -163,12 +211,19 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   const long long cost_bound = max_arc_cost(net.num_nodes);
   const unsigned num_nodes = static_cast<unsigned>(net.num_nodes);
   const int* const price = ks.price.data();
-  std::vector<LongArcRecord> block(8192);
-  char* bytes = reinterpret_cast<char*>(block.data());
+  constexpr size_t BLOCK_RECORDS = 8192;
+  FileBlock blocks[2];
+  for (FileBlock& b : blocks) b.records.resize(BLOCK_RECORDS);
+  FileBlock* block = &blocks[0];
+  FileBlock* previous = &blocks[1];
+  Marks marks{static_cast<size_t>(MAX_ARCS - net.num_arcs), {block, previous}, {}};
+  selection.positions.reserve(4096);
+  selection.records.reserve(4096);
   size_t carried = 0;
   off_t offset = 0;
   for (;;) {
-    ssize_t r = ::pread(fd, bytes + carried, block.size() * sizeof(LongArcRecord) - carried, offset);
+    char* bytes = reinterpret_cast<char*>(block->records.data());
+    ssize_t r = ::pread(fd, bytes + carried, BLOCK_RECORDS * sizeof(LongArcRecord) - carried, offset);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0)
       fatal_with_detail(long_arc_failure("read", long_arcs, r, ""), "Error Reading File to update\n");
@@ -176,8 +231,10 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     offset += r;
     size_t available = carried + static_cast<size_t>(r);
     size_t whole = available / sizeof(LongArcRecord);
+    block->first = position;
+    block->count = static_cast<int>(whole);
     for (size_t k = 0; k < whole; ++k) {
-      const LongArcRecord& rec = block[k];
+      const LongArcRecord& rec = block->records[k];
       if (current_tail == -1) current_tail = rec.tail;
       // Only a record that network generation could have written is priced: a
       // damaged one may name nodes outside the network or a cost whose
@@ -189,22 +246,29 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
       if (rec.tail == current_tail) {
         if (in_table && rec.included == 0) buffer.insert(rc, position, rec);
       } else {
-        flush(buffer, selection);
+        flush(buffer, selection, marks);
         if (in_table && rec.included == 0 && rc < 0) buffer.slot[1] = Candidate{rc, position, rec};
         current_tail = rec.tail;
       }
       ++position;
     }
+    // No group that ends later has records in the block before this one.
+    write_back(long_arcs, *previous);
     carried = available - whole * sizeof(LongArcRecord);
-    if (carried > 0) std::copy(bytes + whole * sizeof(LongArcRecord), bytes + available, bytes);
+    char* next = reinterpret_cast<char*>(previous->records.data());
+    if (carried > 0) std::copy(bytes + whole * sizeof(LongArcRecord), bytes + available, next);
+    previous->count = 0;
+    std::swap(block, previous);
   }
-  flush(buffer, selection);
+  flush(buffer, selection, marks);
+  write_back(long_arcs, *block);
+  write_back(long_arcs, *previous);
+  mark_included(long_arcs, marks.beyond_blocks, blocks[0].records);
 
   // The chosen records join in selection order, from the copies taken while
   // scanning (the file holds the same bytes at their positions), as far as
-  // the arc table has room; the ones that joined are marked in the file.
-  const size_t room = static_cast<size_t>(MAX_ARCS - net.num_arcs);
-  const size_t joining = std::min(selection.records.size(), room);
+  // the arc table has room; those that joined are marked in the file already.
+  const size_t joining = std::min(selection.records.size(), marks.room);
   for (size_t k = 0; k < joining; ++k) {
     const LongArcRecord& rec = selection.records[k];
     net.num_arcs += 1;
@@ -212,7 +276,6 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     add_arc(net, net.num_arcs, rec.tail, rec.head, 0, 1, rec.cost, 0);
     append_arc(net, net.num_arcs, rec.tail, rec.head, 1, rec.cost);
   }
-  mark_included(long_arcs, std::vector<int>(selection.positions.begin(), selection.positions.begin() + joining), block);
   if (joining < selection.records.size()) {
     fatal_diagnostic("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
                      "Lower the short arc parameter or split the timetable.\n",

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "common/common.h"
@@ -123,6 +124,30 @@ TEST_F(ArcGenTest, FortyMostNegativePerTailWithTiesToTheEarlierRecord) {
   EXPECT_EQ(row, "\t00:00:00\t5\t-1\t-1\t0\t\t0\n");
   EXPECT_FALSE(pass(row));
   EXPECT_EQ(row, "\t00:00:00\t0\t0\t0\t0\t\t0\n");
+}
+
+TEST_F(ArcGenTest, MarksLandAcrossReadBlocksAndInGroupsLongerThanABlock) {
+  // A damaged file's tail group of 20000 records, read in several blocks,
+  // then groups that straddle block boundaries: every chosen record is
+  // marked, whichever block held it, and nothing else changes.
+  std::vector<LongArcRecord> records(20000, LongArcRecord{51, 3, 10, 0});
+  std::vector<size_t> chosen = {100, 9000, 19000};
+  for (size_t k : chosen) records[k].head = 2;
+  for (int group = 0; group < 30; ++group) {
+    for (int k = 0; k < 700; ++k) records.push_back({52 + group, 3, 10, 0});
+    records[records.size() - 1 - static_cast<size_t>(group * 23)].head = 2;
+    chosen.push_back(records.size() - 1 - static_cast<size_t>(group * 23));
+  }
+  write_records(records, 5);
+  ks.price[2] = 20;  // rc -10; head 3 costs rc 10
+  std::string row;
+  ASSERT_TRUE(pass(row));
+  EXPECT_EQ(counters.longs_included, static_cast<int>(chosen.size()));
+  std::vector<LongArcRecord> after = read_records();
+  ASSERT_EQ(after.size(), records.size());
+  for (size_t k : chosen) records[k].included = 1;
+  for (size_t k = 0; k < after.size(); ++k)
+    ASSERT_EQ(std::memcmp(&after[k], &records[k], sizeof(LongArcRecord)), 0) << k;
 }
 
 TEST_F(ArcGenTest, ReducedCostsUseTheNodePrices) {

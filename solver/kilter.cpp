@@ -380,14 +380,24 @@ void close_set(const Network& net, KilterState& ks, Phase& ph, size_t& next) {
   }
 }
 
+// Every node's stored price into its true price.
+void fold_price_offset(KilterState& ks, int num_nodes) {
+  for (int v = 1; v <= num_nodes; ++v) ks.price[v] += ks.work.price_offset;
+  ks.work.price_offset = 0;
+}
+
 // The price changes of the phase as the plain method makes them: every node
-// outside the set is raised by the phase total (the reached nodes carry their
-// share already).
+// outside the set is raised by the phase total, the reached nodes by their
+// share of it. Raising every node by the total goes into the common offset,
+// and the members, which took their share on joining, give the total back:
+// the members, not every node, are visited.
 void settle_prices(KilterState& ks, Phase& ph, int num_nodes) {
   if (ph.total == 0) return;
-  for (int v = 1; v <= num_nodes; ++v)
-    if (!is_reached(ks.work, v)) ks.price[v] += ph.total;
+  KilterWork& w = ks.work;
+  for (int v : w.members) ks.price[v] -= ph.total;
+  w.price_offset += ph.total;
   ph.total = 0;
+  if (w.price_offset > PRICE_OFFSET_FOLD) fold_price_offset(ks, num_nodes);
 }
 
 // Prices settled, set and keys cleared.
@@ -610,6 +620,7 @@ void fast_solve(Network& net, KilterState& ks) {
       begin_phase(net, ks, ph, a, rise);
   } while (net.feasible);
   if (ph.active) end_phase(ks, ph, net.num_nodes);
+  fold_price_offset(ks, net.num_nodes);
 }
 
 }  // namespace
@@ -684,6 +695,7 @@ std::string check_lists(const Network& net, const KilterWork& w) {
 // The tables of a phase, emptied at its end.
 std::string check_at_rest(const Network& net, const KilterWork& w) {
   if (w.bound[0] != REACHED) return "node 0 is not counted as reached";
+  if (w.price_offset != 0) return describe("price offset %d left outside a solve", w.price_offset);
   for (int v = 1; v <= net.num_nodes; ++v) {
     if (w.bound[v] != NO_BOUND) return describe("node %d keeps a bound outside a phase", v);
     if (w.queue_key[v] != 0) return describe("node %d keeps a key outside a phase", v);

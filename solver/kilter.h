@@ -48,8 +48,11 @@
 //  - below_lower[v]: the number of v's out-arcs with flow < lower; while it
 //    is 0, reading v's out-list needs no look at the flows.
 //  - Outside a phase: bound[0] is REACHED and every other bound NO_BOUND, the
-//    queue, keyed and members are empty and queue_key is 0 everywhere.
-//  Within a phase, with T its price change so far:
+//    queue, keyed and members are empty and queue_key is 0 everywhere. The
+//    true price of a node is price[v] + price_offset, a raise common to all
+//    nodes that the phases leave there; it is 0 outside a solve.
+//  Within a phase, with T its price change so far (true prices below are
+//    less price_offset):
 //  - members: the reached set, in the order the nodes joined, which for the
 //    phase's first search is the order of the breadth-first labeling.
 //  - price[v] of an unreached node is its true price less T (the raise by T
@@ -120,6 +123,12 @@ struct QueueItem {
   int next;  // the next item of the bucket plus one, 0 at its end
 };
 
+// The common price offset goes into the stored prices once it exceeds this,
+// so that stored prices stay as far from overflow as the true ones. Low
+// enough that a solve of a few hundred trips folds it, rarely enough (every
+// few hundred phases) to cost nothing.
+inline constexpr int PRICE_OFFSET_FOLD = 1 << 16;
+
 inline constexpr int QUEUE_BUCKETS = 2048;  // buckets of single keys; one more holds the keys above
 
 // The fast solve's working tables, rebuilt from the network at the start of
@@ -148,6 +157,7 @@ struct KilterWork {
   std::vector<uint64_t> queue_used = std::vector<uint64_t>((QUEUE_BUCKETS + 1 + 63) / 64);
   int queue_base = 0;
   int queue_low = 0;
+  int price_offset = 0;        // added to every stored price gives the true one (0 outside a solve)
   std::vector<int> keyed;
   std::vector<int> limit;      // per node, while laying out the labels
   int labels_missed = 0;       // breakthroughs whose layout did not reach the target

@@ -245,8 +245,9 @@ inline void lower_key(KilterWork& w, int v, int k, int s) {
   w.bound[v] = s;
   if (w.queue_key[v] == 0) w.keyed.push_back(v);
   w.queue_key[v] = k;
+  const int item = static_cast<int>(w.queue_items.size());
   w.queue_items.push_back(QueueItem{v, k, 0});
-  queue_push(w, static_cast<int>(w.queue_items.size()) - 1, bucket_of(w, k));
+  queue_push(w, item, bucket_of(w, k));
 }
 
 // One out-of-kilter arc and the set its searches have reached so far.
@@ -289,12 +290,12 @@ struct ListReader {
 
 // An out-arc that passed the bound test: its far node joins, or its key
 // falls. True when the target has been labeled.
+// s is the arc's cost plus the price of its tail, which the loop has taken.
 template <bool LABELS, bool SKIP, bool BELOW>
-[[gnu::noinline]] bool take_out_arc(ListReader& r, const OutEntry* entry) {
+[[gnu::noinline]] bool take_out_arc(ListReader& r, const OutEntry* entry, int s) {
   KilterWork& w = r.ks.work;
   const int pos = static_cast<int>(entry - w.out.data());
   const int h = entry->head;
-  const int s = entry->cost + r.ks.price[r.v];
   const int e = w.out_arc[pos];
   if (s >= w.bound[h]) {
     if (!BELOW || w.bound[h] == REACHED || r.net.flow[e] >= r.net.lower[e]) return false;
@@ -354,7 +355,7 @@ void expand(const Network& net, KilterState& ks, Phase& ph, int v, int skip) {
     if (!BELOW)
       while (p < end && p->cost + pv >= bound[p->head]) ++p;
     if (p >= end) break;
-    if (take_out_arc<LABELS, SKIP, BELOW>(reader, p)) return;
+    if (take_out_arc<LABELS, SKIP, BELOW>(reader, p, p->cost + pv)) return;
   }
   read_back_list<LABELS, SKIP>(ks, ph, v, skip);
 }
@@ -386,25 +387,20 @@ void fold_price_offset(KilterState& ks, int num_nodes) {
   ks.work.price_offset = 0;
 }
 
-// The price changes of the phase as the plain method makes them: every node
-// outside the set is raised by the phase total, the reached nodes by their
-// share of it. Raising every node by the total goes into the common offset,
-// and the members, which took their share on joining, give the total back:
-// the members, not every node, are visited.
-void settle_prices(KilterState& ks, Phase& ph, int num_nodes) {
-  if (ph.total == 0) return;
-  KilterWork& w = ks.work;
-  for (int v : w.members) ks.price[v] -= ph.total;
-  w.price_offset += ph.total;
-  ph.total = 0;
-  if (w.price_offset > PRICE_OFFSET_FOLD) fold_price_offset(ks, num_nodes);
-}
-
-// Prices settled, set and keys cleared.
+// Prices settled as the plain method leaves them, set and keys cleared. Every
+// node outside the set rises by the phase total, each member by its share of
+// it. The raise of every node by the total goes into the common offset, and
+// the members, which took their share on joining, give the total back: the
+// members are visited, not every node.
 void end_phase(KilterState& ks, Phase& ph, int num_nodes) {
   KilterWork& w = ks.work;
-  settle_prices(ks, ph, num_nodes);
-  for (int v : w.members) w.bound[v] = NO_BOUND;
+  const int total = ph.total;
+  for (int v : w.members) {
+    w.bound[v] = NO_BOUND;
+    ks.price[v] -= total;
+  }
+  w.price_offset += total;
+  if (w.price_offset > PRICE_OFFSET_FOLD) fold_price_offset(ks, num_nodes);
   for (int v : w.keyed) {
     w.bound[v] = NO_BOUND;
     w.queue_key[v] = 0;
@@ -534,18 +530,16 @@ void plain_iteration(Network& net, KilterState& ks, int a, bool rise) {
 // iteration, which goes on to a price change; so does a layout that misses
 // the target, which the grown set rules out (counted for check_invariants).
 void break_through(Network& net, KilterState& ks, Phase& ph, bool labels_laid_out) {
-  const int a = ph.arc;
-  const bool rise = ph.rise;
-  const int start = ph.start;
+  const Phase done = ph;
+  // The labels are laid out on the settled prices.
+  end_phase(ks, ph, net.num_nodes);
   bool labeled = true;
   if (!labels_laid_out) {
-    settle_prices(ks, ph, net.num_nodes);
-    labeled = lay_out_labels(net, ks, ph);
+    labeled = lay_out_labels(net, ks, done);
     if (!labeled) ks.work.labels_missed += 1;
   }
-  const bool pushed = labeled && push_flow(net, ks, start);
-  end_phase(ks, ph, net.num_nodes);
-  if (!pushed) plain_iteration(net, ks, a, rise);
+  const bool pushed = labeled && push_flow(net, ks, done.start);
+  if (!pushed) plain_iteration(net, ks, done.arc, done.rise);
 }
 
 // The first search for arc a: breadth-first, with the true labels; ends in a

@@ -314,7 +314,7 @@ template <bool LABELS, bool SKIP, bool BELOW>
 // The back list of reached node v: tails join or their keys fall. True when
 // the target has been labeled.
 template <bool LABELS, bool SKIP>
-bool read_back_list(KilterState& ks, Phase& ph, int v, int skip) {
+[[gnu::always_inline]] inline bool read_back_list(KilterState& ks, Phase& ph, int v, int skip) {
   KilterWork& w = ks.work;
   const int pv = ks.price[v];
   const BackEntry* list = back_list(w, v);

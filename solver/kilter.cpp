@@ -292,13 +292,15 @@ struct ListReader {
 // falls. True when the target has been labeled.
 // s is the arc's cost plus the price of its tail, which the loop has taken.
 template <bool LABELS, bool SKIP, bool BELOW>
-[[gnu::noinline]] bool take_out_arc(ListReader& r, const OutEntry* entry, int s) {
+[[gnu::always_inline]] inline bool take_out_arc(ListReader& r, const OutEntry* entry, int s) {
   KilterWork& w = r.ks.work;
   const int pos = static_cast<int>(entry - w.out.data());
   const int h = entry->head;
   const int e = w.out_arc[pos];
-  if (s >= w.bound[h]) {
-    if (!BELOW || w.bound[h] == REACHED || r.net.flow[e] >= r.net.lower[e]) return false;
+  // Without arcs below their lower bound, the loop has passed over every arc
+  // that does not improve its head's bound.
+  if (BELOW && s >= w.bound[h]) {
+    if (w.bound[h] == REACHED || r.net.flow[e] >= r.net.lower[e]) return false;
   } else if (s - r.ks.price[h] > r.ph.total && (!BELOW || r.net.flow[e] >= r.net.lower[e])) {
     lower_key(w, h, s - r.ks.price[h], s);
     return false;

@@ -23,6 +23,10 @@ inline const BackEntry* back_list(const KilterWork& w, int v) {
   return back_list(const_cast<KilterWork&>(w), v);
 }
 
+// The place in out of the entry at list position pos of node v: each node's
+// entries follow the sentinels that end the lists of the nodes before it.
+inline int out_index(int v, int pos) { return pos + v - 1; }
+
 BackEntry back_entry(const Network& net, int e) {
   return BackEntry{e, net.tail[e], net.cost[e], net.flow[e] > net.upper[e]};
 }
@@ -75,7 +79,7 @@ bool build_work(const Network& net, KilterWork& w) {
   w.built = false;
   const int n = net.num_nodes;
   const int m = net.num_arcs;
-  w.out.resize(m + 1);
+  w.out.resize(static_cast<size_t>(m) + n + 1);
   w.out_arc.resize(m + 1);
   w.arc_out_pos.resize(m + 1);
   w.in_arc.resize(m + 1);
@@ -88,7 +92,7 @@ bool build_work(const Network& net, KilterWork& w) {
   w.back_near.resize(static_cast<size_t>(n + 1) * BACK_NEAR);
   w.back_count.assign(n + 1, 0);
   w.below_lower.assign(n + 1, 0);
-  w.bound.assign(n + 1, NO_BOUND);
+  w.bound.assign(n + 2, NO_BOUND);
   w.bound[0] = REACHED;
   w.members.clear();
   w.members.reserve(n + 1);
@@ -99,7 +103,7 @@ bool build_work(const Network& net, KilterWork& w) {
   w.queue_base = w.queue_low = 0;
   w.keyed.clear();
   w.keyed.reserve(n + 1);
-  w.limit.assign(n + 1, 0);
+  w.limit.assign(n + 2, 0);
 
   for (int e = 1; e <= m; ++e) {
     if (net.lower[e] > net.upper[e]) return false;
@@ -113,9 +117,10 @@ bool build_work(const Network& net, KilterWork& w) {
     return false;
   for (int pos = 0; pos < m; ++pos) {
     const int e = w.out_arc[pos];
-    w.out[pos] = OutEntry{net.flow[e] < net.upper[e] ? net.head[e] : 0, net.cost[e]};
+    w.out[out_index(net.tail[e], pos)] = OutEntry{net.flow[e] < net.upper[e] ? net.head[e] : 0, net.cost[e]};
     if (net.flow[e] < net.lower[e]) w.below_lower[net.tail[e]] += 1;
   }
+  for (int v = 1; v <= n; ++v) w.out[out_index(v, w.out_begin[v + 1])] = OutEntry{n + 1, SENTINEL_COST};
   for (int e = 1; e <= m; ++e)
     if (net.flow[e] > net.lower[e]) ++w.back_count[net.head[e]];
   std::vector<int> filled(n + 1, 0);
@@ -131,7 +136,7 @@ bool build_work(const Network& net, KilterWork& w) {
 // Brings the working tables up to date after the flow of arc e changed from old.
 void flow_changed(const Network& net, KilterWork& w, int e, int old) {
   const int f = net.flow[e];
-  w.out[w.arc_out_pos[e]].head = f < net.upper[e] ? net.head[e] : 0;
+  w.out[out_index(net.tail[e], w.arc_out_pos[e])].head = f < net.upper[e] ? net.head[e] : 0;
   w.below_lower[net.tail[e]] += (f < net.lower[e]) - (old < net.lower[e]);
   const bool was_back = old > net.lower[e];
   const bool is_back = f > net.lower[e];
@@ -294,7 +299,7 @@ struct ListReader {
 template <bool LABELS, bool SKIP, bool BELOW>
 [[gnu::always_inline]] inline bool take_out_arc(ListReader& r, const OutEntry* entry, int s) {
   KilterWork& w = r.ks.work;
-  const int pos = static_cast<int>(entry - w.out.data());
+  const int pos = static_cast<int>(entry - w.out.data()) - (r.v - 1);
   const int h = entry->head;
   const int e = w.out_arc[pos];
   // Without arcs below their lower bound, the loop has passed over every arc
@@ -351,11 +356,12 @@ void expand(const Network& net, KilterState& ks, Phase& ph, int v, int skip) {
   ListReader reader{net, ks, ph, v, skip};
   const int pv = ks.price[v];
   const int* const bound = ks.work.bound.data();
-  const OutEntry* p = ks.work.out.data() + ks.work.out_begin[v];
-  const OutEntry* const end = ks.work.out.data() + ks.work.out_begin[v + 1];
+  const OutEntry* p = ks.work.out.data() + out_index(v, ks.work.out_begin[v]);
+  const OutEntry* const end = ks.work.out.data() + out_index(v, ks.work.out_begin[v + 1]);
   for (;; ++p) {
+    // The list's sentinel stops this loop.
     if (!BELOW)
-      while (p < end && p->cost + pv >= bound[p->head]) ++p;
+      while (p->cost + pv >= bound[p->head]) ++p;
     if (p >= end) break;
     if (take_out_arc<LABELS, SKIP, BELOW>(reader, p, p->cost + pv)) return;
   }
@@ -425,6 +431,7 @@ bool lay_out_labels(const Network& net, KilterState& ks, const Phase& ph) {
   int* limit = w.limit.data();
   std::copy(ks.price.begin(), ks.price.begin() + (net.num_nodes + 1), w.limit.begin());
   limit[0] = REACHED;
+  limit[net.num_nodes + 1] = NO_BOUND;
   const int a = ph.arc;
   const int sign = ph.rise ? 1 : -1;
   ks.label[ph.start] = ph.target * sign;
@@ -433,15 +440,16 @@ bool lay_out_labels(const Network& net, KilterState& ks, const Phase& ph) {
   ks.queue_in = ks.queue_out = 0;
   ks.queue[++ks.queue_in] = ph.start;
   const int* price = ks.price.data();
-  const OutEntry* out = w.out.data();
   while (ks.queue_out < ks.queue_in) {
     const int v = ks.queue[++ks.queue_out];
     const int pv = price[v];
     const bool below = w.below_lower[v] != 0;
     const int end = w.out_begin[v + 1];
+    const OutEntry* const out = w.out.data() + out_index(v, 0);
     for (int pos = w.out_begin[v];; ++pos) {
+      // The list's sentinel stops this loop.
       if (!below)
-        while (pos < end && out[pos].cost + pv > limit[out[pos].head]) ++pos;
+        while (out[pos].cost + pv > limit[out[pos].head]) ++pos;
       if (pos >= end) break;
       const int h = out[pos].head;
       if (out[pos].cost + pv > limit[h]) {
@@ -660,9 +668,10 @@ std::string check_lists(const Network& net, const KilterWork& w) {
       if (pos >= w.out_begin[v + 1] || w.out_arc[pos] != e || w.arc_out_pos[e] != pos)
         return describe("out-list of node %d: arc %d not at position %d", v, e, pos);
       const int head = net.flow[e] < net.upper[e] ? net.head[e] : 0;
-      if (w.out[pos].head != head || w.out[pos].cost != net.cost[e])
-        return describe("out entry of arc %d: head %d cost %d, should be %d and %d", e, w.out[pos].head,
-                        w.out[pos].cost, head, net.cost[e]);
+      const OutEntry& entry = w.out[out_index(v, pos)];
+      if (entry.head != head || entry.cost != net.cost[e])
+        return describe("out entry of arc %d: head %d cost %d, should be %d and %d", e, entry.head, entry.cost,
+                        head, net.cost[e]);
       below += net.flow[e] < net.lower[e];
     }
     if (pos != w.out_begin[v + 1]) return describe("out-list of node %d holds more arcs than the network's", v);

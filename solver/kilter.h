@@ -34,9 +34,13 @@
 //  - lower <= upper for every arc (otherwise the solve takes the plain road).
 //  - out_begin[v] .. out_begin[v + 1] - 1 hold node v's out-list in list
 //    order: out_arc[pos] is the arc, arc_out_pos[arc] its position, and
-//    out[pos] = {head, cost}, where head is 0 while the arc has no room to
-//    rise (flow >= upper). Node 0 counts as reached, so such an arc is passed
-//    over by the same test that passes over arcs into the reached set.
+//    out[pos + v - 1] = {head, cost}, where head is 0 while the arc has no
+//    room to rise (flow >= upper). Node 0 counts as reached, so such an arc
+//    is passed over by the same test that passes over arcs into the reached
+//    set. After each list, out[out_begin[v + 1] + v - 1] is a sentinel
+//    {num_nodes + 1, SENTINEL_COST}: that node's bound (and limit) is always
+//    NO_BOUND, which no cost plus price reaches, so the loops that pass over
+//    arcs stop there without testing for the list's end.
 //  - in_begin / in_arc / arc_in_pos: the same for the in-lists. They give the
 //    order of the back lists and each node a stretch of back as long as its
 //    in-list.
@@ -103,6 +107,7 @@ inline constexpr int INFINITE_DELTA = 999999;
 inline constexpr int BACK_NEAR = 3;         // near slots of a back list per node
 inline constexpr int REACHED = INT_MIN;     // bound of a member of the reached set, and of node 0
 inline constexpr int NO_BOUND = INT_MAX;    // bound of a node without a key
+inline constexpr int SENTINEL_COST = -1;    // cost of the sentinel ending each out-list: below NO_BOUND with any price
 
 // Entries of the packed lists (see the opening block).
 struct OutEntry {

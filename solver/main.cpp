@@ -1,5 +1,7 @@
 // Tovarin: solves the vehicle scheduling problem "Tarsel" of the current
 // directory. Its only arguments ask for its usage or its version.
+#include <malloc.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -37,6 +39,11 @@ constexpr ProgramDescription TOVARIN{
 int main(int argc, char** argv) {
   if (int code = handle_arguments(argc, argv, TOVARIN); code != RUN_PROGRAM) return code;
   install_interrupt_handlers();
+  // The buffers of a pass and of a solve, made again for every one, then come
+  // from memory the allocator keeps rather than from fresh pages each time;
+  // the arc tables, far larger, still come from fresh zeroed pages.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  mallopt(M_TRIM_THRESHOLD, 64 << 20);
   std::unique_ptr<SolverRun> run;
   try {
     run = std::make_unique<SolverRun>();

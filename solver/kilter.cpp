@@ -294,8 +294,8 @@ struct ListReader {
 };
 
 // An out-arc that passed the bound test: its far node joins, or its key
-// falls. True when the target has been labeled.
-// s is the arc's cost plus the price of its tail, which the loop has taken.
+// falls. s is the arc's cost plus its tail's price, as the test took it. True
+// when the target has been labeled.
 template <bool LABELS, bool SKIP, bool BELOW>
 [[gnu::always_inline]] inline bool take_out_arc(ListReader& r, const OutEntry* entry, int s) {
   KilterWork& w = r.ks.work;
@@ -659,7 +659,8 @@ std::string check_lists(const Network& net, const KilterWork& w) {
   for (int e = 1; e <= m; ++e)
     if (net.lower[e] > net.upper[e]) return describe("arc %d has lower bound above upper on the fast road", e);
   if (static_cast<int>(w.out_begin.size()) < n + 2 || static_cast<int>(w.in_begin.size()) < n + 2 ||
-      static_cast<int>(w.back_count.size()) < n + 1)
+      static_cast<int>(w.back_count.size()) < n + 1 || w.out.size() < static_cast<size_t>(m) + n + 1 ||
+      static_cast<int>(w.bound.size()) < n + 2)
     return "working tables smaller than the network";
   for (int v = 1; v <= n; ++v) {
     int pos = w.out_begin[v];
@@ -675,6 +676,9 @@ std::string check_lists(const Network& net, const KilterWork& w) {
       below += net.flow[e] < net.lower[e];
     }
     if (pos != w.out_begin[v + 1]) return describe("out-list of node %d holds more arcs than the network's", v);
+    const OutEntry& sentinel = w.out[out_index(v, pos)];
+    if (sentinel.head != n + 1 || sentinel.cost != SENTINEL_COST)
+      return describe("out-list of node %d does not end in its sentinel", v);
     if (w.below_lower[v] != below)
       return describe("node %d counts %d out-arcs below their lower bound, has %d", v, w.below_lower[v], below);
 
@@ -700,6 +704,7 @@ std::string check_lists(const Network& net, const KilterWork& w) {
 // The tables of a phase, emptied at its end.
 std::string check_at_rest(const Network& net, const KilterWork& w) {
   if (w.bound[0] != REACHED) return "node 0 is not counted as reached";
+  if (w.bound[net.num_nodes + 1] != NO_BOUND) return "the sentinels' node has a bound";
   if (w.price_offset != 0) return describe("price offset %d left outside a solve", w.price_offset);
   for (int v = 1; v <= net.num_nodes; ++v) {
     if (w.bound[v] != NO_BOUND) return describe("node %d keeps a bound outside a phase", v);

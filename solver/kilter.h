@@ -126,7 +126,7 @@ struct QueueItem {
   int node;
   int key;
   int next;  // the next item of the bucket plus one, 0 at its end
-  int unused = 0;  // 16 bytes: an item's number is then a shift from its place
+  int unused = 0;  // makes an item 16 bytes, so that counting items takes a shift, not a division
 };
 
 // The common price offset goes into the stored prices once it exceeds this,

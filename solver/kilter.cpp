@@ -42,20 +42,20 @@ bool pack_lists(int n, int m, const int* node_of, const int* first, const int* n
   for (int e = 1; e <= m; ++e) ++begin[node_of[e] + 1];
   for (int v = 1; v <= n + 1; ++v) begin[v] += begin[v - 1];
   begin[n + 1] = m;
+  // Each arc placed is checked against the list: it must follow the arc
+  // placed before it at its node, or be the node's first.
+  bool same = true;
   {
     std::vector<int> fill(begin.begin(), begin.end());
     for (int e = 1; e <= m; ++e) {
-      const int p = fill[node_of[e]]++;
+      const int v = node_of[e];
+      const int p = fill[v]++;
       arc_at[p] = e;
       pos_of[e] = p;
+      same &= (p == begin[v] ? first[v] : next[arc_at[p - 1]]) == e;
     }
   }
-  bool same = true;
-  for (int v = 1; v <= n && same; ++v) same = first[v] == (begin[v] < begin[v + 1] ? arc_at[begin[v]] : 0);
-  for (int e = 1; e <= m && same; ++e) {
-    const int p = pos_of[e];
-    same = next[e] == (p + 1 < begin[node_of[e] + 1] ? arc_at[p + 1] : 0);
-  }
+  for (int v = 1; v <= n && same; ++v) same = (begin[v] < begin[v + 1] ? next[arc_at[begin[v + 1] - 1]] : first[v]) == 0;
   if (same) return true;
 
   for (int e = 1; e <= m; ++e) pos_of[e] = -1;

@@ -8,6 +8,7 @@
 #include "annealer/solver_process.h"
 #include "common/common.h"
 #include "common/diagnostics.h"
+#include "common/format.h"
 #include "common/progress.h"
 #include "common/timetable_out.h"
 

@@ -11,23 +11,9 @@
 
 #include "common/atomic_file.h"
 #include "common/common.h"
+#include "common/format.h"
 
 namespace common {
-
-void append_format(std::string& text, const char* format, ...) {
-  // Most lines fit the stack buffer; a longer one is formatted again.
-  char line[256];
-  va_list args, again;
-  va_start(args, format);
-  va_copy(again, args);
-  const int size = std::vsnprintf(line, sizeof line, format, args);
-  if (size >= 0 && static_cast<size_t>(size) < sizeof line)
-    text.append(line, static_cast<size_t>(size));
-  else
-    text += vformat(format, again);
-  va_end(again);
-  va_end(args);
-}
 
 namespace {
 

@@ -67,8 +67,6 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
                       const char* clock_text, std::string& text, std::string& error,
                       TripLineCache* cache = nullptr);
 
-// Appends what printf writes for the format.
-void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The annealers write their trips anew for every candidate; a line key's
 // "%.2f" takes printf down its floating-point path, and a timetable has a few

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/common.h"
+#include "common/timetable_out.h"
 #include "solver/reports.h"
 
 using namespace common;
@@ -20,25 +21,27 @@ struct BlockTotals {
   int parking = 0;
 };
 
-void write_dashes_line(FILE* f, int count) {
-  write_dashes(f, count);
-  std::fputc('\n', f);
+void write_dashes_line(ReportText& out, int count) {
+  out.put('-', static_cast<size_t>(count));
+  out.put('\n');
 }
 
-void write_trip_line(FILE* f, const Problem& problem, int line_number, int trip, int dead_run, int waiting) {
+// The line key goes in as the text "%2.2f" gives it, kept for each key.
+void write_trip_line(ReportText& out, KeyTexts& keys, const Problem& problem, int line_number, int trip, int dead_run,
+                     int waiting) {
   const Trip& t = problem.trips[trip];
   int dh, dm, ah, am;
   split_minutes(t.departure_time, dh, dm);
   split_minutes(t.arrival_time, ah, am);
-  std::fprintf(f, "%4d    %-8s    %02d:%02d    %-8s    %02d:%02d      %2d       %2d      %2.2f\n", line_number,
-               problem.terminal_names[t.origin_terminal], dh, dm, problem.terminal_names[t.destination_terminal], ah,
-               am, dead_run, waiting, t.group_key);
+  out.printf("%4d    %-8s    %02d:%02d    %-8s    %02d:%02d      %2d       %2d      %s\n", line_number,
+             problem.terminal_names[t.origin_terminal], dh, dm, problem.terminal_names[t.destination_terminal], ah, am,
+             dead_run, waiting, key_text(keys, t.group_key).c_str());
 }
 
-void write_hours_minutes(FILE* f, const char* format, int minutes) {
+void write_hours_minutes(ReportText& out, const char* format, int minutes) {
   int h, m;
   split_minutes(minutes, h, m);
-  std::fprintf(f, format, h, m);
+  out.printf(format, h, m);
 }
 
 // The flow arcs leaving each node, by rising arc number: node n's are
@@ -86,21 +89,22 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
   const std::string file_name = file_base + ".bla";
   std::printf("\nCreating the Blocks of Trips at file %s\n", file_name.c_str());
   CheckedFile block_file;
-  FILE* f = open_report_file(file_name, block_file, "\nFile %s not found\n");
+  ReportText out{open_report_file(file_name, block_file, "\nFile %s not found\n")};
+  KeyTexts keys{"%2.2f"};
 
-  std::fprintf(f, "#SDVSP solved through Arc Generation Technique\n");
-  std::fprintf(f, "\n#Blocks of trip with number of buses: %d\n", num_buses);
-  std::fprintf(f, "#Total of trips: %d\n", T);
-  std::fprintf(f, "#Total cost of this schedule: %d\n", operational_cost);
-  write_hours_minutes(f, "#Minimum depot time: %02d:%02d\n", p.min_depot_time);
+  out.printf("#SDVSP solved through Arc Generation Technique\n");
+  out.printf("\n#Blocks of trip with number of buses: %d\n", num_buses);
+  out.printf("#Total of trips: %d\n", T);
+  out.printf("#Total cost of this schedule: %d\n", operational_cost);
+  write_hours_minutes(out, "#Minimum depot time: %02d:%02d\n", p.min_depot_time);
   if (problem.link_preference_cost > 0)
-    std::fprintf(f, "\n#This schedule has Link Preferences with cost: %d min.\n", problem.link_preference_cost);
+    out.printf("\n#This schedule has Link Preferences with cost: %d min.\n", problem.link_preference_cost);
 
   int depot_returns = 0;
   BlockTotals total;
   int block = 0;
   const int m = num_flow_arcs;
-  const OutArcs out = out_arcs_by_tail(net, m);
+  const OutArcs leaving = out_arcs_by_tail(net, m);
   for (int k = 1; k <= m; ++k) {
     if (net.tail[k] != depot_out_node(T) || net.flow[k] <= 0) continue;
     ++block;
@@ -110,15 +114,15 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
     int first = net.head[k];
     int pull_out = dr[0][problem.trips[first].origin_terminal];
 
-    std::fprintf(f, " \n");
-    std::fprintf(f, "\n <Vehicle Block --- %d >\n", block);
+    out.printf(" \n");
+    out.printf("\n <Vehicle Block --- %d >\n", block);
     int lh, lm;
     split_minutes(problem.trips[first].departure_time - pull_out, lh, lm);
-    std::fprintf(f, "\nLeave Depot: %s at %02d:%02d\n", depot_name, lh, lm);
-    std::fprintf(f, "\nTrip    <----Partida---->    <----Chegada---->    V.Vazia  T.Espera  Linha ");
-    std::fputc('\n', f);
-    write_dashes_line(f, 75);
-    write_trip_line(f, problem, line_number, first, pull_out, 0);
+    out.printf("\nLeave Depot: %s at %02d:%02d\n", depot_name, lh, lm);
+    out.printf("\nTrip    <----Partida---->    <----Chegada---->    V.Vazia  T.Espera  Linha ");
+    out.put('\n');
+    write_dashes_line(out, 75);
+    write_trip_line(out, keys, problem, line_number, first, pull_out, 0);
     b.dead_run += pull_out;
     ++line_number;
     int current_arc = k;
@@ -128,8 +132,9 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
       // The arc that carries this vehicle on from the trip's end node.
       // Conservation guarantees one, so none found means the flows were
       // damaged.
-      const int j = next_flow_arc(net, out, trip_end_node(T, current), current_arc);
+      const int j = next_flow_arc(net, leaving, trip_end_node(T, current), current_arc);
       if (j == 0) {
+        out.flush();
         drop_checked_file(block_file);
         fatal_diagnostic("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);
       }
@@ -137,16 +142,16 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
       const Trip& prev = problem.trips[current];
       if (net.head[j] == depot_in_node(T)) {
         int pull_in = dr[prev.destination_terminal][0];
-        write_dashes_line(f, 75);
-        std::fprintf(f, "Return to the Depot: %s - DeadRun: %d\n", depot_name, pull_in);
+        write_dashes_line(out, 75);
+        out.printf("Return to the Depot: %s - DeadRun: %d\n", depot_name, pull_in);
         b.dead_run += pull_in;
-        write_hours_minutes(f, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", b.dead_run);
-        write_hours_minutes(f, "Total Extra Layover   \t%02d:%02d  hh:mm\n", b.layover);
-        write_hours_minutes(f, "Total Parking at Depot\t%02d:%02d  hh:mm\n", b.parking);
+        write_hours_minutes(out, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", b.dead_run);
+        write_hours_minutes(out, "Total Extra Layover   \t%02d:%02d  hh:mm\n", b.layover);
+        write_hours_minutes(out, "Total Parking at Depot\t%02d:%02d  hh:mm\n", b.parking);
         total.dead_run += b.dead_run;
         total.layover += b.layover;
         total.parking += b.parking;
-        write_dashes_line(f, 36);
+        write_dashes_line(out, 36);
         break;
       }
       const int next = net.head[j];
@@ -159,9 +164,9 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
         int parking = gap - to_depot - from_depot;
         int ph, pm;
         split_minutes(parking, ph, pm);
-        std::fprintf(f, "\n    Return to Depot: %s & Park for %02d:%02d      %2d        0\n", depot_name, ph, pm,
+        out.printf("\n    Return to Depot: %s & Park for %02d:%02d      %2d        0\n", depot_name, ph, pm,
                      to_depot);
-        std::fprintf(f, "\n");
+        out.printf("\n");
         b.dead_run += to_depot;
         ++depot_returns;
         b.parking += parking;
@@ -171,7 +176,7 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
         dead_run = dr[prev.destination_terminal][nt.origin_terminal];
         waiting = gap - dead_run;
       }
-      write_trip_line(f, problem, line_number, next, dead_run, waiting);
+      write_trip_line(out, keys, problem, line_number, next, dead_run, waiting);
       b.dead_run += dead_run;
       b.layover += waiting;
       ++line_number;
@@ -180,19 +185,20 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
     }
   }
 
-  std::fprintf(f, "\n\n----- Statistics from Schedule -----");
-  write_hours_minutes(f, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", total.dead_run);
-  write_hours_minutes(f, "Total Layover         \t%02d:%02d  hh:mm\n", total.layover);
-  write_hours_minutes(f, "Total Parking at Depot\t%02d:%02d  hh:mm\n", total.parking);
-  std::fprintf(f, "Total Depot Returns: \t %4d\n", depot_returns);
+  out.printf("\n\n----- Statistics from Schedule -----");
+  write_hours_minutes(out, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", total.dead_run);
+  write_hours_minutes(out, "Total Layover         \t%02d:%02d  hh:mm\n", total.layover);
+  write_hours_minutes(out, "Total Parking at Depot\t%02d:%02d  hh:mm\n", total.parking);
+  out.printf("Total Depot Returns: \t %4d\n", depot_returns);
   ScheduleTotals result{total.dead_run, total.layover, total.parking, depot_returns, 0};
   result.scheduling_cost = static_cast<long long>(p.deadrun_weight) * total.dead_run +
                            static_cast<long long>(p.layover_weight) * total.layover +
                            static_cast<long long>(p.min_depot_time) * depot_returns;
-  std::fprintf(f, "Total Scheduling Cost:\t %4lld\n", result.scheduling_cost);
-  write_dashes_line(f, 36);
+  out.printf("Total Scheduling Cost:\t %4lld\n", result.scheduling_cost);
+  write_dashes_line(out, 36);
   std::time_t now = std::time(nullptr);
-  std::fprintf(f, "%s", std::ctime(&now));
+  out.printf("%s", std::ctime(&now));
+  out.flush();
   close_report(block_file);
   return result;
 }

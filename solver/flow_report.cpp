@@ -17,43 +17,44 @@ FlowTotals write_flow_report(const std::string& file_base, const Network& net, i
   const std::string report_name = file_base + ".arm";
   std::printf("\n\nThe file with solution is  %s\n", report_name.c_str());
   CheckedFile report;
-  FILE* f = open_report_file(report_name, report, "\nFile %s not found\n");
-  std::fprintf(f, "\n OUT-OF-KILTER ALGORITHM FOR MINIMAL COST FLOW WITH ARC GENERATION (2.0)\n");
-  std::fprintf(f, "\n Initial date\t %s", std::ctime(&start_time));
-  std::fprintf(f, " Final date\t %s", std::ctime(&end_time));
+  ReportText out{open_report_file(report_name, report, "\nFile %s not found\n")};
+  out.printf("\n OUT-OF-KILTER ALGORITHM FOR MINIMAL COST FLOW WITH ARC GENERATION (2.0)\n");
+  out.printf("\n Initial date\t %s", std::ctime(&start_time));
+  out.printf(" Final date\t %s", std::ctime(&end_time));
   double elapsed = std::difftime(end_time, start_time);
-  std::fprintf(f, " Total time: %f seconds", elapsed);
-  std::fprintf(f, " (aprox. %s)\n", format_hh_mm_ss(static_cast<int>(elapsed)).c_str());
-  std::fprintf(f, "\n Total of iterations:\t\t%12d", c.total_iterations);
-  std::fprintf(f, "\n Total of short arcs:\t\t%12d", net.num_short_arcs);
-  std::fprintf(f, "\n Total of long arcs:\t\t%12d", net.num_long_arcs);
-  std::fprintf(f, "\n Total of longs included:\t%12d", c.longs_included);
-  std::fprintf(f, "\n Total of problems solved:\t%12d", c.problems_solved);
+  out.printf(" Total time: %f seconds", elapsed);
+  out.printf(" (aprox. %s)\n", format_hh_mm_ss(static_cast<int>(elapsed)).c_str());
+  out.printf("\n Total of iterations:\t\t%12d", c.total_iterations);
+  out.printf("\n Total of short arcs:\t\t%12d", net.num_short_arcs);
+  out.printf("\n Total of long arcs:\t\t%12d", net.num_long_arcs);
+  out.printf("\n Total of longs included:\t%12d", c.longs_included);
+  out.printf("\n Total of problems solved:\t%12d", c.problems_solved);
 
   if (!net.feasible)
-    std::fprintf(f, "\n\n********** INFEASIBLE FLOW PATTERN ********* \n\n");
+    out.printf("\n\n********** INFEASIBLE FLOW PATTERN ********* \n\n");
   else
-    std::fprintf(f, "\n\n ********** OPTIMAL FLOW PATTERN ********* \n\n");
-  std::fprintf(f, " NODE-TO-NODE FLOWS\n");
-  std::fprintf(f, "  FROM   TO           FLOW           FLOW\n");
-  std::fprintf(f, "%41s\n", "COST");
+    out.printf("\n\n ********** OPTIMAL FLOW PATTERN ********* \n\n");
+  out.printf(" NODE-TO-NODE FLOWS\n");
+  out.printf("  FROM   TO           FLOW           FLOW\n");
+  out.printf("%41s\n", "COST");
 
   FlowTotals totals;
   for (int k = 1; k <= net.num_arcs; ++k) {
     if (net.flow[k] != 0) {
       totals.objective += net.flow[k] * net.cost[k];
-      std::fprintf(f, "%5d%5d%15d%15d\n", net.tail[k], net.head[k], net.flow[k], net.flow[k] * net.cost[k]);
+      out.printf("%5d%5d%15d%15d\n", net.tail[k], net.head[k], net.flow[k], net.flow[k] * net.cost[k]);
     }
     if (net.tail[k] == depot_in_node(num_trips) && net.head[k] == depot_out_node(num_trips))
       totals.num_buses = net.flow[k];
   }
   totals.operational_cost = totals.objective - VEHICLE_COST * totals.num_buses;
 
-  std::fprintf(f, "\n-----------------------------------------");
-  std::fprintf(f, "\n %-23s%16d\n", "Total Cost:", totals.objective);
-  std::fprintf(f, "\n %-23s%16d\n", "Num Buses: ", totals.num_buses);
-  std::fprintf(f, "\n %-23s%16d\n", "Operacional Cost:", totals.operational_cost);
-  std::fprintf(f, "-----------------------------------------");
+  out.printf("\n-----------------------------------------");
+  out.printf("\n %-23s%16d\n", "Total Cost:", totals.objective);
+  out.printf("\n %-23s%16d\n", "Num Buses: ", totals.num_buses);
+  out.printf("\n %-23s%16d\n", "Operacional Cost:", totals.operational_cost);
+  out.printf("-----------------------------------------");
+  out.flush();
   close_report(report);
 
   // The annealers take this file's integer as the cost of a timetable: it is

@@ -26,6 +26,19 @@ FILE* open_report_file(const std::string& file_name, common::CheckedFile& file, 
 // Writes count dashes (at most 128).
 void write_dashes(FILE* f, int count);
 
+// A report's text, formatted in memory and handed to its stream some tens of
+// kilobytes at a time: with a library call per line, formatting cost more
+// than all the rest of writing the reports.
+struct ReportText {
+  FILE* file;
+  std::string text = {};
+
+  void printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void put(char c, size_t count = 1) { text.append(count, c); }
+  // Hands the text so far to the stream.
+  void flush();
+};
+
 struct FlowTotals {
   int objective = 0;         // flow x cost over all arcs, vehicles included (the solution file)
   int num_buses = 0;         // flow on the return arc

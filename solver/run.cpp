@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdlib>
 
 #include "common/common.h"
+#include "common/format.h"
 #include "common/run_end.h"
 #include "solver/arcgen.h"
 #include "solver/reports.h"
@@ -116,6 +118,19 @@ void write_dashes(FILE* f, int count) {
       "------------------";
   static_assert(sizeof(dashes) == 129);
   std::fwrite(dashes, 1, static_cast<size_t>(count), f);
+}
+
+void ReportText::printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  append_vformat(text, format, args);
+  va_end(args);
+  if (text.size() >= 64 * 1024) flush();
+}
+
+void ReportText::flush() {
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), file);
+  text.clear();
 }
 
 std::string make_file_base(const SolverRun& run) { return make_file_name(run.prefix, run.problem_name, ""); }

@@ -8,10 +8,10 @@
 
 namespace common {
 
-// Appends what printf writes for the format. The integer and string
-// conversions are done here; any other conversion, and any with a flag or a
-// precision beyond '-' and '0', goes to snprintf on its own, with the same
-// result.
+// Appends what printf writes for the format. %d and %s (with the flags '-'
+// and '0', widths, and for %s a precision) are done here, the floating
+// conversions by snprintf one at a time; a format with any other conversion
+// goes to vsnprintf whole.
 void append_format(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void append_vformat(std::string& text, const char* format, va_list args) __attribute__((format(printf, 2, 0)));
 

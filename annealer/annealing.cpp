@@ -10,6 +10,7 @@
 #include "common/diagnostics.h"
 #include "common/format.h"
 #include "common/progress.h"
+#include "common/run_end.h"
 #include "common/timetable_out.h"
 
 using namespace common;
@@ -40,7 +41,7 @@ int evaluate_neighbour(AnnealerRun& run, const AnnealerSettings& settings) {
   const int num_trips = run.problem.num_trips;
   copy_trips(run.neighbour, run.current, num_trips);
   random_move(LARGEST_SHIFT, LARGEST_SHIFT, num_trips, run.neighbour, run.initial);
-  write_trip_file(PROBLEM_NAME, run.problem, settings.header_value, run.neighbour, &run.trip_lines);
+  write_trip_file(PROBLEM_NAME, run.problem, settings.header_value, run.neighbour, &run.trip_lines, &run.trip_file);
   int fo_neighbour = evaluate_trip_file(run);
   // Every candidate carries the template's dead-run matrix as it is: what the
   // solver read leniently in it has been shown now, once.
@@ -105,6 +106,9 @@ void simulated_annealing(AnnealerRun& run, const AnnealerSettings& settings, dou
     if (settings.pause_after_temperature) pause_for_key();
   }
   close_progress_line();
+  // No candidate follows: the trip file's spare goes.
+  remove_spare(run.trip_file);
+  forget_on_interrupt(run.trip_file.spare_path);
   copy_trips(run.current, run.best, num_trips);
   run.fo = best_fo;
   std::printf("\nTRIP_STAR:\n");

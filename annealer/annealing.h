@@ -7,6 +7,7 @@
 #include <string>
 
 #include "annealer/timetable.h"
+#include "common/atomic_file.h"
 #include "common/problem_lock.h"
 #include "common/timetable_out.h"
 
@@ -35,6 +36,7 @@ struct AnnealerRun {
   TripTable best;
   TripTable neighbour;
   common::TripLineCache trip_lines;  // of the last candidate's trip file
+  common::RewrittenFile trip_file;   // the candidates' trip file and its spare
   bool candidate_read = false;       // a solver run has read a candidate's trip file
   int fo = 0;  // cost of the current table
   std::string solver_path;

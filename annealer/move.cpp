@@ -155,7 +155,7 @@ Timetable timetable_of(const ProblemData& problem, const TripTable& table) {
 }
 
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
-                     TripTable& table, TripLineCache* lines) {
+                     TripTable& table, TripLineCache* lines, RewrittenFile* file) {
   const int num_trips = problem.num_trips;
   sort_by_departure(table, num_trips);
   const std::string clock_text = local_clock_text();
@@ -170,16 +170,19 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
   // through a link, which takes the trip file's place only once it is
   // complete: a write that fails half-way (a full disk, a file size limit)
   // leaves the last complete trip file, dead-run matrix and all.
+  // A run's trip file keeps its spare from candidate to candidate; a single
+  // write leaves none.
   const std::string file_name = make_file_name("", problem_name, ".bss");
-  AtomicFile out;
+  RewrittenFile single;
+  RewrittenFile& out = file != nullptr ? *file : single;
+  out.path = file_name;
   FileFailure failure;
-  if (!open_atomic_file(file_name, out, failure))
-    fatal_with_detail(failure.text(), "\nProblemas na criacao do arquivo teste.trp\n");
-  remove_on_interrupt(out.new_path);
-  std::fwrite(text.data(), 1, text.size(), out.file.stream);
-  std::printf("\nTotal de viagens: %d\n\n", num_trips);
-  const bool committed = commit_atomic_file(out, failure);
-  forget_on_interrupt(out.new_path);
+  remove_on_interrupt(file_name + ".new");
+  const bool opened = open_rewrite(out, failure);
+  if (opened) std::printf("\nTotal de viagens: %d\n\n", num_trips);
+  const bool committed = opened && commit_rewrite(out, text, failure);
+  remove_spare(single);
+  if (!out.spare_kept) forget_on_interrupt(file_name + ".new");
   if (!committed) fatal_with_detail(failure.text(), "\nProblemas na criacao do arquivo teste.trp\n");
 }
 

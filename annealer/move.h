@@ -7,6 +7,7 @@
 #include <string>
 
 #include "annealer/timetable.h"
+#include "common/atomic_file.h"
 #include "common/timetable_out.h"
 
 namespace annealer {
@@ -58,8 +59,10 @@ common::Timetable timetable_of(const ProblemData& problem, const TripTable& tabl
 // problem_name + ".bss" behind a header and the template's content. A missing
 // template ends the program before the trip file is touched, since a trip file
 // without its dead-run matrix could not be read back. `lines`, when given,
-// keeps the trip lines from one candidate's file to the next.
+// keeps the trip lines from one candidate's file to the next, and `file` the
+// trip file's spare (common/atomic_file.h).
 void write_trip_file(const std::string& problem_name, const ProblemData& problem, int header_value,
-                     TripTable& table, common::TripLineCache* lines = nullptr);
+                     TripTable& table, common::TripLineCache* lines = nullptr,
+                     common::RewrittenFile* file = nullptr);
 
 }  // namespace annealer

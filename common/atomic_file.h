@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "common/checked_file.h"
 
@@ -31,5 +32,34 @@ void discard_atomic_file(AtomicFile& out);
 
 // The whole of `content` as the file `path`, or nothing.
 bool write_file_atomically(const std::string& path, const std::string& content, FileFailure& failure);
+
+// A file written whole many times in a run (a trip file per candidate
+// timetable). Each version goes into the spare NAME.new, is flushed to the
+// disk and then exchanged with NAME by name, so that NAME is at every moment
+// one complete version and the spare, holding the version before, takes the
+// next one in place: no file is made and none freed per version, which costs
+// the file system more than the write. The spare is written over only while
+// it is a regular file with no other name (otherwise it is made afresh as
+// above, so that a link to an older version keeps it), and where names cannot
+// be exchanged, or NAME does not exist yet, it takes NAME's place by rename.
+// On a failure the spare is removed and NAME keeps what it held.
+struct RewrittenFile {
+  std::string path;
+  std::string spare_path;
+  int fd = -1;              // the spare, opened for the next version
+  bool spare_kept = false;  // spare_path holds this run's version before
+  bool can_exchange = true;
+  RewrittenFile() = default;
+  explicit RewrittenFile(std::string name) : path(std::move(name)) {}
+  RewrittenFile(const RewrittenFile&) = delete;
+  RewrittenFile& operator=(const RewrittenFile&) = delete;
+  // The spare goes with the run, also when the run stops on an error.
+  ~RewrittenFile();
+};
+
+bool open_rewrite(RewrittenFile& file, FileFailure& failure);
+bool commit_rewrite(RewrittenFile& file, const std::string& content, FileFailure& failure);
+// Removes the spare (once the last version is written).
+void remove_spare(RewrittenFile& file);
 
 }  // namespace common

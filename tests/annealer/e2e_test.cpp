@@ -128,6 +128,7 @@ TEST_F(AnnealerProgram, LurrickAnnealsTheExampleAndLeavesASolvableTripFile) {
   EXPECT_LE(value_after(outcome.output, "\nMelhor FO: "), value_after(outcome.output, "\nFO inicial: "));
   EXPECT_NE(read_file(dir_ + "/Tarsel.bss").find("\n\n[TRIP] 5\nTrip0    = "), std::string::npos);
   EXPECT_EQ(trips_left(), trip_count_);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/Tarsel.bss.new")) << "the candidates' spare";
   EXPECT_EQ(std::system(("cd '" + dir_ + "' && rm Tarsel.sol && '" + BIN_DIR + "/Tovarin' </dev/null >/dev/null").c_str()), 0);
   EXPECT_GT(std::atoi(read_file(dir_ + "/Tarsel.sol").c_str()), 0);
   check_best_files(outcome, true);

@@ -50,6 +50,26 @@ TEST(AtomicFile, FailedWriteLeavesTheOldFile) {
   EXPECT_EXIT(attempt(), ::testing::ExitedWithCode(0), "");
 }
 
+// A file rewritten through its spare: each version whole, a shorter one
+// without the tail of the one before, a link to an old version kept as it
+// was, and no spare left once the writer is gone.
+TEST(RewrittenFile, VersionsAreWholeLinksKeptAndNoSpareLeft) {
+  ScopedSandbox box("rewritten");
+  const std::string path = box.dir + "out.txt";
+  write_text(path, "the user's\n");
+  fs::create_hard_link(path, box.root + "kept");
+  {
+    RewrittenFile file(path);
+    FileFailure failure;
+    for (const char* version : {"first, long version\n", "second\n", "third, longer than the second\n", "4\n"}) {
+      ASSERT_TRUE(open_rewrite(file, failure) && commit_rewrite(file, version, failure)) << failure.text();
+      EXPECT_EQ(read_whole_file(path), version);
+    }
+  }
+  EXPECT_EQ(read_whole_file(box.root + "kept"), "the user's\n");
+  EXPECT_FALSE(fs::exists(path + ".new"));
+}
+
 TEST(ProblemLock, SecondTakerIsRefusedAndAChildWorksUnderTheHold) {
   ScopedSandbox box("lock");
   const std::string path = problem_lock_path(box.dir, "Tarsel");

@@ -152,15 +152,6 @@ bool read_conversion(const char* s, Conversion& c) {
   }
 }
 
-bool every_conversion_read(const char* format) {
-  for (const char* p = std::strchr(format, '%'); p != nullptr; p = std::strchr(p, '%')) {
-    Conversion c;
-    if (!read_conversion(p + 1, c)) return false;
-    p = c.end;
-  }
-  return true;
-}
-
 // Appends a number's digits to a conversion being written out again.
 char* put_number(char* at, int value) {
   char digits[12];
@@ -176,10 +167,11 @@ char* put_number(char* at, int value) {
 }  // namespace
 
 void append_vformat(std::string& text, const char* format, va_list args) {
-  if (!every_conversion_read(format)) {
-    text += vformat(format, args);
-    return;
-  }
+  // A format with a conversion this formatter leaves to the library goes to
+  // it whole, from the start.
+  va_list whole;
+  va_copy(whole, args);
+  const size_t start = text.size();
   Out out(text);
   const char* p = format;
   for (;;) {
@@ -188,7 +180,12 @@ void append_vformat(std::string& text, const char* format, va_list args) {
     out.put(p, static_cast<size_t>(percent - p));
     if (*percent == '\0') break;
     Conversion c;
-    read_conversion(percent + 1, c);
+    if (!read_conversion(percent + 1, c)) {
+      text.resize(start);
+      text += vformat(format, whole);
+      va_end(whole);
+      return;
+    }
     p = c.end;
     if (c.width_argument) {
       c.width = va_arg(args, int);
@@ -231,6 +228,7 @@ void append_vformat(std::string& text, const char* format, va_list args) {
     }
   }
   out.spill();
+  va_end(whole);
 }
 
 void append_format(std::string& text, const char* format, ...) {

@@ -166,12 +166,12 @@ void write_trip_file(const std::string& problem_name, const ProblemData& problem
                         error, lines))
     fatal_with_detail(error, "\nProblemas na criacao do arquivo teste.trp\n");
 
-  // The trips go to a file beside the trip file, made afresh and never
-  // through a link, which takes the trip file's place only once it is
-  // complete: a write that fails half-way (a full disk, a file size limit)
-  // leaves the last complete trip file, dead-run matrix and all.
-  // A run's trip file keeps its spare from candidate to candidate; a single
-  // write leaves none.
+  // The trips go to a spare beside the trip file, never written through a
+  // link, which takes the trip file's place only once it is complete: a
+  // write that fails half-way (a full disk, a file size limit) leaves the
+  // last complete trip file, dead-run matrix and all. A run keeps the spare
+  // from candidate to candidate (common/atomic_file.h); a single write
+  // leaves none.
   const std::string file_name = make_file_name("", problem_name, ".bss");
   RewrittenFile single;
   RewrittenFile& out = file != nullptr ? *file : single;

@@ -130,9 +130,10 @@ bool commit_rewrite(RewrittenFile& file, const std::string& content, FileFailure
 }
 
 void remove_spare(RewrittenFile& file) {
+  // A spare opened for a version not yet written is this run's too.
+  if (file.spare_kept || file.fd >= 0) ::unlink(file.spare_path.c_str());
   if (file.fd >= 0) ::close(file.fd);
   file.fd = -1;
-  if (file.spare_kept) ::unlink(file.spare_path.c_str());
   file.spare_kept = false;
 }
 

@@ -135,6 +135,19 @@ bool GroupLinkTable::allowed_for(const Problem& problem, int i, int j) {
   return known < 0 ? work_out(problem, a, class_of_trip[j]) : known != 0;
 }
 
+const std::vector<uint64_t>& GroupLinkTable::trips_allowed_from(const Problem& problem, size_t a) {
+  if (allowed_trips.empty()) allowed_trips.resize(classes.size());
+  std::vector<uint64_t>& bits = allowed_trips[a];
+  if (!bits.empty()) return bits;
+  bits.assign(class_of_trip.size() / 64 + 1, 0);
+  for (size_t j = 1; j < class_of_trip.size(); ++j) {
+    const int b = class_of_trip[j];
+    const signed char known = allowed[a * classes.size() + static_cast<size_t>(b)];
+    if (known < 0 ? work_out(problem, a, b) : known != 0) bits[j / 64] |= 1ull << (j % 64);
+  }
+  return bits;
+}
+
 bool GroupLinkTable::work_out(const Problem& problem, size_t a, int b) {
   const bool yes = group_link_allowed(problem, classes[a], classes[static_cast<size_t>(b)]);
   allowed[a * classes.size() + static_cast<size_t>(b)] = yes ? 1 : 0;
@@ -281,16 +294,10 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
             0);
     add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
     // The same decision as decide_connection, with what depends on trip i
-    // alone taken out of the loop; the groups' rule, the cheaper test, first.
+    // alone taken out of the loop; where the groups' rule is in force, only
+    // the later trips it allows are visited.
     const ConnectionFrom from = connection_from(problem, trip);
-    const size_t from_class = links ? static_cast<size_t>(links->class_of_trip[i]) : 0;
-    const signed char* const allowed_row = links ? links->allowed.data() + from_class * links->classes.size() : nullptr;
-    const int* const class_of = links ? links->class_of_trip.data() : nullptr;
-    for (int j = i + 1; j <= T; ++j) {
-      if (allowed_row) {
-        const signed char known = allowed_row[class_of[j]];
-        if (known == 0 || (known < 0 && !links->work_out(problem, from_class, class_of[j]))) continue;
-      }
+    auto connect = [&](int j) {
       Connection c = connect_allowed(problem, from, problem.trips[j]);
       if (c.kind == ConnectionKind::short_arc) {
         add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
@@ -298,6 +305,17 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
         writer.write(trip_end_node(T, i), trip_start_node(j), checked_cost(c.cost, 2 * T + 2), 0);
         ++net.num_long_arcs;
       }
+    };
+    if (links) {
+      const std::vector<uint64_t>& allowed =
+          links->trips_allowed_from(problem, static_cast<size_t>(links->class_of_trip[i]));
+      for (size_t w = static_cast<size_t>(i + 1) / 64; w < allowed.size(); ++w) {
+        uint64_t bits = allowed[w];
+        if (w == static_cast<size_t>(i + 1) / 64) bits &= ~0ull << ((i + 1) % 64);
+        for (; bits != 0; bits &= bits - 1) connect(static_cast<int>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits))));
+      }
+    } else {
+      for (int j = i + 1; j <= T; ++j) connect(j);
     }
     add_arc(net, ++k, trip_end_node(T, i), depot_in_node(T), 0, 1,
             checked_cost(static_cast<long long>(p.deadrun_weight) *

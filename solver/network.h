@@ -123,6 +123,9 @@ struct GroupLinkTable {
   bool allowed_for(const Problem& problem, int i, int j);
   // Works the rule out for classes a and b, and keeps it.
   bool work_out(const Problem& problem, size_t a, int b);
+  // One bit per trip number: the trips a trip of class a may be followed by.
+  std::vector<std::vector<uint64_t>> allowed_trips;  // by class; empty until asked
+  const std::vector<uint64_t>& trips_allowed_from(const Problem& problem, size_t a);
 };
 GroupLinkTable make_group_link_table(const Problem& problem);
 inline int min_of(int a, int b) { return a < b ? a : b; }

@@ -12,7 +12,6 @@
 
 #include "annealer/move.h"
 #include "common/text_cursor.h"
-#include "common/format.h"
 #include "common/timetable_out.h"
 #include "solver/problem.h"
 #include "test_support.h"
@@ -175,37 +174,6 @@ TEST(SharedTripFileWriter, TripLinesAreWhatPrintfWrites) {
   ASSERT_TRUE(format_trip_file(other, "", 0, "", text, error)) << error;
   ASSERT_TRUE(format_trip_file(other, "", 0, "", cached, error, &cache)) << error;
   EXPECT_EQ(cached, text);
-}
-
-// Every report and trip file is formatted through append_format, which does
-// the integer and string conversions itself: printf is the reference, for
-// them and for the conversions it hands on.
-TEST(SharedTripFileWriter, AppendFormatWritesWhatPrintfWrites) {
-  int cases = 0;
-  auto check = [&cases](const std::string& got, const char* expected) {
-    EXPECT_EQ(got, expected) << "case " << cases;
-    ++cases;
-  };
-#define SAME_AS_PRINTF(...)                            \
-  do {                                                 \
-    char expected[256];                                \
-    std::snprintf(expected, sizeof expected, __VA_ARGS__); \
-    std::string got = "kept:";                         \
-    append_format(got, __VA_ARGS__);                   \
-    check(got.substr(5), expected);                    \
-  } while (0)
-  for (int v : {0, 7, -7, 99, -100, 123456, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}) {
-    SAME_AS_PRINTF("%d|%2d|%4d|%-5d|%02d|%05d|%15d%15d\n", v, v, v, v, v, v, v, -v);
-    SAME_AS_PRINTF("%*d|%*d|%+d|% d|%.3d|%x|%ld|%lld|%4lld|%c", 6, v, -6, v, v, v, v, v, static_cast<long>(v),
-                   static_cast<long long>(v) * 3, -static_cast<long long>(v), 'A' + (v & 7));
-  }
-  SAME_AS_PRINTF("%lld %020lld", std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
-  for (const char* s : {"", "T01", "ABCDEFGHIJKLMNOP", "T\xE1"})
-    SAME_AS_PRINTF("%s|%-8s|%8s|%.2s|%-6.3s|%*s|%.*s|%41s", s, s, s, s, s, -7, s, 1, s, s);
-  for (double d : {0.0, -0.0, 0.125, 1.005, -2.5, 1e30, 101.5})
-    SAME_AS_PRINTF("%2.2f %f %e %g %-9.1f| %Lf", d, d, d, d, d, static_cast<long double>(d));
-  SAME_AS_PRINTF("100%% of %s%s, %d%%", "no", "thing", 5);
-#undef SAME_AS_PRINTF
 }
 
 class TripFileWriting : public ScratchDirTest {

@@ -73,21 +73,31 @@ bool pack_lists(int n, int m, const int* node_of, const int* first, const int* n
   return pos == m;
 }
 
+template <class Table>
+void reserve_once(Table& table, size_t capacity) {
+  if (table.capacity() < capacity) table.reserve(capacity);
+}
+
 // The working tables for the network as it stands, outside any phase; false
 // (and built false) when the fast road cannot take this network.
 bool build_work(const Network& net, KilterWork& w) {
   w.built = false;
   const int n = net.num_nodes;
   const int m = net.num_arcs;
+  // The tables as long as the arc table are reserved once for the largest
+  // network: growing them with the arcs that generation adds then moves
+  // nothing, and the pages beyond what the network uses stay untouched.
+  reserve_once(w.out, static_cast<size_t>(MAX_ARCS) + MAX_NODES + 1);
+  for (auto* table : {&w.out_arc, &w.arc_out_pos, &w.in_arc, &w.arc_in_pos})
+    reserve_once(*table, static_cast<size_t>(MAX_ARCS) + 1);
+  reserve_once(w.back, static_cast<size_t>(MAX_ARCS) + 1);
   w.out.resize(static_cast<size_t>(m) + n + 1);
   w.out_arc.resize(m + 1);
   w.arc_out_pos.resize(m + 1);
   w.in_arc.resize(m + 1);
   w.arc_in_pos.resize(m + 1);
-  // Only nodes with long back lists use their stretch of this table: reserved
-  // once for the largest network and never written as a whole, its other
-  // pages stay untouched.
-  if (w.back.capacity() < static_cast<size_t>(MAX_ARCS) + 1) w.back.reserve(static_cast<size_t>(MAX_ARCS) + 1);
+  // Only nodes with long back lists use their stretch of this table, which is
+  // never written as a whole.
   w.back.resize(std::max<size_t>(w.back.size(), static_cast<size_t>(m) + 1));
   w.back_near.resize(static_cast<size_t>(n + 1) * BACK_NEAR);
   w.back_count.assign(n + 1, 0);

@@ -23,7 +23,7 @@ void close_report(common::CheckedFile& file);
 // (which holds one %s for the file name) and the system's reason.
 FILE* open_report_file(const std::string& file_name, common::CheckedFile& file, const char* message);
 
-// Writes count dashes (at most 128).
+// Writes count dashes.
 void write_dashes(FILE* f, int count);
 
 // A report's text, formatted in memory and handed to its stream some tens of

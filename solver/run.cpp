@@ -117,7 +117,7 @@ void write_dashes(FILE* f, int count) {
       "--------------------------------------------------------------------------------------------------------------"
       "------------------";
   static_assert(sizeof(dashes) == 129);
-  std::fwrite(dashes, 1, static_cast<size_t>(count), f);
+  for (int left = count; left > 0; left -= 128) std::fwrite(dashes, 1, static_cast<size_t>(left < 128 ? left : 128), f);
 }
 
 void ReportText::printf(const char* format, ...) {

@@ -67,7 +67,6 @@ bool format_trip_file(const Timetable& timetable, const std::string& template_te
                       const char* clock_text, std::string& text, std::string& error,
                       TripLineCache* cache = nullptr);
 
-
 // The annealers write their trips anew for every candidate; a line key's
 // "%.2f" takes printf down its floating-point path, and a timetable has a few
 // dozen keys, so each key's text is formatted (with `format`) once.

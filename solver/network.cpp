@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -309,10 +310,11 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
     if (links) {
       const std::vector<uint64_t>& allowed =
           links->trips_allowed_from(problem, static_cast<size_t>(links->class_of_trip[i]));
-      for (size_t w = static_cast<size_t>(i + 1) / 64; w < allowed.size(); ++w) {
-        uint64_t bits = allowed[w];
-        if (w == static_cast<size_t>(i + 1) / 64) bits &= ~0ull << ((i + 1) % 64);
-        for (; bits != 0; bits &= bits - 1) connect(static_cast<int>(w * 64 + static_cast<size_t>(__builtin_ctzll(bits))));
+      // The allowed trips from i + 1 on, by their bits.
+      const size_t first_word = static_cast<size_t>(i + 1) / 64;
+      for (size_t w = first_word; w < allowed.size(); ++w) {
+        uint64_t bits = w == first_word ? allowed[w] & (~uint64_t{0} << ((i + 1) % 64)) : allowed[w];
+        for (; bits != 0; bits &= bits - 1) connect(static_cast<int>(w * 64) + std::countr_zero(bits));
       }
     } else {
       for (int j = i + 1; j <= T; ++j) connect(j);

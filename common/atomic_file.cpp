@@ -26,7 +26,7 @@ int create_new_file(const std::string& new_path, FileFailure& failure) {
 
 // The spare of the last exchange, if it is still this run's own: a regular
 // file with no other name, which may be written over. -1 otherwise.
-int reopen_spare(const std::string& spare_path) {
+int reopen_spare(const std::string& spare_path, off_t& size) {
   // Not blocking on a FIFO put in the spare's place.
   int fd = ::open(spare_path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -1;
@@ -35,6 +35,7 @@ int reopen_spare(const std::string& spare_path) {
     ::close(fd);
     return -1;
   }
+  size = status.st_size;
   return fd;
 }
 
@@ -85,7 +86,8 @@ RewrittenFile::~RewrittenFile() { remove_spare(*this); }
 bool open_rewrite(RewrittenFile& file, FileFailure& failure) {
   file.spare_path = file.path + ".new";
   if (file.fd >= 0) ::close(file.fd);
-  file.fd = file.spare_kept ? reopen_spare(file.spare_path) : -1;
+  file.spare_size = 0;
+  file.fd = file.spare_kept ? reopen_spare(file.spare_path, file.spare_size) : -1;
   file.spare_kept = false;
   if (file.fd < 0) file.fd = create_new_file(file.spare_path, failure);
   return file.fd >= 0;
@@ -103,9 +105,12 @@ bool commit_rewrite(RewrittenFile& file, const std::string& content, FileFailure
     else if (written == 0) failure.error_number = EIO;
     else if (errno != EINTR) failure.error_number = errno;
   }
-  // A spare written over may have held a longer version.
+  // A spare written over may have held a longer version. The data are on
+  // the disk before the names change, so that the name never stands for a
+  // version only partly written; the times of the file need no wait.
+  const off_t size = static_cast<off_t>(content.size());
   if (failure.error_number == 0 &&
-      (::ftruncate(fd, static_cast<off_t>(content.size())) != 0 || ::fsync(fd) != 0))
+      ((file.spare_size > size && ::ftruncate(fd, size) != 0) || ::fdatasync(fd) != 0))
     failure.error_number = errno;
   if (::close(fd) != 0 && failure.error_number == 0) failure.error_number = errno;
   // Only a regular file is exchanged; anything else in its place meets the

@@ -10,6 +10,8 @@
 // (common/problem_lock.h) sees to that for a problem's files.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 
@@ -47,6 +49,7 @@ struct RewrittenFile {
   std::string path;
   std::string spare_path;
   int fd = -1;              // the spare, opened for the next version
+  off_t spare_size = 0;     // the length of what the spare holds when opened
   bool spare_kept = false;  // spare_path holds this run's version before
   bool can_exchange = true;
   RewrittenFile() = default;

@@ -88,7 +88,7 @@ void read_deadrun_matrix(std::FILE* file, const std::string& file_name, ProblemD
       const long start = std::ftell(file);
       int got = std::fscanf(file, "%d %c %d", &hours, &separator, &minutes);
       if (got == EOF) end_of_file(file_name);
-      if (got == 3)
+      if (got == 3 && word_goes_on(file))
         warn_if_cut(file, start, file_name,
                     "dead-run matrix entry " + std::to_string(j + 1) + " of row " + std::to_string(i + 1),
                     shown_clock(hours, minutes));
@@ -123,14 +123,14 @@ int read_trip_time(std::FILE* file, const std::string& file_name, const char* fi
 bool scan_trip_value(std::FILE* file, int& value, const std::string& file_name, const char* field_name) {
   const long start = std::ftell(file);
   if (std::fscanf(file, "%d", &value) != 1) return false;
-  warn_if_cut(file, start, file_name, field_name, shown_int(value));
+  if (word_goes_on(file)) warn_if_cut(file, start, file_name, field_name, shown_int(value));
   return true;
 }
 
 bool scan_trip_value(std::FILE* file, float& value, const std::string& file_name, const char* field_name) {
   const long start = std::ftell(file);
   if (std::fscanf(file, "%f", &value) != 1) return false;
-  warn_if_cut(file, start, file_name, field_name, shown_real(value));
+  if (word_goes_on(file)) warn_if_cut(file, start, file_name, field_name, shown_real(value));
   return true;
 }
 

@@ -62,13 +62,21 @@ int line_at(std::FILE* file, long offset) {
   return line;
 }
 
+bool word_goes_on(std::FILE* file) {
+  const int next = std::getc(file);
+  if (next == EOF) {
+    // As if nothing had been read: the end is for the reader to meet.
+    std::fseek(file, 0, SEEK_CUR);
+    return false;
+  }
+  std::ungetc(next, file);
+  return !is_blank(next);
+}
+
 void warn_if_cut(std::FILE* file, long start, const std::string& file_name, const std::string& field,
                  const std::string& value_used) {
   const long after = std::ftell(file);
-  if (after < 0 || start < 0) return;
-  int next = std::getc(file);
-  std::fseek(file, after, SEEK_SET);
-  if (next == EOF || is_blank(next)) return;
+  if (after < 0 || start < 0 || !word_goes_on(file)) return;
 
   int line = line_at(file, start);
   std::fseek(file, start, SEEK_SET);

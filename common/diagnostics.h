@@ -41,6 +41,10 @@ void mark_files_warned(const std::vector<std::string>& file_names);
 // is left where it was.
 void warn_if_cut(std::FILE* file, long start, const std::string& file_name, const std::string& field,
                  const std::string& value_used);
+// Whether the word goes on at the stream's place (neither a blank nor the
+// end follows): the cheap test of warn_if_cut, for readers that build the
+// warning's texts only when it holds. The stream is left where it was.
+bool word_goes_on(std::FILE* file);
 
 // The line (from 1) of the byte at `offset`; the stream is left where it was.
 int line_at(std::FILE* file, long offset);

@@ -267,14 +267,22 @@ bool format_shifts_file(const Timetable& before, const std::vector<TimetableTrip
       !pair_shifted_trips(before.trips, after, max_shift, index_in_after, error))
     return false;
   text = "aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n";
+  // Each terminal's field and each line key's text are made once, not per trip.
+  std::vector<std::string> fields;
+  fields.reserve(before.terminal_names.size());
+  for (const std::string& name : before.terminal_names) fields.push_back(csv_field(name));
+  KeyTexts keys{"%.2f"};
   for (size_t i = 0; i < before.trips.size(); ++i) {
     const TimetableTrip& trip = before.trips[i];
     int departure_after = after[static_cast<size_t>(index_in_after[i])].departure_time;
-    append_format(text, "%d,%.2f,%s,%s,%s,%s,%d\n", trip.aux_value, static_cast<double>(trip.group_key),
-                  csv_field(*terminal_of(before, trip.origin_terminal)).c_str(),
-                  csv_field(*terminal_of(before, trip.destination_terminal)).c_str(),
-                  clock(trip.departure_time).c_str(), clock(departure_after).c_str(),
-                  departure_after - trip.departure_time);
+    // The two departures as clock() shows them: "%02d:%02d".
+    int hours_before, minutes_before, hours_after, minutes_after;
+    split_minutes(trip.departure_time, hours_before, minutes_before);
+    split_minutes(departure_after, hours_after, minutes_after);
+    append_format(text, "%d,%s,%s,%s,%02d:%02d,%02d:%02d,%d\n", trip.aux_value, key_text(keys, trip.group_key).c_str(),
+                  fields[static_cast<size_t>(trip.origin_terminal)].c_str(),
+                  fields[static_cast<size_t>(trip.destination_terminal)].c_str(), hours_before, minutes_before,
+                  hours_after, minutes_after, departure_after - trip.departure_time);
   }
   return true;
 }

@@ -46,9 +46,13 @@ struct Candidate {
 struct CandidateBuffer {
   Candidate slot[LONG_ARCS_PER_NODE + 1] = {};  // slots 1..40
 
-  void insert(int rc, int position, const LongArcRecord& record) {
+  // The reduced cost a record must be below to get in.
+  const int& worst() const { return slot[LONG_ARCS_PER_NODE].rc; }
+
+  // For a record below worst(); kept out of the scanning loop, which calls it
+  // for few records.
+  [[gnu::noinline]] void insert(int rc, int position, const LongArcRecord& record) {
     Candidate* const last = slot + LONG_ARCS_PER_NODE;
-    if (rc >= last->rc) return;
     // Behind equal reduced costs: the earlier record wins ties.
     Candidate* at = std::upper_bound(slot + 1, last, rc, [](int value, const Candidate& c) { return value < c.rc; });
     std::copy_backward(at, last, last + 1);
@@ -180,7 +184,7 @@ void mark_included(const LongArcFile& file, std::vector<int> positions, std::vec
 
 }  // namespace
 
-bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
+bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num_trips,
                    const std::string& long_arc_path, FILE* iteration_file) {
   LongArcFile file{::open(long_arc_path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC), long_arc_path};
   if (file.fd < 0)
@@ -196,7 +200,7 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   return added;
 }
 
-bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
+bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num_trips,
                    const LongArcFile& long_arcs, FILE* iteration_file) {
   const int fd = long_arcs.fd;
   std::time_t t0 = std::time(nullptr);
@@ -208,7 +212,7 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
 
   // The records are read in large blocks; a trailing piece shorter than a
   // record is the end of the file, as a short read always was.
-  const long long cost_bound = max_arc_cost(net.num_nodes);
+  const unsigned cost_bound = static_cast<unsigned>(max_arc_cost(net.num_nodes));
   const unsigned num_nodes = static_cast<unsigned>(net.num_nodes);
   const int* const price = ks.price.data();
   constexpr size_t BLOCK_RECORDS = 8192;
@@ -221,6 +225,9 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   selection.records.reserve(4096);
   size_t carried = 0;
   off_t offset = 0;
+  // What a tail group's records share is taken when the group begins.
+  bool tail_in_table = false;
+  int tail_price = 0;
   for (;;) {
     char* bytes = reinterpret_cast<char*>(block->records.data());
     ssize_t r = ::pread(fd, bytes + carried, BLOCK_RECORDS * sizeof(LongArcRecord) - carried, offset);
@@ -233,25 +240,36 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     size_t whole = available / sizeof(LongArcRecord);
     block->first = position;
     block->count = static_cast<int>(whole);
-    for (size_t k = 0; k < whole; ++k) {
-      const LongArcRecord& rec = block->records[k];
-      if (current_tail == -1) current_tail = rec.tail;
-      // Only a record that network generation could have written is priced: a
-      // damaged one may name nodes outside the network or a cost whose
-      // reduced cost would not fit in 32 bits.
-      const bool in_table = static_cast<unsigned>(rec.tail) - 1u < num_nodes &&
-                            static_cast<unsigned>(rec.head) - 1u < num_nodes && rec.cost >= -cost_bound &&
-                            rec.cost <= cost_bound;
-      const int rc = in_table ? rec.cost + price[rec.tail] - price[rec.head] : 0;
-      if (rec.tail == current_tail) {
-        if (in_table && rec.included == 0) buffer.insert(rc, position, rec);
-      } else {
-        flush(buffer, selection, marks);
-        if (in_table && rec.included == 0 && rc < 0) buffer.slot[1] = Candidate{rc, position, rec};
-        current_tail = rec.tail;
+    const LongArcRecord* const records = block->records.data();
+    size_t k = 0;
+    while (k < whole) {
+      if (records[k].tail != current_tail) {
+        flush(buffer, selection, marks);  // nothing to flush before the first group
+        current_tail = records[k].tail;
+        tail_in_table = static_cast<unsigned>(current_tail) - 1u < num_nodes;
+        tail_price = tail_in_table ? price[current_tail] : 0;
       }
-      ++position;
+      // The rest of the group in this block.
+      const int tail = current_tail;
+      if (!tail_in_table) {
+        while (k < whole && records[k].tail == tail) ++k;
+        continue;
+      }
+      for (; k < whole && records[k].tail == tail; ++k) {
+        const LongArcRecord& rec = records[k];
+        // Only a record that network generation could have written is priced:
+        // a damaged one may name nodes outside the network or a cost whose
+        // reduced cost would not fit in 32 bits (the cost lies in
+        // -cost_bound..cost_bound when cost + cost_bound, taken unsigned, is
+        // at most twice the bound).
+        if (static_cast<unsigned>(rec.head) - 1u >= num_nodes ||
+            static_cast<unsigned>(rec.cost) + cost_bound > 2 * cost_bound || rec.included != 0)
+          continue;
+        const int rc = rec.cost + tail_price - price[rec.head];
+        if (rc < buffer.worst()) buffer.insert(rc, position + static_cast<int>(k), rec);
+      }
     }
+    position += static_cast<int>(whole);
     // No group that ends later has records in the block before this one.
     write_back(long_arcs, *previous);
     carried = available - whole * sizeof(LongArcRecord);
@@ -269,6 +287,7 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
   // scanning (the file holds the same bytes at their positions), as far as
   // the arc table has room; those that joined are marked in the file already.
   const size_t joining = std::min(selection.records.size(), marks.room);
+  const int arcs_before = net.num_arcs;
   for (size_t k = 0; k < joining; ++k) {
     const LongArcRecord& rec = selection.records[k];
     net.num_arcs += 1;
@@ -276,6 +295,7 @@ bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, i
     add_arc(net, net.num_arcs, rec.tail, rec.head, 0, 1, rec.cost, 0);
     append_arc(net, net.num_arcs, rec.tail, rec.head, 1, rec.cost);
   }
+  note_appended_arcs(net, ks, arcs_before);
   if (joining < selection.records.size()) {
     fatal_diagnostic("\nArc generation needs more than %d arcs in memory, which is more than the solver holds.\n"
                      "Lower the short arc parameter or split the timetable.\n",

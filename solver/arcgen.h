@@ -21,13 +21,13 @@ void append_arc(Network& net, int a, int tail, int head, int upper, int cost);
 // Total of flow x cost over all arcs; the return arc's flow goes to vehicles.
 int objective_value(const Network& net, int num_trips, int& vehicles);
 
-// One pass over the open long-arc file. Writes the rest of the iteration
-// file's row when a file is given. Returns true when at least one long arc
-// was added.
-bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
+// One pass over the open long-arc file, after a solve that left the network
+// as it stands. Writes the rest of the iteration file's row when a file is
+// given. Returns true when at least one long arc was added.
+bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num_trips,
                    const LongArcFile& long_arcs, FILE* iteration_file);
 // The same on the file long_arc_path, opened for the pass.
-bool generate_arcs(Network& net, const KilterState& ks, RunCounters& counters, int num_trips,
+bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num_trips,
                    const std::string& long_arc_path, FILE* iteration_file);
 
 }  // namespace solver

@@ -78,15 +78,11 @@ void reserve_once(Table& table, size_t capacity) {
   if (table.capacity() < capacity) table.reserve(capacity);
 }
 
-// The working tables for the network as it stands, outside any phase; false
-// (and built false) when the fast road cannot take this network.
-bool build_work(const Network& net, KilterWork& w) {
-  w.built = false;
-  const int n = net.num_nodes;
-  const int m = net.num_arcs;
-  // The tables as long as the arc table are reserved once for the largest
-  // network: growing them with the arcs that generation adds then moves
-  // nothing, and the pages beyond what the network uses stay untouched.
+// The tables as long as the arc table, sized for m arcs and n nodes. They are
+// reserved once for the largest network: growing them with the arcs that
+// generation adds then moves nothing, and the pages beyond what the network
+// uses stay untouched.
+void size_arc_tables(KilterWork& w, int n, int m) {
   reserve_once(w.out, static_cast<size_t>(MAX_ARCS) + MAX_NODES + 1);
   for (auto* table : {&w.out_arc, &w.arc_out_pos, &w.in_arc, &w.arc_in_pos})
     reserve_once(*table, static_cast<size_t>(MAX_ARCS) + 1);
@@ -99,6 +95,31 @@ bool build_work(const Network& net, KilterWork& w) {
   // Only nodes with long back lists use their stretch of this table, which is
   // never written as a whole.
   w.back.resize(std::max<size_t>(w.back.size(), static_cast<size_t>(m) + 1));
+}
+
+inline bool fits_fast_road(const Network& net, int e) {
+  const int n = net.num_nodes;
+  return net.lower[e] <= net.upper[e] && net.tail[e] >= 1 && net.tail[e] <= n && net.head[e] >= 1 &&
+         net.head[e] <= n;
+}
+
+// What the tables were made for, so that a later solve can tell whether it
+// may keep them.
+void tables_made_for(const Network& net, KilterWork& w) {
+  w.net = &net;
+  w.lists_made = net.lists_made;
+  w.num_nodes = net.num_nodes;
+  w.num_arcs = net.num_arcs;
+  w.built = true;
+}
+
+// The working tables for the network as it stands, outside any phase; false
+// (and built false) when the fast road cannot take this network.
+bool build_work(const Network& net, KilterWork& w) {
+  w.built = false;
+  const int n = net.num_nodes;
+  const int m = net.num_arcs;
+  size_arc_tables(w, n, m);
   w.back_near.resize(static_cast<size_t>(n + 1) * BACK_NEAR);
   w.back_count.assign(n + 1, 0);
   w.below_lower.assign(n + 1, 0);
@@ -115,10 +136,8 @@ bool build_work(const Network& net, KilterWork& w) {
   w.keyed.reserve(n + 1);
   w.limit.assign(n + 2, 0);
 
-  for (int e = 1; e <= m; ++e) {
-    if (net.lower[e] > net.upper[e]) return false;
-    if (net.tail[e] < 1 || net.tail[e] > n || net.head[e] < 1 || net.head[e] > n) return false;
-  }
+  for (int e = 1; e <= m; ++e)
+    if (!fits_fast_road(net, e)) return false;
   if (!pack_lists(n, m, net.tail.data(), net.first_out.data(), net.next_out.data(), w.out_begin, w.arc_out_pos,
                   w.out_arc))
     return false;
@@ -139,7 +158,7 @@ bool build_work(const Network& net, KilterWork& w) {
     const int v = net.head[e];
     if (net.flow[e] > net.lower[e]) back_list(w, v)[filled[v]++] = back_entry(net, e);
   }
-  w.built = true;
+  tables_made_for(net, w);
   return true;
 }
 
@@ -176,6 +195,70 @@ void flow_changed(const Network& net, KilterWork& w, int e, int old) {
     --count;
     if (count == BACK_NEAR) std::copy_n(&w.back[w.in_begin[h]], count, back_list(w, h));
   }
+}
+
+// Makes room in the packed lists of one direction for the arcs first..m,
+// appended at the ends of their lists since the lists were packed: each node's
+// stretch moves up by the number of new arcs of the nodes before it, and its
+// new arcs follow its old ones in increasing number. moved[v] gets how far
+// node v's stretch moved.
+void spread_lists(int n, int first, int m, const int* node_of, std::vector<int>& begin, std::vector<int>& pos_of,
+                  std::vector<int>& arc_at, std::vector<int>& moved) {
+  moved.assign(n + 2, 0);
+  for (int e = first; e <= m; ++e) ++moved[node_of[e] + 1];
+  for (int v = 2; v <= n + 1; ++v) moved[v] += moved[v - 1];
+  // From the last node down, so that no stretch lands on one not yet moved.
+  for (int v = n; v >= 1; --v)
+    if (moved[v] != 0)
+      std::copy_backward(arc_at.begin() + begin[v], arc_at.begin() + begin[v + 1],
+                         arc_at.begin() + (begin[v + 1] + moved[v]));
+  for (int e = 1; e < first; ++e) pos_of[e] += moved[node_of[e]];
+  for (int v = 1; v <= n + 1; ++v) begin[v] += moved[v];
+  begin[n + 1] = m;
+  // Each node's new arcs go behind its old ones.
+  std::vector<int> fill(n + 1);
+  for (int v = 1; v <= n; ++v) fill[v] = begin[v + 1] - (moved[v + 1] - moved[v]);
+  for (int e = first; e <= m; ++e) {
+    const int p = fill[node_of[e]]++;
+    arc_at[p] = e;
+    pos_of[e] = p;
+  }
+}
+
+// The tables kept from the last solve, with the arcs appended since brought
+// in (as note_appended_arcs describes them); what build_work would make.
+// False, with nothing changed, when a new arc does not fit the fast road.
+bool append_to_work(const Network& net, KilterWork& w) {
+  const int n = net.num_nodes;
+  const int first = w.num_arcs + 1;
+  const int m = net.num_arcs;
+  for (int e = first; e <= m; ++e)
+    if (!fits_fast_road(net, e)) return false;
+  size_arc_tables(w, n, m);
+  std::vector<int> moved;
+  // The out entries move with their positions, each node's sentinel with them.
+  const std::vector<int> old_out_begin(w.out_begin.begin(), w.out_begin.begin() + (n + 2));
+  spread_lists(n, first, m, net.tail.data(), w.out_begin, w.arc_out_pos, w.out_arc, moved);
+  for (int v = n; v >= 1; --v)
+    if (moved[v] != 0) {
+      const auto old_end = w.out.begin() + out_index(v, old_out_begin[v + 1]);
+      std::copy_backward(w.out.begin() + out_index(v, old_out_begin[v]), old_end, old_end + moved[v]);
+    }
+  for (int v = 1; v <= n; ++v) w.out[out_index(v, w.out_begin[v + 1])] = OutEntry{n + 1, SENTINEL_COST};
+  // The long back lists stand in the stretch of their node's in-list.
+  spread_lists(n, first, m, net.head.data(), w.in_begin, w.arc_in_pos, w.in_arc, moved);
+  for (int v = n; v >= 1; --v)
+    if (moved[v] != 0 && w.back_count[v] > BACK_NEAR) {
+      BackEntry* old_list = &w.back[w.in_begin[v] - moved[v]];
+      std::copy_backward(old_list, old_list + w.back_count[v], &w.back[w.in_begin[v]] + w.back_count[v]);
+    }
+  // A new arc enters as if its flow had just left its lower bound.
+  for (int e = first; e <= m; ++e) {
+    w.out[out_index(net.tail[e], w.arc_out_pos[e])].cost = net.cost[e];
+    flow_changed(net, w, e, net.lower[e]);
+  }
+  tables_made_for(net, w);
+  return true;
 }
 
 // The queue of keyed nodes (the opening block of kilter.h).
@@ -413,15 +496,20 @@ void fold_price_offset(KilterState& ks, int num_nodes) {
 void end_phase(KilterState& ks, Phase& ph, int num_nodes) {
   KilterWork& w = ks.work;
   const int total = ph.total;
-  for (int v : w.members) {
-    w.bound[v] = NO_BOUND;
-    ks.price[v] -= total;
-  }
+  for (int v : w.members) ks.price[v] -= total;
   w.price_offset += total;
   if (w.price_offset > PRICE_OFFSET_FOLD) fold_price_offset(ks, num_nodes);
-  for (int v : w.keyed) {
-    w.bound[v] = NO_BOUND;
-    w.queue_key[v] = 0;
+  // A phase that touched more than a few nodes clears the whole tables
+  // faster, in one sequential sweep, than node by node.
+  if ((w.members.size() + w.keyed.size()) * 8 > static_cast<size_t>(num_nodes)) {
+    std::fill(w.bound.begin() + 1, w.bound.begin() + (num_nodes + 1), NO_BOUND);
+    std::fill(w.queue_key.begin() + 1, w.queue_key.begin() + (num_nodes + 1), 0);
+  } else {
+    for (int v : w.members) w.bound[v] = NO_BOUND;
+    for (int v : w.keyed) {
+      w.bound[v] = NO_BOUND;
+      w.queue_key[v] = 0;
+    }
   }
   for (int b = used_bucket_from(w, 0); b >= 0; b = used_bucket_from(w, b + 1)) w.queue_first[b] = 0;
   std::fill(w.queue_used.begin(), w.queue_used.end(), 0);
@@ -643,7 +731,11 @@ void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FIL
   ks.solve_iterations = 0;
   ks.scan_arc = 1;
   const std::time_t t0 = std::time(nullptr);
-  if (build_work(net, ks.work))
+  KilterWork& w = ks.work;
+  const bool keep = w.built && w.net == &net && w.lists_made == net.lists_made && w.num_nodes == net.num_nodes &&
+                    w.vouched_arcs == net.num_arcs && w.num_arcs <= net.num_arcs;
+  w.vouched_arcs = -1;
+  if ((keep && append_to_work(net, w)) || build_work(net, w))
     fast_solve(net, ks);
   else
     iterate_steps(net, ks);
@@ -734,6 +826,10 @@ std::string check_invariants(const Network& net, const KilterState& ks) {
   if (ks.work.labels_missed != 0)
     return describe("%d breakthroughs laid out labels that miss the target", ks.work.labels_missed);
   if (ks.work.built) {
+    const KilterWork& w = ks.work;
+    if (w.net != &net || w.lists_made != net.lists_made || w.num_nodes != net.num_nodes || w.num_arcs != net.num_arcs)
+      return describe("working tables made for %d nodes and %d arcs of lists %u, the network has %d, %d and %u",
+                      w.num_nodes, w.num_arcs, w.lists_made, net.num_nodes, net.num_arcs, net.lists_made);
     std::string broken = check_lists(net, ks.work);
     if (broken.empty()) broken = check_at_rest(net, ks.work);
     if (!broken.empty()) return broken;

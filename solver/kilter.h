@@ -137,11 +137,19 @@ inline constexpr int PRICE_OFFSET_FOLD = 1 << 16;
 
 inline constexpr int QUEUE_BUCKETS = 2048;  // buckets of single keys; one more holds the keys above
 
-// The fast solve's working tables, rebuilt from the network at the start of
-// every solve; kept from solve to solve only so that they are not allocated
-// again.
+// The fast solve's working tables, built from the network at the start of a
+// solve. When arc generation vouches that the network has only gained arcs
+// at the ends of its lists since the last solve, the next solve brings just
+// those into the tables it kept.
 struct KilterWork {
   bool built = false;  // the tables describe the network (the fast road is taken)
+  const Network* net = nullptr;  // the network they were made for, and its lists_made then
+  unsigned lists_made = 0;
+  int num_nodes = 0;
+  int num_arcs = 0;    // arcs 1..num_arcs are in the tables
+  // Arcs 1..vouched_arcs are known to the next solve: those in the tables
+  // and those appended since, by arc generation's word. -1 without that word.
+  int vouched_arcs = -1;
   std::vector<int> out_begin;
   std::vector<OutEntry> out;
   std::vector<int> out_arc;
@@ -192,6 +200,12 @@ inline int reduced_cost(const Network& net, const KilterState& ks, int e) {
 
 // Zeroes every node's price, label and predecessor (a new network).
 void reset_kilter(KilterState& ks);
+
+// Arc generation's word that since the last solve the network has changed
+// only by the arcs after arcs_before, each linked at the ends of its lists in
+// increasing number: the next solve then keeps its tables and brings in just
+// those arcs. Any other change must not follow this word.
+void note_appended_arcs(const Network& net, KilterState& ks, int arcs_before);
 
 // Runs the method to its end on the current network; adds to the counters and
 // appends the solve's time ("\t%02d:%02d:%02d") to the iteration file if given.

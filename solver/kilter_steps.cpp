@@ -38,6 +38,16 @@ void reset_kilter(KilterState& ks) {
   std::fill(ks.label.begin(), ks.label.end(), 0);
   std::fill(ks.pred_arc.begin(), ks.pred_arc.end(), 0);
   ks.queue_in = ks.queue_out = 0;
+  ks.work.vouched_arcs = -1;
+}
+
+void note_appended_arcs(const Network& net, KilterState& ks, int arcs_before) {
+  KilterWork& w = ks.work;
+  // Right after a solve its tables hold every arc; after another pass the
+  // word of that pass covers the arcs before.
+  const bool known = w.built && w.net == &net && w.lists_made == net.lists_made &&
+                     (w.vouched_arcs == arcs_before || (w.vouched_arcs == -1 && w.num_arcs == arcs_before));
+  w.vouched_arcs = known ? net.num_arcs : -1;
 }
 
 int find_out_of_kilter_arc(const Network& net, KilterState& ks, bool& rise) {

@@ -47,6 +47,7 @@ void link_arc(Network& net, int a) {
 }
 
 void prepare_network(Network& net) {
+  net.lists_made += 1;
   for (int n = 1; n <= net.num_nodes; ++n) {
     net.first_in[n] = 0;
     net.first_out[n] = 0;

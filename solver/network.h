@@ -81,6 +81,9 @@ struct Network {
   int num_short_arcs = 0;  // arcs in memory when generation ends, every kind
   int num_long_arcs = 0;   // records written to the long-arc file
   bool feasible = true;    // false once no feasible circulation can exist
+  // Counts the times prepare_network made the lists anew: tables kept from
+  // an earlier solve describe another network once it has moved on.
+  unsigned lists_made = 0;
 };
 
 // One record of the long-arc file: 16 bytes, four little-endian int32.

@@ -78,12 +78,17 @@ std::string token_at(const std::string& text, size_t start, const char* also_end
 // probably not what was meant, and the user is told what was taken.
 // `start` is where the number's text began, the cursor stands right after it;
 // `separators` are the characters that may follow a number directly.
-void warn_if_cut(const TextCursor& cursor, size_t start, int line, const std::string& file_name,
-                 const std::string& field, const std::string& value_used, const char* separators = "",
-                 const char* part = nullptr) {
-  if (at_end(cursor)) return;
-  char next = cursor.text[cursor.pos];
-  if (is_blank(next) || std::strchr(separators, next) != nullptr) return;
+// The test comes apart from the warning, whose texts are made only when it
+// holds: a problem has thousands of numbers and hardly ever a cut one.
+bool number_cut(const TextCursor& cursor, const char* separators = "") {
+  if (at_end(cursor)) return false;
+  const char next = cursor.text[cursor.pos];
+  return !is_blank(next) && std::strchr(separators, next) == nullptr;
+}
+
+void warn_cut(const TextCursor& cursor, size_t start, int line, const std::string& file_name,
+              const std::string& field, const std::string& value_used, const char* separators = "",
+              const char* part = nullptr) {
   std::string text = cursor.text.substr(start, cursor.pos - start) + token_at(cursor.text, cursor.pos, separators);
   warn_lenient_value(file_name, line, field, text, value_used, part);
 }
@@ -100,16 +105,16 @@ size_t number_start(const TextCursor& cursor) {
 bool scan_int_field(TextCursor& cursor, int& value, const std::string& file_name, const std::string& field,
                     const char* separators = "", const char* part = nullptr) {
   if (!scan_int(cursor, value)) return false;
-  warn_if_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_int(value),
-              separators, part);
+  if (number_cut(cursor, separators))
+    warn_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_int(value), separators, part);
   return true;
 }
 
 bool scan_float_field(TextCursor& cursor, float& value, const std::string& file_name, const std::string& field,
                       const char* separators = "") {
   if (!scan_float(cursor, value)) return false;
-  warn_if_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_real(value),
-              separators);
+  if (number_cut(cursor, separators))
+    warn_cut(cursor, number_start(cursor), cursor.line, file_name, field, shown_real(value), separators);
   return true;
 }
 
@@ -154,7 +159,7 @@ void parse_parameters(const std::string& file_name, TextCursor& cursor, Paramete
     const size_t start = value.pos;
     if (!scan_int(value, hours) || !scan_char(value, separator) || !scan_int(value, minutes))
       unreadable_value(file_name, 3);
-    warn_if_cut(value, start, 3, file_name, "MinDepotTime", shown_clock(hours, minutes));
+    if (number_cut(value)) warn_cut(value, start, 3, file_name, "MinDepotTime", shown_clock(hours, minutes));
     long long depot_minutes = 60LL * hours + minutes;
     if (depot_minutes < -MAX_MINUTES_VALUE || depot_minutes > MAX_MINUTES_VALUE)
       fatal_diagnostic("\nFile %s: the minimum depot time on line 3 is out of range (at most %d minutes either way)\n",
@@ -242,9 +247,10 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
         fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
                          file_name.c_str(), cursor.line, k + 1, r + 1);
       }
-      warn_if_cut(cursor, cursor.text.find_first_not_of(" \t\n\r\v\f", before_entry), cursor.line, file_name,
-                  "dead-run matrix entry " + std::to_string(k + 1) + " of row " + std::to_string(r + 1),
-                  shown_clock(hours, minutes), "", MATRIX_PART);
+      if (number_cut(cursor))
+        warn_cut(cursor, cursor.text.find_first_not_of(" \t\n\r\v\f", before_entry), cursor.line, file_name,
+                 "dead-run matrix entry " + std::to_string(k + 1) + " of row " + std::to_string(r + 1),
+                 shown_clock(hours, minutes), "", MATRIX_PART);
       long long value = 60LL * hours + minutes;
       if (value < -MAX_MINUTES_VALUE || value > MAX_MINUTES_VALUE)
         fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",

@@ -4,8 +4,8 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <vector>
 
+#include "common/format.h"
 #include "common/progress.h"
 
 namespace common {
@@ -35,14 +35,9 @@ std::string make_file_name(const std::string& prefix, const std::string& name, c
 }
 
 std::string vformat(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int size = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (size < 0) return format;
-  std::vector<char> buffer(static_cast<size_t>(size) + 1);
-  std::vsnprintf(buffer.data(), buffer.size(), format, args);
-  return std::string(buffer.data(), static_cast<size_t>(size));
+  std::string text;
+  if (!append_vformat(text, format, args)) return format;
+  return text;
 }
 
 void fatal(const char* format, ...) {

@@ -4,7 +4,7 @@
 
 namespace common {
 
-void append_vformat(std::string& text, const char* format, va_list args) {
+bool append_vformat(std::string& text, const char* format, va_list args) {
   // Most lines fit the stack buffer; a longer one is formatted again, straight
   // into the string.
   char line[256];
@@ -20,13 +20,15 @@ void append_vformat(std::string& text, const char* format, va_list args) {
     text.resize(start + static_cast<size_t>(size));
   }
   va_end(again);
+  return size >= 0;
 }
 
-void append_format(std::string& text, const char* format, ...) {
+bool append_format(std::string& text, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  append_vformat(text, format, args);
+  const bool written = append_vformat(text, format, args);
   va_end(args);
+  return written;
 }
 
 }  // namespace common

@@ -732,8 +732,7 @@ void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FIL
   ks.scan_arc = 1;
   const std::time_t t0 = std::time(nullptr);
   KilterWork& w = ks.work;
-  const bool keep = w.built && w.net == &net && w.lists_made == net.lists_made && w.num_nodes == net.num_nodes &&
-                    w.vouched_arcs == net.num_arcs && w.num_arcs <= net.num_arcs;
+  const bool keep = work_made_for(w, net) && w.vouched_arcs == net.num_arcs && w.num_arcs <= net.num_arcs;
   w.vouched_arcs = -1;
   if ((keep && append_to_work(net, w)) || build_work(net, w))
     fast_solve(net, ks);
@@ -827,7 +826,7 @@ std::string check_invariants(const Network& net, const KilterState& ks) {
     return describe("%d breakthroughs laid out labels that miss the target", ks.work.labels_missed);
   if (ks.work.built) {
     const KilterWork& w = ks.work;
-    if (w.net != &net || w.lists_made != net.lists_made || w.num_nodes != net.num_nodes || w.num_arcs != net.num_arcs)
+    if (!work_made_for(w, net) || w.num_arcs != net.num_arcs)
       return describe("working tables made for %d nodes and %d arcs of lists %u, the network has %d, %d and %u",
                       w.num_nodes, w.num_arcs, w.lists_made, net.num_nodes, net.num_arcs, net.lists_made);
     std::string broken = check_lists(net, ks.work);

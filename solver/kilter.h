@@ -198,6 +198,13 @@ inline int reduced_cost(const Network& net, const KilterState& ks, int e) {
   return net.cost[e] + ks.price[net.tail[e]] - ks.price[net.head[e]];
 }
 
+// Whether built tables were made for this network as its lists now stand
+// (the same network, lists not made anew, as many nodes); the arcs they hold
+// are w.num_arcs.
+inline bool work_made_for(const KilterWork& w, const Network& net) {
+  return w.built && w.net == &net && w.lists_made == net.lists_made && w.num_nodes == net.num_nodes;
+}
+
 // Zeroes every node's price, label and predecessor (a new network).
 void reset_kilter(KilterState& ks);
 

@@ -45,7 +45,7 @@ void note_appended_arcs(const Network& net, KilterState& ks, int arcs_before) {
   KilterWork& w = ks.work;
   // Right after a solve its tables hold every arc; after another pass the
   // word of that pass covers the arcs before.
-  const bool known = w.built && w.net == &net && w.lists_made == net.lists_made &&
+  const bool known = work_made_for(w, net) &&
                      (w.vouched_arcs == arcs_before || (w.vouched_arcs == -1 && w.num_arcs == arcs_before));
   w.vouched_arcs = known ? net.num_arcs : -1;
 }

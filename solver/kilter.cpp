@@ -37,7 +37,7 @@ BackEntry back_entry(const Network& net, int e) {
 // link_arc keep; the lists are then checked against that order and walked
 // instead where they differ. False when the lists do not hold every arc once.
 bool pack_lists(int n, int m, const int* node_of, const int* first, const int* next, std::vector<int>& begin,
-                std::vector<int>& pos_of, std::vector<int>& arc_at) {
+                HugeTable<int>& pos_of, HugeTable<int>& arc_at) {
   begin.assign(n + 2, 0);
   for (int e = 1; e <= m; ++e) ++begin[node_of[e] + 1];
   for (int v = 1; v <= n + 1; ++v) begin[v] += begin[v - 1];
@@ -202,8 +202,8 @@ void flow_changed(const Network& net, KilterWork& w, int e, int old) {
 // stretch moves up by the number of new arcs of the nodes before it, and its
 // new arcs follow its old ones in increasing number. moved[v] gets how far
 // node v's stretch moved.
-void spread_lists(int n, int first, int m, const int* node_of, std::vector<int>& begin, std::vector<int>& pos_of,
-                  std::vector<int>& arc_at, std::vector<int>& moved) {
+void spread_lists(int n, int first, int m, const int* node_of, std::vector<int>& begin, HugeTable<int>& pos_of,
+                  HugeTable<int>& arc_at, std::vector<int>& moved) {
   moved.assign(n + 2, 0);
   for (int e = first; e <= m; ++e) ++moved[node_of[e] + 1];
   for (int v = 2; v <= n + 1; ++v) moved[v] += moved[v - 1];

@@ -151,12 +151,12 @@ struct KilterWork {
   // and those appended since, by arc generation's word. -1 without that word.
   int vouched_arcs = -1;
   std::vector<int> out_begin;
-  std::vector<OutEntry> out;
-  std::vector<int> out_arc;
-  std::vector<int> arc_out_pos;
+  HugeTable<OutEntry> out;
+  HugeTable<int> out_arc;
+  HugeTable<int> arc_out_pos;
   std::vector<int> in_begin;
-  std::vector<int> in_arc;
-  std::vector<int> arc_in_pos;
+  HugeTable<int> in_arc;
+  HugeTable<int> arc_in_pos;
   std::vector<BackEntry, ZeroedAllocator<BackEntry>> back;
   std::vector<BackEntry> back_near;
   std::vector<int> back_count;

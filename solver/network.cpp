@@ -1,6 +1,7 @@
 #include "solver/network.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <bit>
@@ -342,6 +343,50 @@ void generate_network(const std::string& prefix, const std::string& problem_name
                       const LongArcFile& long_arcs) {
   read_problem(prefix, problem, problem_name);
   build_network(problem, net, long_arcs);
+}
+
+namespace {
+constexpr size_t HUGE_PAGE = size_t{2} << 20;
+// The sanitizer watches the blocks of the allocator, not mappings of our own.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool ADDRESS_SANITIZER = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool ADDRESS_SANITIZER = true;
+#else
+constexpr bool ADDRESS_SANITIZER = false;
+#endif
+#else
+constexpr bool ADDRESS_SANITIZER = false;
+#endif
+size_t whole_huge_pages(size_t bytes) { return (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1); }
+}  // namespace
+
+void* allocate_huge_pages(size_t bytes) {
+  if (bytes < HUGE_PAGE || ADDRESS_SANITIZER) {
+    void* p = std::calloc(bytes, 1);
+    if (!p) throw std::bad_alloc();
+    return p;
+  }
+  // A mapping one page longer, trimmed to a run of whole pages on a 2 MB
+  // boundary: the kernel gives a large page only to such a run.
+  const size_t size = whole_huge_pages(bytes);
+  void* mapped = mmap(nullptr, size + HUGE_PAGE, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  char* const start = static_cast<char*>(mapped);
+  char* const aligned = start + ((HUGE_PAGE - reinterpret_cast<uintptr_t>(start) % HUGE_PAGE) % HUGE_PAGE);
+  if (aligned != start) munmap(start, aligned - start);
+  if (aligned + size != start + size + HUGE_PAGE) munmap(aligned + size, start + HUGE_PAGE - aligned);
+  // Only advice: where the kernel has no large pages the table works on small ones.
+  madvise(aligned, size, MADV_HUGEPAGE);
+  return aligned;
+}
+
+void free_huge_pages(void* p, size_t bytes) {
+  if (bytes < HUGE_PAGE || ADDRESS_SANITIZER)
+    std::free(p);
+  else
+    munmap(p, whole_huge_pages(bytes));
 }
 
 }  // namespace solver

@@ -32,23 +32,42 @@ inline int trip_end_node(int num_trips, int trip) { return num_trips + trip; }
 inline int depot_out_node(int num_trips) { return 2 * num_trips + 1; }
 inline int depot_in_node(int num_trips) { return 2 * num_trips + 2; }
 
+// Fresh zeroed memory in pages of 2 MB where the kernel has them, for a
+// large table that a run fills from its start: one page fault then stands
+// for 512 small ones, and on a virtual machine each fault is dear. A table
+// written here and there stays on small pages (calloc), or its few touched
+// spots would each cost the zeroing of 2 MB.
+void* allocate_huge_pages(size_t bytes);
+void free_huge_pages(void* p, size_t bytes);
+
 // The arc tables take 27 MB, of which a small problem uses a sliver. Their
-// memory comes zeroed from calloc (fresh pages for blocks this large) and the
-// elements are not written again when the table is made, so the pages a run
-// never uses are never touched. Tables made this way hold zeros like any
-// other; only resize must not be used to grow them.
-template <class T>
+// memory comes zeroed (fresh pages for blocks this large) and the elements
+// are not written again when the table is made, so the pages a run never
+// uses are never touched. Tables made this way hold zeros like any other;
+// only resize must not be used to grow them. HUGE_PAGES: see
+// allocate_huge_pages.
+template <class T, bool HUGE_PAGES = false>
 struct ZeroedAllocator {
   using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = ZeroedAllocator<U, HUGE_PAGES>;
+  };
   ZeroedAllocator() = default;
   template <class U>
-  ZeroedAllocator(const ZeroedAllocator<U>&) {}
+  ZeroedAllocator(const ZeroedAllocator<U, HUGE_PAGES>&) {}
   T* allocate(size_t n) {
+    if (HUGE_PAGES) return static_cast<T*>(allocate_huge_pages(n * sizeof(T)));
     void* p = std::calloc(n, sizeof(T));
     if (!p) throw std::bad_alloc();
     return static_cast<T*>(p);
   }
-  void deallocate(T* p, size_t) { std::free(p); }
+  void deallocate(T* p, size_t n) {
+    if (HUGE_PAGES)
+      free_huge_pages(p, n * sizeof(T));
+    else
+      std::free(p);
+  }
   template <class U>
   void construct(U*) noexcept {}  // already zero
   template <class U, class... Args>
@@ -57,7 +76,23 @@ struct ZeroedAllocator {
   }
   bool operator==(const ZeroedAllocator&) const { return true; }
 };
-using ArcTable = std::vector<int, ZeroedAllocator<int>>;
+
+// A table on the pages of allocate_huge_pages whose elements are made as in
+// any vector (resize fills with zeros).
+template <class T>
+struct HugePageAllocator {
+  using value_type = T;
+  HugePageAllocator() = default;
+  template <class U>
+  HugePageAllocator(const HugePageAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(allocate_huge_pages(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { free_huge_pages(p, n * sizeof(T)); }
+  bool operator==(const HugePageAllocator&) const { return true; }
+};
+template <class T>
+using HugeTable = std::vector<T, HugePageAllocator<T>>;
+
+using ArcTable = std::vector<int, ZeroedAllocator<int, true>>;
 
 struct Network {
   int num_nodes = 0;

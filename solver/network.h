@@ -57,13 +57,13 @@ struct ZeroedAllocator {
   template <class U>
   ZeroedAllocator(const ZeroedAllocator<U, HUGE_PAGES>&) {}
   T* allocate(size_t n) {
-    if (HUGE_PAGES) return static_cast<T*>(allocate_huge_pages(n * sizeof(T)));
+    if constexpr (HUGE_PAGES) return static_cast<T*>(allocate_huge_pages(n * sizeof(T)));
     void* p = std::calloc(n, sizeof(T));
     if (!p) throw std::bad_alloc();
     return static_cast<T*>(p);
   }
   void deallocate(T* p, size_t n) {
-    if (HUGE_PAGES)
+    if constexpr (HUGE_PAGES)
       free_huge_pages(p, n * sizeof(T));
     else
       std::free(p);

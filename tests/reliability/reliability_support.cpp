@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <stdexcept>
 
 #include "tests/support/random_problem.h"
+#include "tests/support/regex.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,5 @@
 #include "tests/support/run_program.h"
+#include "tests/support/regex.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -8,16 +9,6 @@
 
 #include <atomic>
 #include <filesystem>
-// GCC 12 with the sanitizers takes a std::function inside <regex> for one
-// that may be used uninitialized: a false alarm in the library's own code.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <regex>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 #include <stdexcept>
 #include <thread>
 

@@ -13,7 +13,9 @@ import support
 from tarsel import blocks as tb
 from tarsel import files as tf
 from tarsel import gtfs_import as gi
-from tarsel import limits
+from tarsel import interlining, limits
+from tarsel.feed import FeedError
+from tarsel.solved import Solved
 
 # Two routes (7 and the non-numeric X), a parent station with two bays, two
 # stops 80 m apart, a far terminal; a leading blank, a time past 24:00, stop
@@ -237,6 +239,53 @@ class Limits(unittest.TestCase):
         done = import_feed(self.feed, self.out, "--service", "WK", "--min-layover", "0")
         self.assertEqual(done.returncode, 0, done.stderr)
 
+    def test_more_lines_than_groups(self):
+        stops = [("A", "A", "45.0", "-122.0"), ("B", "B", "45.1", "-122.0")]
+        trips = [("t%d" % i, str(i), [("A", "06:00:00"), ("B", "06:30:00")]) for i in range(1, 31)]
+        support.simple_feed(self.feed, stops, trips)
+        done = import_feed(self.feed, self.out, "--service", "WK", "--interlining", "none")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("30 lines need 30 link preference groups, the groups file holds at most 29", done.stderr)
+        self.assertFalse(os.path.exists(self.out))
+
+
+class Interlining(unittest.TestCase):
+    """Each mode imported into the same directory and solved: the groups file
+    keeps vehicles on their lines (or on the operator's changes of line), and
+    a free import leaves no groups file of an earlier one behind."""
+
+    def test_modes_by_the_solver(self):
+        support.require_tovarin()
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        feed, out = os.path.join(tmp.name, "feed"), os.path.join(tmp.name, "out")
+        # Lines 1 and 2 take turns between A and B; the operator's block x
+        # changes line twice, b2 belongs to no block.
+        runs = [("a1", "1", "x", "A", "08:00", "B", "08:30"), ("b1", "2", "x", "B", "08:40", "A", "09:10"),
+                ("a2", "1", "x", "A", "09:20", "B", "09:50"), ("b2", "2", "", "B", "10:00", "A", "10:30")]
+        support.write_feed(feed, {
+            "stops.txt": [["stop_id", "stop_name", "stop_lat", "stop_lon"],
+                          ["A", "A", "45.0", "-122.0"], ["B", "B", "45.01", "-122.0"]],
+            "routes.txt": [["route_id", "route_short_name", "route_type"], ["R1", "1", "3"], ["R2", "2", "3"]],
+            "trips.txt": [["route_id", "service_id", "trip_id", "block_id"]]
+                         + [["R" + line, "WK", trip, block] for trip, line, block, *_ in runs],
+            "stop_times.txt": [["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"]]
+                              + [row for trip, _, _, a, at, b, bt in runs
+                                 for row in ([trip, at + ":00", at + ":00", a, 1], [trip, bt + ":00", bt + ":00", b, 2])],
+        })
+        for mode, expected in (("none", [["a1", "a2"], ["b1", "b2"]]), ("operator", [["a1", "b1", "a2", "b2"]]),
+                               ("free", [["a1", "b1", "a2", "b2"]])):
+            done = import_feed(feed, out, "--service", "WK", "--interlining", mode)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(os.path.exists(os.path.join(out, "Tarsel.prr")), mode != "free")
+            self.assertEqual(support.solve(out).returncode, 0)
+            solved = Solved(out)
+            blocks = sorted([solved.gtfs_trip_id(solved.trip_of(block, line)) for line in block.trips]
+                            for block in solved.block_file.blocks)
+            self.assertEqual(blocks, expected, mode)
+        done = import_feed(feed, out, "--service", "WK", "--interlining", "operator", "--routes", "2")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("0 changes from one line to another", done.stdout)
 
 class ShiftsBackToTheFeed(unittest.TestCase):
     """Import a zipped feed, shift two trips, apply the shifts, import the
@@ -365,6 +414,21 @@ class Pieces(unittest.TestCase):
         routes = [{"route_id": "a", "route_short_name": "01"}, {"route_id": "b", "route_short_name": "B"},
                   {"route_id": "c", "route_short_name": "1500"}, {"route_id": "d", "route_short_name": "A"}]
         self.assertEqual(gi.line_keys(routes), {"a": 1.0, "c": 1500.0, "d": 10001.0, "b": 10002.0})
+
+    def test_groups_rule_and_the_check_of_a_groups_file(self):
+        # The member flags carry over from one group to the next; a key must
+        # stand in the from list itself (as the solver's own tests have it).
+        carried = [tf.LinkGroup([101], [101.25], [102.0]), tf.LinkGroup([102], [101.25], [102.0])]
+        for a, b, allowed in ((101.25, 102.0, True), (101.0, 102.0, False), (103.0, 102.0, False),
+                              (101.25, 101.0, False)):
+            self.assertEqual(interlining.link_allowed(carried, a, b), allowed, (a, b))
+        # One group for two lines lets a vehicle change between them.
+        shared = tf.format_groups(1, [tf.LinkGroup([1, 2], [1.0, 2.0], [1.0, 2.0])])
+        with self.assertRaisesRegex(FeedError, "cannot tell line 1.00 from 2.00: the solver would allow"):
+            interlining.check_file(shared, [1.0, 2.0], {(1.0, 1.0), (2.0, 2.0)}, "none")
+        # Keys that differ only beyond a 32-bit float's precision are one line to the solver.
+        with self.assertRaisesRegex(FeedError, "cannot tell"):
+            interlining.groups_file("none", [("", 0, 1, 1234567.25), ("", 0, 1, 1234567.26)])
 
     def test_aux_values(self):
         self.assertEqual(gi.aux_values(["12", "7"]), {"12": 12, "7": 7})

@@ -36,7 +36,7 @@ from dataclasses import dataclass, field
 from typing import Callable, Optional, Sequence, Union
 
 from . import files as tf
-from . import limits
+from . import interlining, limits
 from .feed import Feed, FeedError
 from .network import arcs_in_memory, count_connection_arcs
 
@@ -297,6 +297,7 @@ class Problem:
     operator_blocks: int
     picked_date: Optional[tuple[str, int]] = None   # the busiest date and its trips, when picked here
     merge_radius: float = 0.0                        # the radius the terminals were merged with
+    notes: list[str] = field(default_factory=list)  # what the import says of its choices, on standard output
 
 
 @dataclass
@@ -318,6 +319,7 @@ class Options:
     short_arc_param: int = 60
     min_depot_time: int = 60
     max_terminals: Optional[int] = None
+    interlining: str = "free"
 
 
 def merge_terminals(uses: collections.Counter[str], coord_of: dict[str, Coord], name_of: dict[str, str],
@@ -634,6 +636,10 @@ def format_problem(problem: Problem, args: Options, title: str) -> dict[str, byt
               [[tf.format_key(problem.keys[i]), i, problem.routes[i].get("route_short_name", ""),
                 problem.routes[i].get("route_long_name", ""), problem.routes[i].get("route_color", "")]
                for i in used])
+    if args.interlining != "free":
+        files["Tarsel.prr"], note = interlining.groups_file(
+            args.interlining, [(r.trip.get("block_id", ""), r.departure, r.arrival, r.group_key) for r in problem.rows])
+        problem.notes.append(note)
     return files
 
 
@@ -721,6 +727,9 @@ def parse_args(argv: Sequence[str]) -> Options:
     parser.add_argument("--min-depot-time", type=minutes_option, metavar="HH:MM", default=60,
                         help="shortest stay that the block report counts as a depot return, hh:mm or "
                              "minutes (default 01:00)")
+    parser.add_argument("--interlining", choices=interlining.MODES, default="free",
+                        help="free: a vehicle may change lines between trips (default); none: it stays on its "
+                             "line; operator: it changes lines only as the operator's blocks do (Tarsel.prr)")
     args = Options(**vars(parser.parse_args(argv)))
     if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0:
         parser.error("--min-layover, --short-arc-param and --merge-radius cannot be negative")
@@ -745,8 +754,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except FeedError as error:
         print("gtfs_import: %s" % error, file=sys.stderr)
         return 1
+    stale = os.path.join(args.out, "Tarsel.prr")
     try:
         write_files_whole(args.out, files)
+        if "Tarsel.prr" not in files and os.path.lexists(stale):
+            # Tovarin would apply an earlier import's groups to this problem.
+            os.remove(stale)
+            problem.warnings.append("%s removed: --interlining free lets a vehicle change lines" % stale)
     except OSError as error:
         print("gtfs_import: %s: %s" % (args.out, error), file=sys.stderr)
         return 1
@@ -766,4 +780,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     print("arcs: %d short connections, %d in memory of %d, %d long-arc records (%.1f MB)"
           % (short, memory, limits.MAX_ARCS, long_, long_ * 16 / 1e6))
     print("operator blocks in the feed: %d" % problem.operator_blocks)
+    for note in problem.notes:
+        print(note)
     return 0

@@ -398,6 +398,83 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("is not an empty directory", done.stderr)
 
+    def snapshot(self):
+        found = {}
+        for root, folders, names in os.walk(self.tmp.name):
+            found.update({os.path.join(root, n): None for n in folders})
+            for name in names:
+                path = os.path.join(root, name)
+                with open(path, "rb") as handle:
+                    found[path] = handle.read()
+        return found
+
+    def variant(self, name, change):
+        """The feed as a folder, its stop_times.txt lines passed through change."""
+        folder = self.path(name)
+        support.write_feed(folder, FEED)
+        path = os.path.join(folder, "stop_times.txt")
+        with open(path, encoding="utf-8", newline="") as handle:
+            lines = handle.read().split("\r\n")
+        with open(path, "w", encoding="utf-8", newline="") as handle:
+            handle.write("\r\n".join(change(line) for line in lines))
+        return folder
+
+    def test_unsafe_outputs_and_inputs(self):
+        with zipfile.ZipFile(self.feed) as original:
+            members = {n: original.read(n) for n in original.namelist()}
+
+        def zipped(name, extra):
+            path = self.path(name)
+            with zipfile.ZipFile(path, "w") as archive:
+                for member, data in members.items():
+                    archive.writestr(member, data)
+                archive.writestr(extra, b"x")
+            return path
+
+        folder = self.feed[:-len(".zip")]
+        os.symlink(self.feed, self.path("link.zip"))
+        with open(self.path("taken.zip"), "wb") as handle:
+            handle.write(b"mine")
+        changed = self.variant("changed", lambda line: line.replace("23:50:00", "23:55:00"))
+        cases = [   # name, feed, out, message
+            ("member ..", zipped("dotdot.zip", "../notes.txt"), self.path("out/x"), "outside the feed"),
+            ("absolute member", zipped("absolute.zip", self.path("abs.txt")), self.path("out.zip"), "outside"),
+            ("OUT a link to the feed", self.feed, self.path("link.zip"), "is the feed itself"),
+            ("OUT inside the feed", folder, os.path.join(folder, "copy.zip"), "inside the feed"),
+            ("OUT holds the feed", folder, self.tmp.name, "holds the feed"),
+            ("existing OUT.zip", self.feed, self.path("taken.zip"), "--force replaces it"),
+            ("feed changed", changed, self.path("out.zip"), "t3 (23:55-24:41, imported 23:50-24:41)"),
+        ]
+        os.makedirs(self.path("out"))
+        before = self.snapshot()
+        for name, feed, out, message in cases:
+            with self.subTest(name):
+                for force in ((), ("--force",)) if name != "existing OUT.zip" else ((),):
+                    done = support.run_tool("gtfs_apply_shifts", feed, self.problem, out, *force)
+                    self.assertEqual(done.returncode, 1, done.stdout)
+                    self.assertIn(message, done.stderr)
+                    self.assertEqual(self.snapshot(), before)
+        done = support.run_tool("gtfs_apply_shifts", self.feed, self.problem, self.path("taken.zip"), "--force")
+        self.assertEqual(done.returncode, 0, done.stderr)
+
+        # A literal quote inside an unquoted field is text: every stop of the
+        # shifted trip moves, and the other records keep their bytes.
+        def headsign(line):
+            return line + (',to "Mall' if line.startswith("t1,") else ",")
+        quoted = self.variant("quoted", lambda line: line + ",stop_headsign" if line.startswith("trip_id") else
+                              headsign(line) if line else line)
+        done = self.apply(self.path("quoted.zip"), quoted)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with zipfile.ZipFile(self.path("quoted.zip")) as shifted:
+            after = shifted.read("stop_times.txt").decode().split("\r\n")
+        with open(os.path.join(quoted, "stop_times.txt"), encoding="utf-8", newline="") as handle:
+            lines = handle.read().split("\r\n")
+        self.assertEqual([a for a, b in zip(after, lines) if a == b and not a.startswith(("t1,", "t3,"))],
+                         [a for a in lines if not a.startswith(("t1,", "t3,"))])
+        self.assertEqual(sorted(row[1] for row in csv.reader(after[1:]) if row and row[0] == "t1"),
+                         [" 5:58:00", " 6:08:00", " 6:18:00"])
+        self.assertIn('"to ""Mall"', after[1])
+
 
 class Pieces(unittest.TestCase):
     def test_gtfs_times(self):

@@ -7,6 +7,7 @@ directory, and the tools built on them.
     network       the size of the network the solver will build
     solved        a solved problem directory with its legend files
     feed          a GTFS feed, directory or zip file
-    gtfs_import, gtfs_apply_shifts, block_chart, blocks_csv, gen_instance
+    feed_out      a changed copy of a feed, checked, put in place whole
+    gtfs_import, gtfs_export, gtfs_apply_shifts, block_chart, blocks_csv, gen_instance
                   the commands in tools/
 """

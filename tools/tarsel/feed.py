@@ -4,10 +4,12 @@ by their feed name ("stops.txt"), as text or as the bytes stored."""
 
 from __future__ import annotations
 
+import csv
 import io
 import os
+import re
 import zipfile
-from typing import IO, Optional
+from typing import IO, Iterator, Optional
 
 
 class FeedError(Exception):
@@ -88,3 +90,36 @@ class Feed:
 
     def __exit__(self, *exc: object) -> None:
         self.close()
+
+
+_LINE_END = re.compile(r"(\r\n|\r|\n)\Z")
+
+
+def csv_records(text: str) -> Iterator[tuple[list[str], str]]:
+    """Each record of a feed file's text, as the importer's csv reader parses
+    it, with the text it was read from (a quoted line break included, its line
+    end kept), so that a writer can keep an unchanged record byte for byte."""
+    consumed: list[str] = []
+
+    def lines() -> Iterator[str]:
+        for line in io.StringIO(text, newline=""):
+            consumed.append(line)
+            yield line
+
+    for record in csv.reader(lines()):
+        raw = "".join(consumed)
+        consumed.clear()
+        yield record, raw
+
+
+def split_line_end(raw: str) -> tuple[str, str]:
+    """A record's text and its line end ("" for a last line without one)."""
+    match = _LINE_END.search(raw)
+    return (raw[:match.start()], match.group(1)) if match else (raw, "")
+
+
+def format_record(fields: list[str]) -> str:
+    """One CSV record without its line end, quoted where a field needs it."""
+    text = io.StringIO(newline="")
+    csv.writer(text, lineterminator="").writerow(fields)
+    return text.getvalue()

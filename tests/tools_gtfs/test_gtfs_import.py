@@ -81,12 +81,14 @@ class FixtureImport(unittest.TestCase):
         self.assertEqual(self.done.returncode, 0, self.done.stderr)
         lines = self.read("Tarsel.bss").split(b"\n")
         start = lines.index(b"[TRIP] 5") + 1
-        # by departure; departures rounded down, arrivals up, 24:40:30 kept as 2441
+        # by departure; departures rounded down, arrivals up, 24:40:30 kept as 2441;
+        # minimum layovers from the blocks: b1 turns at the Mall in 10, b2 at the
+        # station in 960, each line's shortest where its terminal shows none
         self.assertEqual(lines[start:start + 4], [
-            b"Trip0    = 0600, CenStaNo     | 0620, Mall         | 7.00 \t1\t5",
-            b"Trip1    = 0630, Mall         | 0650, CenStaNo     | 7.00 \t2\t5",
-            b"Trip2    = 0705, FarField     | 0750, CenStaNo     | 1001.00 \t5\t5",
-            b"Trip3    = 2350, CenStaNo     | 2441, FarField     | 1001.00 \t3\t5",
+            b"Trip0    = 0600, CenStaNo     | 0620, Mall         | 7.00 \t1\t10",
+            b"Trip1    = 0630, Mall         | 0650, CenStaNo     | 7.00 \t2\t10",
+            b"Trip2    = 0705, FarField     | 0750, CenStaNo     | 1001.00 \t5\t960",
+            b"Trip3    = 2350, CenStaNo     | 2441, FarField     | 1001.00 \t3\t960",
         ])
         self.assertEqual(lines[start + 4:], [b"-" * 59, b"Total de viagens: 4", b"",
                                              "Tempo total de opera\xe7\xe3o: 02:16".encode("latin-1"), b""])
@@ -140,6 +142,82 @@ class FixtureImport(unittest.TestCase):
         self.assertEqual(blocks.num_buses, 2)
         self.assertTrue(2000 < cost < 3000, cost)
         self.assertEqual(tb.check_blocks(tf.read_trip_file(os.path.join(self.out, "Tarsel.bss")), blocks), [])
+
+
+def block_feed(directory, with_blocks=True):
+    """Four lines between Alpha, Bravo (18 min away) and Charlie (13 from
+    Alpha, 22 from Bravo), in blocks whose turnarounds are known."""
+    trips = [  # trip, line, service, block, origin, departure, destination, arrival
+        ("t1", "1", "WK", "k1", "A", "06:00:00", "B", "06:30:00"),
+        ("t2", "1", "WK", "k1", "B", "06:33:00", "A", "07:00:00"),    # 3 at Bravo
+        ("t3", "1", "WK", "k1", "A", "07:02:00", "B", "07:30:00"),    # 2 at Alpha
+        ("t4", "1", "WK", "k2", "A", "06:10:00", "B", "06:40:00"),
+        ("t5", "1", "WK", "k2", "B", "06:48:00", "A", "07:10:00"),    # 8 at Bravo
+        ("t6", "2", "WK", "k3", "C", "07:00:00", "A", "07:20:30"),
+        ("t7", "2", "WK", "k3", "A", "07:20:40", "C", "07:40:00"),    # 10 s: 0, not -1
+        ("t8", "3", "WK", "k4", "A", "08:00:00", "B", "08:30:00"),
+        ("t9", "3", "WK", "k4", "C", "08:40:00", "A", "09:00:00"),    # 10 from Bravo to Charlie
+        ("t10", "3", "WK", "k5", "A", "09:00:00", "B", "09:30:00"),
+        ("t11", "3", "WK", "k5", "B", "09:34:00", "A", "10:00:00"),   # 4 at Bravo
+        ("t12", "4", "WK", "k6", "A", "10:00:00", "B", "10:30:00"),
+        ("t13", "4", "WK", "k6", "B", "10:20:00", "A", "10:50:00"),   # overlaps
+        ("t14", "4", "NT", "k7", "A", "23:50:00", "B", "24:10:00"),
+        ("t15", "4", "WK", "k7", "B", "00:15:00", "A", "00:30:00"),   # the next service day
+    ]
+    stop_times = [["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"]]
+    for trip in trips:
+        stop_times += [[trip[0], trip[5], trip[5], trip[4], 1], [trip[0], trip[7], trip[7], trip[6], 2]]
+    support.write_feed(directory, {
+        "stops.txt": [["stop_id", "stop_name", "stop_lat", "stop_lon"], ["A", "Alpha", "45.0", "-122.0"],
+                      ["B", "Bravo", "45.05", "-122.0"], ["C", "Charlie", "45.0", "-122.05"]],
+        "routes.txt": [["route_id", "route_short_name", "route_type"]] + [[r, r, 3] for r in "1234"],
+        "trips.txt": [["route_id", "service_id", "trip_id", "block_id"]]
+                     + [[t[1], t[2], t[0], t[3] if with_blocks else ""] for t in trips],
+        "stop_times.txt": stop_times})
+
+
+class LearnedRules(unittest.TestCase):
+    """Each trip's minimum layover from the shortest turnaround of its line at
+    its terminal, else of its line, else --min-layover; dead runs no longer
+    than a block allows; bad turnarounds skipped and counted."""
+
+    def test_rules_and_dead_runs(self):
+        learned = {"t1": 3, "t2": 2, "t3": 3, "t4": 3, "t5": 2, "t6": 0, "t7": 0, "t8": 4, "t9": 4,
+                   "t10": 4, "t11": 4, "t12": 7, "t13": 7, "t14": 7, "t15": 7}
+        cases = [  # options, min_layover by trip, Bravo -> Charlie, t7 departs, rules file, stderr
+            ((), learned, 6, 441,
+             [["1.00", "Alpha", "2", "learned from 1 turnaround"], ["1.00", "Bravo", "3", "learned from 2 turnarounds"],
+              ["2.00", "Alpha", "0", "learned from 1 turnaround"], ["2.00", "Charlie", "0", "line, from 1 turnaround"],
+              ["3.00", "Alpha", "4", "line, from 2 turnarounds"], ["3.00", "Bravo", "4", "learned from 2 turnarounds"],
+              ["4.00", "Alpha", "7", "fallback"], ["4.00", "Bravo", "7", "fallback"]],
+             ["learned from 6 turnarounds in the operator's blocks: 0 to 7 min over 8 lines and terminals "
+              "(4 by line and terminal, 2 by line, 2 at --min-layover 7)", "dead runs shortened to the operator's: 1",
+              "1 of overlapping trips, 1 across midnight", "1 departures set to the minute"]),
+            (("--layovers", "fixed", "--layover-share", "50"), {"t1": 15, "t2": 14, "t3": 14, "t4": 15, "t5": 11, "t6": 11, "t7": 10, "t8": 15,
+              "t9": 10, "t10": 15, "t11": 13, "t12": 15, "t13": 15, "t14": 10, "t15": 8},
+             22, 440, None, ["min_layover 7 for every trip, at least 50 % of each trip's running time"]),
+        ]
+        for options, layovers, dead_run, t7, rules, messages in cases + [
+                (("--no-blocks",), dict.fromkeys(learned, 7), 22, 440, None, ["the feed has no block_id"])]:
+            with self.subTest(options=options), tempfile.TemporaryDirectory() as tmp:
+                block_feed(os.path.join(tmp, "feed"), with_blocks="--no-blocks" not in options)
+                out = os.path.join(tmp, "out")
+                done = import_feed(os.path.join(tmp, "feed"), out, "--service", "WK,NT", "--min-layover", "7",
+                                   *[o for o in options if o != "--no-blocks"])
+                self.assertEqual(done.returncode, 0, done.stderr)
+                problem = tf.read_trip_file(os.path.join(out, "Tarsel.bss"))
+                with open(os.path.join(out, "legend_trips.csv"), encoding="utf-8") as handle:
+                    ids = {int(r["aux_value"]): r["trip_id"] for r in csv.DictReader(handle)}
+                self.assertEqual({ids[t.aux_value]: t.min_layover for t in problem.trips}, layovers)
+                self.assertEqual(problem.dead_run("Bravo", "Charlie"), dead_run)
+                self.assertEqual(next(t.departure for t in problem.trips if ids[t.aux_value] == "t7"), t7)
+                with open(os.path.join(out, "legend_rules.csv"), encoding="utf-8") as handle:
+                    table = list(csv.reader(handle))
+                self.assertEqual(table[0], ["line", "terminal", "min_layover", "source"])
+                if rules:
+                    self.assertEqual(table[1:], rules)
+                for message in messages:
+                    self.assertIn(message, done.stderr)
 
 
 class Selection(unittest.TestCase):
@@ -301,7 +379,9 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         support.write_feed(feed, FEED, bom=("stop_times.txt",))
         self.feed = shutil.make_archive(feed, "zip", feed)
         self.problem = self.path("problem")
-        done = import_feed(self.feed, self.problem)
+        # Layovers learned from the blocks change with the shifts; the fixed
+        # rule keeps the re-import the same problem.
+        done = import_feed(self.feed, self.problem, "--layovers", "fixed")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("date 20240101 picked", done.stdout)   # a weekday: 4 trips against 1
         with open(os.path.join(self.problem, "Tarsel.ini"), "rb") as handle:
@@ -350,7 +430,7 @@ class ShiftsBackToTheFeed(unittest.TestCase):
             (b"t3,24:40:30,24:41:00,F1,2\r", b"t3,24:43:30,24:44:00,F1,2\r")])
 
         again = self.path("again")
-        self.assertEqual(import_feed(self.path("shifted.zip"), again).returncode, 0)
+        self.assertEqual(import_feed(self.path("shifted.zip"), again, "--layovers", "fixed").returncode, 0)
         shifted_trips = tf.read_trip_file(os.path.join(again, "Tarsel.bss")).trips
         by_aux = {t.aux_value: t for t in tf.read_trip_file(os.path.join(self.problem, "Tarsel.bss")).trips}
         moved = {int(r[0]): r[6] for r in self.rows[1:]}

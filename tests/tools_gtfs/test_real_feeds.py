@@ -6,7 +6,6 @@ into the feed and imported again, costs what Lurrick said."""
 import csv
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -116,8 +115,11 @@ class RealFeed:
 
     def test_annealed_timetable_back_to_the_feed(self):
         lurrick = os.path.join(os.path.dirname(support.require_tovarin()), "Lurrick")
+        # Layovers learned from the blocks change with the shifts: the round trip
+        # holds under the fixed rule.
+        options = self.options + ("--layovers", "fixed")
         annealed = os.path.join(self.tmp.name, "annealed")
-        shutil.copytree(self.dir, annealed)
+        self.assertEqual(support.run_tool("gtfs_import", self.source, annealed, *options).returncode, 0)
         done = subprocess.run([lurrick], cwd=annealed, stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
         self.assertEqual(done.returncode, 0, done.stdout[-2000:])
         best = int(re.search(rb"\nMelhor FO: (\d+)\n", done.stdout).group(1))
@@ -125,7 +127,7 @@ class RealFeed:
         applied = support.run_tool("gtfs_apply_shifts", self.source, annealed, shifted)
         self.assertEqual(applied.returncode, 0, applied.stderr)
         again = os.path.join(self.tmp.name, "again")
-        self.assertEqual(support.run_tool("gtfs_import", shifted, again, *self.options).returncode, 0)
+        self.assertEqual(support.run_tool("gtfs_import", shifted, again, *options).returncode, 0)
         self.assertEqual(support.solve(again).returncode, 0)
         self.assertEqual(tf.read_solution(os.path.join(again, "Tarsel.sol")), best)
 

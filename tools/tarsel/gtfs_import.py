@@ -8,7 +8,9 @@ busiest date of the feed's calendar is taken (the one with the most trips).
 Writes Tarsel.ini, Tarsel.bss and Teste.mvm, which Tovarin and the annealers
 read, and the legend files legend_terminals.csv, legend_trips.csv and
 legend_lines.csv, which map the problem's short names and numbers back to the
-feed.
+feed, and legend_rules.csv, each line's minimum layover at each terminal and
+where it came from (tarsel.layover_rules: by default learned from the
+operator's blocks where the feed has block_id).
 
 A trip runs from its first stop's departure (rounded down to the minute) to
 its last stop's arrival (rounded up).  Times past midnight keep counting:
@@ -36,7 +38,7 @@ from dataclasses import dataclass, field
 from typing import Callable, Optional, Sequence, Union
 
 from . import files as tf
-from . import interlining, limits
+from . import interlining, layover_rules, limits
 from .feed import Feed, FeedError
 from .network import arcs_in_memory, count_connection_arcs
 
@@ -280,6 +282,7 @@ class FeedTrip:
     last_stop: str
     group_key: float = 0.0
     aux_value: int = 0
+    seconds: tuple[int, int] = (0, 0)   # departure and arrival as the feed gives them
 
 
 @dataclass
@@ -295,6 +298,7 @@ class Problem:
     services: set[str]
     warnings: list[str]
     operator_blocks: int
+    rules: layover_rules.Rules
     picked_date: Optional[tuple[str, int]] = None   # the busiest date and its trips, when picked here
     merge_radius: float = 0.0                        # the radius the terminals were merged with
     notes: list[str] = field(default_factory=list)  # what the import says of its choices, on standard output
@@ -320,6 +324,8 @@ class Options:
     min_depot_time: int = 60
     max_terminals: Optional[int] = None
     interlining: str = "free"
+    layovers: Optional[str] = None      # learned or fixed; None: learned where the feed has block_id
+    layover_share: float = 0.0
 
 
 def merge_terminals(uses: collections.Counter[str], coord_of: dict[str, Coord], name_of: dict[str, str],
@@ -497,7 +503,8 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
             skipped["a stop missing from stops.txt"] += 1
             continue
         raw.append(FeedTrip(trip_id=trip_id, trip=trip, departure=start // 60, arrival=-(-end // 60),
-                            origin=origin, destination=destination, first_stop=stop0, last_stop=stop1))
+                            origin=origin, destination=destination, first_stop=stop0, last_stop=stop1,
+                            seconds=(start, end)))
     for reason, count in sorted(skipped.items()):
         warnings.append("%d trip(s) left out for %s" % (count, reason))
     if not raw:
@@ -554,6 +561,9 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
         terminal.stop_ids = sorted(set(terminal.stop_ids) | set(children))
     matrix = [[dead_run_minutes(a, b, args.detour, args.speed) for b in ordered] for a in ordered]
 
+    has_blocks = any(r.trip.get("block_id") for r in raw)
+    mode = layover_rules.choose_mode(args.layovers, has_blocks)
+    aligned = layover_rules.align_turnarounds(raw) if mode == layover_rules.LEARNED else 0
     rows = []
     for r in raw:
         r.group_key = keys[r.trip["route_id"]]
@@ -564,9 +574,12 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
                             terminal_of_place[r.destination].short, r.group_key,
                             r.aux_value, args.min_layover, number)
                  for number, r in enumerate(rows, 1)]
+    rules = layover_rules.learn(rows, trip_rows, {t.short: i for i, t in enumerate(ordered)}, matrix, mode,
+                                args.min_layover, args.layover_share)
+    rules.aligned = aligned
     blocks = {r.trip.get("block_id", "") for r in rows} - {""}
     return Problem(terminals=ordered, matrix=matrix, rows=rows, trip_rows=trip_rows, routes=route_by_id,
-                   keys=keys, services=services, warnings=warnings, operator_blocks=len(blocks),
+                   keys=keys, services=services, warnings=warnings, operator_blocks=len(blocks), rules=rules,
                    picked_date=picked_date, merge_radius=radius)
 
 
@@ -636,6 +649,8 @@ def format_problem(problem: Problem, args: Options, title: str) -> dict[str, byt
               [[tf.format_key(problem.keys[i]), i, problem.routes[i].get("route_short_name", ""),
                 problem.routes[i].get("route_long_name", ""), problem.routes[i].get("route_color", "")]
                for i in used])
+    files["legend_rules.csv"] = format_csv(["line", "terminal", "min_layover", "source"],
+                                           layover_rules.legend_rows(problem.rules))
     if args.interlining != "free":
         files["Tarsel.prr"], note = interlining.groups_file(
             args.interlining, [(r.trip.get("block_id", ""), r.departure, r.arrival, r.group_key) for r in problem.rows])
@@ -707,7 +722,13 @@ def parse_args(argv: Sequence[str]) -> Options:
     which.add_argument("--date", metavar="YYYYMMDD", help="service day YYYYMMDD, resolved through the calendar files")
     parser.add_argument("--routes", type=list_option, metavar="LIST",
                         help="only these routes: short names or route_ids, comma separated")
-    parser.add_argument("--min-layover", type=int, metavar="MIN", default=5, help="minutes after each trip (default 5)")
+    parser.add_argument("--min-layover", type=int, metavar="MIN", default=5,
+                        help="minutes after each trip, where no rule is learned (default 5)")
+    parser.add_argument("--layovers", choices=[layover_rules.LEARNED, layover_rules.FIXED],
+                        help="learned: each trip's minimum layover and the dead runs from the operator's "
+                             "blocks (the default where the feed has block_id); fixed: --min-layover for all")
+    parser.add_argument("--layover-share", type=float, metavar="P", default=0.0,
+                        help="minimum layover at least P %% of the trip's running time (default 0)")
     parser.add_argument("--merge-radius", type=float, metavar="M", default=200.0,
                         help="metres within which end stops form one terminal (default 200)")
     parser.add_argument("--max-terminals", type=int, metavar="N",
@@ -731,8 +752,8 @@ def parse_args(argv: Sequence[str]) -> Options:
                         help="free: a vehicle may change lines between trips (default); none: it stays on its "
                              "line; operator: it changes lines only as the operator's blocks do (Tarsel.prr)")
     args = Options(**vars(parser.parse_args(argv)))
-    if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0:
-        parser.error("--min-layover, --short-arc-param and --merge-radius cannot be negative")
+    if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0 or args.layover_share < 0:
+        parser.error("--min-layover, --short-arc-param, --merge-radius and --layover-share cannot be negative")
     if args.max_terminals is not None and not 1 <= args.max_terminals <= limits.MAX_TERMINALS:
         parser.error("--max-terminals: 1 to %d" % limits.MAX_TERMINALS)
     return args
@@ -766,6 +787,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 1
     for text in problem.warnings + notes:
         print("gtfs_import: warning: %s" % text, file=sys.stderr)
+    for text in layover_rules.summary(problem.rules, problem.operator_blocks > 0):
+        print("gtfs_import: %s" % text, file=sys.stderr)
     if problem.picked_date:
         print("date %s picked, the busiest of the feed's calendar: %d trips (--date or --service choose another)"
               % problem.picked_date)

@@ -752,7 +752,8 @@ def parse_args(argv: Sequence[str]) -> Options:
                         help="free: a vehicle may change lines between trips (default); none: it stays on its "
                              "line; operator: it changes lines only as the operator's blocks do (Tarsel.prr)")
     args = Options(**vars(parser.parse_args(argv)))
-    if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0 or args.layover_share < 0:
+    if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0 or \
+            not 0 <= args.layover_share < math.inf:
         parser.error("--min-layover, --short-arc-param, --merge-radius and --layover-share cannot be negative")
     if args.max_terminals is not None and not 1 <= args.max_terminals <= limits.MAX_TERMINALS:
         parser.error("--max-terminals: 1 to %d" % limits.MAX_TERMINALS)

@@ -478,6 +478,46 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         self.assertEqual(done.returncode, 1)
         self.assertIn("is not an empty directory", done.stderr)
 
+    def test_blocks_and_deadheads(self):
+        """A hand-made schedule into the feed: t1 and t2 on one vehicle, t5
+        and t3 alone; with t1 calling at a stop after its last one, t1 and
+        t2 overlap though their minutes in the problem do not."""
+        trips = {t.aux_value: t for t in tf.read_trip_file(os.path.join(self.problem, "Tarsel.bss")).trips}
+        lines = ["#Blocks of trip with number of buses: 3", "#Total of trips: 4"]
+        for number, block in enumerate(([1, 2], [5], [3]), 1):
+            lines += ["<Vehicle Block --- %d >" % number, "Leave Depot: Mall at 00:00"]
+            lines += ["%4d    %s    %s    %s    %s      0        0      %s" % (
+                position, trips[aux].origin, tf.format_clock(trips[aux].departure), trips[aux].destination,
+                tf.format_clock(trips[aux].arrival), tf.format_key(trips[aux].group_key))
+                for position, aux in enumerate(block, 1)]
+        with open(os.path.join(self.problem, "Tarsel.bla"), "w") as handle:
+            handle.write("\n".join(lines) + "\n")
+        done = support.run_tool("gtfs_export", self.feed, self.problem, self.path("shifted.zip"))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("belongs to another timetable", done.stderr)
+        done = support.run_tool("gtfs_export", self.feed, self.problem, self.path("blocks"), "--no-shifts")
+        self.assertEqual(done.returncode, 0, done.stderr)
+
+        def table(name):
+            with open(os.path.join(self.path("blocks"), name), encoding="utf-8-sig", newline="") as handle:
+                return list(csv.reader(handle))
+        self.assertEqual({row[2]: row[3] for row in table("trips.txt")[1:]},
+                         {"t1": "T-WK-1", "t2": "T-WK-1", "t5": "T-WK-2", "t3": "T-WK-3", "t4": "b9"})
+        # A pull-out and a pull-in each; t1 ends and t2 starts at the Mall.
+        self.assertEqual([row[0] + ":" + row[4] + "<" + row[5] for row in table("deadheads.txt")[1:]],
+                         ["T-WK-1-1:t1<", "T-WK-1-2:<t2", "T-WK-2-1:t5<", "T-WK-2-2:<t5",
+                          "T-WK-3-1:t3<", "T-WK-3-2:<t3"])
+        self.assertEqual(table("deadhead_times.txt")[1:5], [
+            ["T-WK-1-1", "05:56:00", "05:56:00", "Mall", "", "0", ""],
+            ["T-WK-1-1", "06:00:00", "06:00:00", "CenStaNo", "", "1", ""],
+            ["T-WK-1-2", "06:50:00", "06:50:00", "CenStaNo", "", "0", ""],
+            ["T-WK-1-2", "06:54:00", "06:54:00", "Mall", "", "1", ""]])
+        late = self.variant("late", lambda line: line.replace(" 6:10:00", " 6:35:00"))
+        done = support.run_tool("gtfs_export", late, self.problem, self.path("late.zip"), "--no-shifts")
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("trips t1 and t2 overlap in time (06:00-06:35 and 06:30-06:50", done.stderr)
+        self.assertFalse(os.path.exists(self.path("late.zip")))
+
     def snapshot(self):
         found = {}
         for root, folders, names in os.walk(self.tmp.name):

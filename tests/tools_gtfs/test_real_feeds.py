@@ -3,6 +3,7 @@ importer estimated, every trip is served once in time, and the CSV and the
 chart show every block and trip; and back: the timetable Lurrick found, written
 into the feed and imported again, costs what Lurrick said."""
 
+import collections
 import csv
 import os
 import re
@@ -14,6 +15,8 @@ import xml.etree.ElementTree as ET
 
 import support
 from tarsel import blocks as tb
+from tarsel import gtfs_import as gi
+from tarsel.feed import Feed
 from tarsel import files as tf
 
 SVG = "{http://www.w3.org/2000/svg}"
@@ -141,6 +144,37 @@ class SalemKeizer(RealFeed, unittest.TestCase):
 class ContraCosta(RealFeed, unittest.TestCase):
     feed, options, trips = "contra-costa", ("--service", "Summer_WKDY"), 896
     operator_peak = (66, 150)
+
+    def test_schedule_back_to_the_feed(self):
+        """Tovarin's blocks exported and imported again: one block_id per
+        vehicle, a pull-out and a pull-in each, and the blocks keep the rules
+        of the problem they were solved under."""
+        out = os.path.join(self.tmp.name, "scheduled.zip")
+        done = support.run_tool("gtfs_export", self.source, self.dir, out)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        solved = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
+        with Feed(out) as feed:
+            ends = collections.Counter((row["block_id"], bool(row["from_trip_id"] or row["from_deadhead_id"]),
+                                        bool(row["to_trip_id"] or row["to_deadhead_id"]))
+                                       for row in gi.read_table(feed, "deadheads.txt"))
+        self.assertEqual(sorted(n for (_, before, after), n in ends.items() if before != after),
+                         [1] * 2 * len(solved.blocks))
+        again = os.path.join(self.tmp.name, "scheduled")
+        self.assertEqual(support.run_tool("gtfs_import", out, again, *self.options).returncode, 0)
+        trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
+        by_aux = {t.aux_value: t for t in trip_file.trips}
+        members = collections.defaultdict(list)
+        with open(os.path.join(again, "legend_trips.csv"), encoding="utf-8") as handle:
+            for row in csv.DictReader(handle):
+                members[row["block_id"]].append(by_aux[int(row["aux_value"])])
+        vehicles = tb.BlockFile(num_buses=len(members))
+        for number, trips in enumerate(members.values(), 1):
+            trips.sort(key=lambda t: t.departure)
+            vehicles.blocks.append(tb.Block(number, trips=[
+                tb.BlockTrip(i, t.origin, t.departure, t.destination, t.arrival, 0, 0, tf.format_key(t.group_key))
+                for i, t in enumerate(trips, 1)]))
+        self.assertEqual(len(members), len(solved.blocks))
+        self.assertEqual(tb.check_blocks(trip_file, vehicles), [])
 
 
 if __name__ == "__main__":

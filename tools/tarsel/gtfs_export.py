@@ -68,8 +68,6 @@ class LegendTrip:
     service_id: str
     departure: int        # minutes of the service day
     arrival: int
-    first_stop: str
-    last_stop: str
     shift: int = 0        # minutes moved
 
 
@@ -83,7 +81,6 @@ class ExportBlock:
     number: int
     trips: list[LegendTrip]
     lines: list[tb.BlockTrip]     # the block's lines of Tarsel.bla, trip for trip
-    return_dead_run: int
 
 
 @dataclass
@@ -128,14 +125,13 @@ def _clock(text: str, where: str) -> int:
 def read_legend(problem: str) -> dict[int, LegendTrip]:
     path = os.path.join(problem, LEGEND_TRIPS_FILE)
     trips: dict[int, LegendTrip] = {}
-    for line, row in enumerate(_read_csv(path, ("aux_value", "trip_id", "service_id", "departure", "arrival",
-                                                "first_stop_id", "last_stop_id")), 2):
+    for line, row in enumerate(_read_csv(path, ("aux_value", "trip_id", "service_id", "departure", "arrival")), 2):
         where = "%s line %d" % (path, line)
         aux = _integer(row["aux_value"], where, "aux_value")
         if aux in trips:
             raise ExportError("%s: aux value %d appears twice" % (where, aux))
         trips[aux] = LegendTrip(aux, row["trip_id"], row["service_id"], _clock(row["departure"], where),
-                                _clock(row["arrival"], where), row["first_stop_id"], row["last_stop_id"])
+                                _clock(row["arrival"], where))
     return trips
 
 
@@ -210,8 +206,7 @@ def read_blocks(problem: str, legend: dict[int, LegendTrip]) -> tuple[list[Expor
     for block in block_file.blocks:
         trips = [legend[matched[(block.number, line.position)].aux_value] for line in block.trips]
         services = "+".join(sorted({t.service_id for t in trips}))
-        result.append(ExportBlock("T-%s-%d" % (services, block.number), block.number, trips,
-                                  list(block.trips), block.return_dead_run))
+        result.append(ExportBlock("T-%s-%d" % (services, block.number), block.number, trips, list(block.trips)))
     return result, trip_file
 
 

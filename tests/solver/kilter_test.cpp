@@ -5,6 +5,7 @@
 
 #include "solver/kilter.h"
 #include "solver/kilter_steps.h"
+#include "tests/support/certificate.h"
 
 using namespace solver;
 
@@ -32,6 +33,7 @@ std::string solve_row(Network& net, KilterState& ks, RunCounters& counters) {
   FILE* f = open_memstream(&text, &size);
   solve_circulation(net, ks, counters, f);
   std::fclose(f);
+  EXPECT_EQ(certificate_failure(net, ks), "");
   std::string row(text, size);
   free(text);
   // The row is the solve's wall-clock time in whole seconds: a solve that starts just before a

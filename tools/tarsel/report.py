@@ -317,6 +317,31 @@ def plural(count: int, word: str) -> str:
     return "%d %s%s" % (count, word, "" if count == 1 else "s")
 
 
+def html_head(title: str) -> list[str]:
+    """The page's head, up to the opening of its body: UTF-8, STYLE, and a
+    handler that leaves any script error on the page for a headless browser."""
+    return ['<!DOCTYPE html>', '<html lang="en"><head><meta charset="utf-8">',
+            '<meta name="viewport" content="width=device-width, initial-scale=1">',
+            "<title>%s</title>" % esc(title),
+            "<script>window.onerror=function(m,s,l){document.documentElement.dataset.error=m+' (line '+l+')';};"
+            "</script>",
+            "<style>%s</style></head><body>" % STYLE]
+
+
+def sortable_table(ident: str, headings: Sequence[str], rows: Sequence[Sequence[object]]) -> list[str]:
+    """A table that SCRIPT sorts by a click on a heading; columns of numbers
+    and times stand right-aligned."""
+    cells = [[str(v) for v in row] for row in rows]
+    text = [not all(re.fullmatch(r"[-+]?[\d.:]*", row[i]) for row in cells) for i in range(len(headings))]
+    out = ['<div class="scroll"><table class="sortable" id="%s"><thead><tr>%s</tr></thead><tbody>' % (
+        ident, "".join('<th%s>%s</th>' % (' class="t"' if t else "", esc(h)) for h, t in zip(headings, text)))]
+    for row in cells:
+        out.append("<tr>%s</tr>" % "".join('<td%s>%s</td>' % (' class="t"' if t else "", esc(v))
+                                          for v, t in zip(row, text)))
+    out.append("</tbody></table></div>")
+    return out
+
+
 STYLE = """
 body{font-family:Helvetica,Arial,sans-serif;margin:24px;color:#1a1a1a;max-width:1800px}
 h1{font-size:22px;margin:0 0 4px} h2{font-size:17px;margin:28px 0 8px;border-bottom:1px solid #ccc}
@@ -527,15 +552,7 @@ class Page:
         self.add("<p>%s</p>" % esc(" ".join(notes)))
 
     def table(self, ident: str, headings: Sequence[str], rows: Sequence[Sequence[object]]) -> None:
-        """A sortable table; columns of numbers and times stand right-aligned."""
-        cells = [[str(v) for v in row] for row in rows]
-        text = [not all(re.fullmatch(r"[-+]?[\d.:]*", row[i]) for row in cells) for i in range(len(headings))]
-        self.add('<div class="scroll"><table class="sortable" id="%s"><thead><tr>%s</tr></thead><tbody>' % (
-            ident, "".join('<th%s>%s</th>' % (' class="t"' if t else "", esc(h)) for h, t in zip(headings, text))))
-        for row in cells:
-            self.add("<tr>%s</tr>" % "".join('<td%s>%s</td>' % (' class="t"' if t else "", esc(v))
-                                             for v, t in zip(row, text)))
-        self.add("</tbody></table></div>")
+        self.out.extend(sortable_table(ident, headings, rows))
 
     def block_table(self) -> None:
         rows = list(blocks_csv.rows(self.solved))
@@ -607,12 +624,7 @@ class Page:
         self.add('<div class="chart">%s</div>' % svg)
         self.changed_section()
         self.block_table()
-        head = ['<!DOCTYPE html>', '<html lang="en"><head><meta charset="utf-8">',
-                '<meta name="viewport" content="width=device-width, initial-scale=1">',
-                "<title>%s</title>" % esc(title),
-                "<script>window.onerror=function(m,s,l){document.documentElement.dataset.error=m+' (line '+l+')';};"
-                "</script>",
-                "<style>%s</style></head><body>" % STYLE,
+        head = html_head(title) + [
                 "<h1>%s</h1>" % esc(title),
                 '<p class="sub">%s. Problem directory %s.</p>' % (esc(self.chart.subtitle()),
                                                                   esc(os.path.abspath(self.solved.directory)))]

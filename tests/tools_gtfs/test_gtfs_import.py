@@ -327,30 +327,38 @@ class Limits(unittest.TestCase):
         self.assertFalse(os.path.exists(self.out))
 
 
+def two_line_feed(feed):
+    """Lines 1 and 2 take turns between A and B: one vehicle where it may
+    change lines, two where it may not.  The operator's block x changes line
+    twice, b2 belongs to no block."""
+    runs = [("a1", "1", "x", "A", "08:00", "B", "08:30"), ("b1", "2", "x", "B", "08:40", "A", "09:10"),
+            ("a2", "1", "x", "A", "09:20", "B", "09:50"), ("b2", "2", "", "B", "10:00", "A", "10:30")]
+    support.write_feed(feed, {
+        "stops.txt": [["stop_id", "stop_name", "stop_lat", "stop_lon"],
+                      ["A", "A", "45.0", "-122.0"], ["B", "B", "45.01", "-122.0"]],
+        "routes.txt": [["route_id", "route_short_name", "route_type"], ["R1", "1", "3"], ["R2", "2", "3"]],
+        "trips.txt": [["route_id", "service_id", "trip_id", "block_id"]]
+                     + [["R" + line, "WK", trip, block] for trip, line, block, *_ in runs],
+        "stop_times.txt": [["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"]]
+                          + [row for trip, _, _, a, at, b, bt in runs
+                             for row in ([trip, at + ":00", at + ":00", a, 1], [trip, bt + ":00", bt + ":00", b, 2])],
+    })
+
+
 class Interlining(unittest.TestCase):
-    """Each mode imported into the same directory and solved: the groups file
-    keeps vehicles on their lines (or on the operator's changes of line), and
-    a free import leaves no groups file of an earlier one behind."""
+    """Vehicles kept on their lines, or not, by the import and by what_if."""
+
+    def setUp(self):
+        support.require_tovarin()
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.feed, self.out = os.path.join(self.tmp.name, "feed"), os.path.join(self.tmp.name, "out")
+        two_line_feed(self.feed)
 
     def test_modes_by_the_solver(self):
-        support.require_tovarin()
-        tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(tmp.cleanup)
-        feed, out = os.path.join(tmp.name, "feed"), os.path.join(tmp.name, "out")
-        # Lines 1 and 2 take turns between A and B; the operator's block x
-        # changes line twice, b2 belongs to no block.
-        runs = [("a1", "1", "x", "A", "08:00", "B", "08:30"), ("b1", "2", "x", "B", "08:40", "A", "09:10"),
-                ("a2", "1", "x", "A", "09:20", "B", "09:50"), ("b2", "2", "", "B", "10:00", "A", "10:30")]
-        support.write_feed(feed, {
-            "stops.txt": [["stop_id", "stop_name", "stop_lat", "stop_lon"],
-                          ["A", "A", "45.0", "-122.0"], ["B", "B", "45.01", "-122.0"]],
-            "routes.txt": [["route_id", "route_short_name", "route_type"], ["R1", "1", "3"], ["R2", "2", "3"]],
-            "trips.txt": [["route_id", "service_id", "trip_id", "block_id"]]
-                         + [["R" + line, "WK", trip, block] for trip, line, block, *_ in runs],
-            "stop_times.txt": [["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"]]
-                              + [row for trip, _, _, a, at, b, bt in runs
-                                 for row in ([trip, at + ":00", at + ":00", a, 1], [trip, bt + ":00", bt + ":00", b, 2])],
-        })
+        # Each mode imported into the same directory and solved: a free import
+        # leaves no groups file of an earlier one behind.
+        feed, out = self.feed, self.out
         for mode, expected in (("none", [["a1", "a2"], ["b1", "b2"]]), ("operator", [["a1", "b1", "a2", "b2"]]),
                                ("free", [["a1", "b1", "a2", "b2"]])):
             done = import_feed(feed, out, "--service", "WK", "--interlining", mode)
@@ -364,6 +372,36 @@ class Interlining(unittest.TestCase):
         done = import_feed(feed, out, "--service", "WK", "--interlining", "operator", "--routes", "2")
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertIn("0 changes from one line to another", done.stdout)
+
+    def test_what_if_scenarios_side_by_side(self):
+        # The table, its scenario folders, a table of failures and the options
+        # that the scenarios set.
+        feed, out = self.feed, self.out
+        done = support.run_tool("what_if", feed, out, "--service", "WK", "--rules", "fixed-5")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(out, "what_if.csv"), encoding="utf-8", newline="") as handle:
+            table = list(csv.reader(handle))
+        self.assertEqual(table[0], ["rule", "interlining", "max_shift", "vehicles", "bound_vehicles", "total_cost",
+                                    "dead_run_minutes", "waiting_minutes", "interlinings", "seconds", "reason"])
+        self.assertEqual([row[:5] + row[8:9] + row[10:] for row in table[1:]],
+                         [["fixed-5", "free", "0", "1", "", "3", ""], ["fixed-5", "none", "0", "2", "", "0", ""]])
+        for row in table[1:]:
+            solved = Solved(os.path.join(out, "fixed-5-" + row[1]))
+            self.assertEqual((solved.block_file.num_buses, solved.total_cost), (int(row[3]), int(row[5])))
+        # Every scenario failing: exit 1, the table says why, and it takes the
+        # place of the earlier one whole.
+        done = support.run_tool("what_if", feed, out, "--service", "WK", "--rules", "fixed-0",
+                                "--interlinings", "none", "--routes", "9")
+        self.assertEqual(done.returncode, 1)
+        with open(os.path.join(out, "what_if.csv"), encoding="utf-8", newline="") as handle:
+            rows = list(csv.DictReader(handle))
+        self.assertEqual([(r["rule"], r["vehicles"]) for r in rows], [("fixed-0", "")])
+        self.assertIn("--routes: no route has the short name or id '9'", rows[0]["reason"])
+        self.assertEqual(sorted(os.listdir(out)), ["what_if.csv", "what_if.html"])
+        for options in (["--min-layover", "3"], ["--interlining", "none"]):
+            done = support.run_tool("what_if", feed, os.path.join(self.tmp.name, "other"), *options)
+            self.assertEqual(done.returncode, 2, options)
+            self.assertIn("set by each scenario", done.stderr)
 
 class ShiftsBackToTheFeed(unittest.TestCase):
     """Import a zipped feed, shift two trips, apply the shifts, import the

@@ -1,6 +1,6 @@
 """The report of a small solved problem as a browser shows it: headless
 Chromium runs the page's script without errors, sees one chart row per block
-and every table row, and takes a screenshot of it."""
+and every table row, and takes a screenshot of it; and what_if's page."""
 
 import os
 import re
@@ -12,6 +12,7 @@ import unittest
 
 import support
 import test_block_tools
+import test_gtfs_import
 
 
 def browser():
@@ -59,6 +60,19 @@ class ReportInBrowser(unittest.TestCase):
         self.assertEqual(struct.unpack(">II", data[16:24]), (1000, 900))
         # A blank page compresses to a few kilobytes.
         self.assertGreater(len(data), 20000)
+
+    def test_what_if_page(self):
+        support.require_tovarin()
+        feed, out = os.path.join(self.tmp.name, "feed"), os.path.join(self.tmp.name, "what_if")
+        test_gtfs_import.two_line_feed(feed)
+        done = support.run_tool("what_if", feed, out, "--service", "WK", "--rules", "fixed-5")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.page = "file://" + os.path.join(out, "what_if.html")
+        dom = self.run_browser("--dump-dom").stdout.decode("utf-8", errors="replace")
+        self.assertNotIn("data-error", dom)
+        # the script ran over both rows of the table
+        self.assertRegex(dom, r'<body data-rows="2" data-blocks="0" data-ok="1">')
+        self.assertEqual(dom.count('<g class="scenario">'), 2)
 
 
 if __name__ == "__main__":

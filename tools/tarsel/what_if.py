@@ -267,7 +267,7 @@ def choice_list(choices: Sequence[str]) -> Callable[[str], list[str]]:
 
 
 def parse_args(argv: Sequence[str]) -> tuple[argparse.Namespace, list[str]]:
-    parser = argparse.ArgumentParser(prog="what_if", description=(__doc__ or "").split("\n")[0],
+    parser = argparse.ArgumentParser(prog="what_if", description=(__doc__ or "").split("\n")[0], allow_abbrev=False,
                                      epilog="Any other option goes to every import (see gtfs_import --help); "
                                             "the layover rule and the interlining are the scenarios'.")
     parser.add_argument("feed", help="GTFS feed: its directory or zip file")

@@ -309,7 +309,11 @@ def put_in_place(scratch: str, out: str) -> None:
         return
     old = scratch + ".old"
     os.rename(out, old)
-    os.rename(scratch, out)
+    try:
+        os.rename(scratch, out)
+    except OSError:
+        os.rename(old, out)
+        raise
     shutil.rmtree(old, ignore_errors=True)
 
 

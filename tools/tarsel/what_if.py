@@ -4,7 +4,7 @@
             [--shifts 3,5 --shift-seconds S] [--jobs N]
 
 A scenario is a layover rule (learned, fixed-0, fixed-5, fixed-10, share-10),
-an interlining (free, none) and, with --shifts, a timetable window (0, and
+an interlining (free, none; or operator, with --interlinings) and, with --shifts, a timetable window (0, and
 each M given: departures moved by at most M minutes by shift_search).  Each
 scenario is its own import (gtfs_import with the scenario's options and the
 import options given), its own solve and, for a window, its own shift_search
@@ -50,7 +50,8 @@ RULES = {
     "fixed-10": ["--layovers", "fixed", "--min-layover", "10"],
     "share-10": ["--layover-share", "10"],
 }
-INTERLININGS = ("free", "none")
+INTERLININGS = ("free", "none", "operator")
+DEFAULT_INTERLININGS = ["free", "none"]
 # Import options that the scenarios set, as gtfs_import's Options name them.
 SCENARIO_OPTIONS = ("min_layover", "layovers", "layover_share", "interlining")
 COLUMNS = ["rule", "interlining", "max_shift", "vehicles", "bound_vehicles", "total_cost",
@@ -274,8 +275,9 @@ def parse_args(argv: Sequence[str]) -> tuple[argparse.Namespace, list[str]]:
     parser.add_argument("out", help="folder to write: new, empty, or an earlier what_if's")
     parser.add_argument("--rules", type=choice_list(list(RULES)), default=list(RULES), metavar="LIST",
                         help="layover rules, comma separated (default: %s)" % ",".join(RULES))
-    parser.add_argument("--interlinings", type=choice_list(INTERLININGS), default=list(INTERLININGS),
-                        metavar="LIST", help="interlinings, comma separated (default: free,none)")
+    parser.add_argument("--interlinings", type=choice_list(INTERLININGS), default=DEFAULT_INTERLININGS,
+                        metavar="LIST", help="interlinings, comma separated: %s (default: %s)"
+                                             % (", ".join(INTERLININGS), ",".join(DEFAULT_INTERLININGS)))
     parser.add_argument("--shifts", type=window_list, default=[], metavar="M,...",
                         help="timetable windows in minutes: shift_search besides the timetable as it is")
     parser.add_argument("--shift-seconds", type=int, default=60, metavar="S",

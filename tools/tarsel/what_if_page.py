@@ -12,7 +12,7 @@ from .report import SCRIPT, esc, html_head, sortable_table
 if TYPE_CHECKING:
     from .what_if import Row
 
-BAR_COLOURS = {"free": "#2277bb", "none": "#cc5500"}
+BAR_COLOURS = {"free": "#2277bb", "none": "#cc5500", "operator": "#2e8b57"}
 ROW_HEIGHT = 22
 BAR_HEIGHT = 14
 LABEL_SIZE = 12
@@ -68,12 +68,14 @@ def format_page(rows: Sequence[Row], headings: Sequence[str], feed: str, caption
             "<p>Each scenario is an import of the feed with its layover rule (learned: each line's shortest "
             "turnaround in the operator's blocks; fixed-N: N minutes after every trip; share-10: at least 10 % "
             "of the trip's running time beside the default rule) and its interlining (free: a vehicle may "
-            "change lines; none: it stays on its line), solved by Tovarin; with a window, shift_search first "
-            "moves departures by at most that many minutes. Each scenario's folder, named "
+            "change lines; none: it stays on its line; operator: it changes lines only as the operator's "
+            "blocks do), solved by Tovarin; with a window, shift_search first moves departures by at most "
+            "that many minutes. Each scenario's folder, named "
             "rule-interlining[-shiftM] beside this page, opens with tools/report.</p>",
             "<h2>Vehicles</h2>",
-            '<p>Bars: <span style="color:%s">free</span>, <span style="color:%s">none</span>%s.</p>'
-            % (BAR_COLOURS["free"], BAR_COLOURS["none"],
+            "<p>Bars: %s%s.</p>"
+            % (", ".join('<span style="color:%s">%s</span>' % (colour, name) for name, colour in BAR_COLOURS.items()
+                         if any(r.scenario.interlining == name for r in rows)),
                "; a dark mark is the fewest vehicles that shift_search proves any timetable within the window "
                "needs" if any(r.bound_vehicles is not None for r in rows) else ""),
             '<div class="chart">%s</div>' % chart(rows),

@@ -113,16 +113,16 @@ class SolvedDirectory(unittest.TestCase):
         rows = list(csv.reader(io.StringIO(done.stdout)))
         self.assertEqual(rows[0][:6], ["block", "position", "origin", "departure", "destination", "arrival"])
         self.assertEqual(rows[0][14:], ["route_short_name", "origin_stop_name", "destination_stop_name",
-                                        "block_id"])
+                                        "block_id", "interlining_before"])
         self.assertEqual(rows[1:], [
             ["1", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "1", "11", "g11",
-             "R1", "Alpha Square", "", "b7"],
+             "R1", "Alpha Square", "", "b7", "0"],
             ["1", "2", "B", "03:00", "A", "03:30", "10", "0", "1", "120", "101.00", "4", "14", "g14",
-             "R1", "", "Alpha Square", "b7"],
+             "R1", "", "Alpha Square", "b7", "0"],
             ["2", "1", "A", "00:05", "B", "00:40", "10", "0", "0", "0", "101.00", "2", "12", "g12",
-             "R1", "Alpha Square", "", "b8"],
+             "R1", "Alpha Square", "", "b8", "0"],
             ["2", "2", "B", "00:50", "A", "01:20", "0", "10", "0", "0", "102.00", "3", "13", "g13",
-             "Rapid Express 102", "", "Alpha Square", ""],
+             "Rapid Express 102", "", "Alpha Square", "", "1"],
         ])
 
     def test_faults_are_found(self):

@@ -3,6 +3,7 @@ matrix, the legend, the service calendar and the limits of the solver; and
 gtfs_apply_shifts, which takes a changed timetable back to the feed."""
 
 import csv
+import json
 import os
 import shutil
 import tempfile
@@ -218,6 +219,61 @@ class LearnedRules(unittest.TestCase):
                     self.assertEqual(table[1:], rules)
                 for message in messages:
                     self.assertIn(message, done.stderr)
+
+
+class OperatorSchedule(unittest.TestCase):
+    """operator_blocks chains the operator's blocks, each run whole, into the
+    fewest vehicles at the least cost, and names the connections within them
+    that the problem's rules forbid."""
+
+    def test_best_chaining_and_forbidden_connections(self):
+        support.require_tovarin()
+        trips = [  # trip, line, block; Alpha and Bravo 18 minutes apart
+            ("t1", "1", "k1", "A", "06:00:00", "B", "06:30:00"), ("t2", "1", "k1", "B", "06:35:00", "A", "07:00:00"),
+            ("t3", "1", "k2", "A", "07:05:00", "B", "07:30:00"), ("t4", "1", "k2", "B", "07:35:00", "A", "08:00:00"),
+            ("t5", "1", "k3", "B", "06:00:00", "A", "06:30:00"), ("t6", "2", "", "A", "08:10:00", "B", "08:40:00")]
+        cases = [  # options, vehicles, forbidden, interlinings
+            ((), [["t1", "t2", "t3", "t4", "t6"], ["t5"]], 0, 1),
+            # 10 minutes after each trip: k1 and k2 turn at Bravo in 5
+            (("--layovers", "fixed", "--min-layover", "10"), [["t1", "t2"], ["t5", "t3", "t4", "t6"]], 2, 1),
+        ]
+        for options, vehicles, forbidden, interlinings in cases:
+            with self.subTest(options=options), tempfile.TemporaryDirectory() as tmp:
+                stop_times = [["trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence"]]
+                for t in trips:
+                    stop_times += [[t[0], t[4], t[4], t[3], 1], [t[0], t[6], t[6], t[5], 2]]
+                support.write_feed(os.path.join(tmp, "feed"), {
+                    "stops.txt": [["stop_id", "stop_name", "stop_lat", "stop_lon"], ["A", "Alpha", "45.0", "-122.0"],
+                                  ["B", "Bravo", "45.05", "-122.0"]],
+                    "routes.txt": [["route_id", "route_short_name", "route_type"], ["1", "1", 3], ["2", "2", 3]],
+                    "trips.txt": [["route_id", "service_id", "trip_id", "block_id"]]
+                                 + [[t[1], "WK", t[0], t[2]] for t in trips],
+                    "stop_times.txt": stop_times})
+                out = os.path.join(tmp, "out")
+                self.assertEqual(import_feed(os.path.join(tmp, "feed"), out, "--service", "WK", *options).returncode, 0)
+                self.assertEqual(support.solve(out).returncode, 0)
+                done = support.run_tool("operator_blocks", out)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                figures = json.loads(done.stdout.strip().split("\n")[-1])
+                self.assertEqual((figures["vehicles"], figures["forbidden_connections"], figures["interlinings"]),
+                                 (len(vehicles), forbidden, interlinings))
+                self.assertEqual(done.stderr.count("layover too short"), forbidden)
+                solved = Solved(out, "Tarsel_operator.bla")
+                self.assertEqual([[solved.gtfs_trip_id(solved.trip_of(b, line)) for line in b.trips]
+                                  for b in solved.block_file.blocks], vehicles)
+                self.assertEqual(figures["total_cost"], 1000 * len(vehicles) + solved.block_file.operational_cost)
+                # Where the blocks keep the rules Tovarin does no worse; the report says whether they do.
+                if not forbidden:
+                    self.assertLessEqual(tf.read_solution(os.path.join(out, "Tarsel.sol")), figures["total_cost"])
+                page = support.run_tool("report", out, "-o", "-").stdout
+                self.assertIn("The operator's blocks %s the problem's rules" % ("break" if forbidden else "keep"), page)
+        # Without block_id there is nothing to compare with.
+        with tempfile.TemporaryDirectory() as tmp:
+            block_feed(os.path.join(tmp, "feed"), with_blocks=False)
+            import_feed(os.path.join(tmp, "feed"), os.path.join(tmp, "out"), "--service", "WK")
+            done = support.run_tool("operator_blocks", os.path.join(tmp, "out"))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn("no block_id in legend_trips.csv", done.stderr)
 
 
 class Selection(unittest.TestCase):

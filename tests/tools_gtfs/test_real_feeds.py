@@ -5,6 +5,7 @@ into the feed and imported again, costs what Lurrick said."""
 
 import collections
 import csv
+import json
 import os
 import re
 import subprocess
@@ -18,6 +19,7 @@ from tarsel import blocks as tb
 from tarsel import gtfs_import as gi
 from tarsel.feed import Feed
 from tarsel import files as tf
+from tarsel import schedule
 
 SVG = "{http://www.w3.org/2000/svg}"
 
@@ -116,6 +118,28 @@ class RealFeed:
         self.assertNotIn('class="bad"', page)
         self.assertIn("<b>%d of %d</b><span>operator&#x27;s blocks in service at once" % self.operator_peak, page)
 
+    def test_operator_schedule_within_the_rules(self):
+        done = support.run_tool("operator_blocks", self.dir)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        figures = json.loads(done.stdout.strip().split("\n")[-1])
+        self.assertEqual(figures["forbidden_connections"], 0, done.stderr[:2000])
+        trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
+        operator = tb.read_block_file(os.path.join(self.dir, "Tarsel_operator.bla"))
+        self.assertEqual(tb.check_blocks(trip_file, operator), [])
+        self.assertEqual(figures["total_cost"], 1000 * operator.num_buses + operator.operational_cost)
+        # The operator's blocks are a schedule of the problem: Tovarin's optimum is no dearer.
+        tovarin = tb.read_block_file(os.path.join(self.dir, "Tarsel.bla"))
+        self.assertLessEqual(tovarin.num_buses, min(figures["vehicles"], self.goal_vehicles))
+        self.assertLessEqual(tf.read_solution(os.path.join(self.dir, "Tarsel.sol")), figures["total_cost"])
+        # The writer of the operator's file gives Tovarin's own blocks byte for byte, the date aside.
+        matched, _ = tb.match_block_trips(trip_file, tovarin)
+        vehicles = [[matched[(b.number, line.position)] for line in b.trips] for b in tovarin.blocks]
+        text, _, _ = schedule.format_block_file(trip_file, tf.read_parameters(os.path.join(self.dir, "Tarsel.ini")),
+                                                vehicles, stamp="")
+        self.assertEqual(text[:-1], tf.read_text(os.path.join(self.dir, "Tarsel.bla")).rsplit("\n", 2)[0] + "\n")
+        done = support.run_tool("report", self.dir, "-o", "-")
+        self.assertTrue('class="ok" id="operator-rules"' in done.stdout)
+
     def test_annealed_timetable_back_to_the_feed(self):
         lurrick = os.path.join(os.path.dirname(support.require_tovarin()), "Lurrick")
         # Layovers learned from the blocks change with the shifts: the round trip
@@ -139,11 +163,13 @@ class SalemKeizer(RealFeed, unittest.TestCase):
     # Within the annealers' 20 terminals.
     feed, options, trips = "salem-keizer", ("--service", "1", "--max-terminals", "20"), 1023
     operator_peak = (47, 60)
+    goal_vehicles = 47
 
 
 class ContraCosta(RealFeed, unittest.TestCase):
     feed, options, trips = "contra-costa", ("--service", "Summer_WKDY"), 896
     operator_peak = (66, 150)
+    goal_vehicles = 66
 
     def test_schedule_back_to_the_feed(self):
         """Tovarin's blocks exported and imported again: one block_id per

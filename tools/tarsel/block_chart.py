@@ -1,8 +1,9 @@
 """block_chart: an SVG chart of the vehicle blocks of a solved problem.
 
-    block_chart [PROBLEM_DIR] [-o FILE] [--scale PX_PER_MINUTE]
+    block_chart [PROBLEM_DIR] [-o FILE] [--scale PX_PER_MINUTE] [--blocks NAME]
 
-Reads Tarsel.bla and Tarsel.bss (and the legend files, where gtfs_import
+Reads Tarsel.bla (or the block file NAME, such as the operator's blocks in
+Tarsel_operator.bla, drawn to Tarsel_operator_blocks.svg) and Tarsel.bss (and the legend files, where gtfs_import
 made the problem) and writes PROBLEM_DIR/Tarsel_blocks.svg (or FILE, "-" for
 the standard output): one row per vehicle block, time across with hour ticks,
 each trip a bar coloured by its line and labelled with the route's short name
@@ -23,7 +24,7 @@ from xml.sax.saxutils import escape, quoteattr
 from . import files as tf
 from .blocks import Block, BlockTrip
 from .files import FormatError, write_output
-from .solved import Solved, key_label
+from .solved import BLOCK_FILE, Solved, key_label
 
 ROW = 18          # pixels per block row
 BAR = 12          # height of a trip bar
@@ -303,7 +304,8 @@ class Chart:
             where.append(solved.service_day)
         where.append("depot %s" % solved.depot_name)
         vehicles = len(solved.block_file.blocks)
-        return "Vehicle blocks of %s: %d vehicle%s" % (", ".join(where), vehicles, "" if vehicles == 1 else "s")
+        what = "Vehicle blocks" if solved.block_name == BLOCK_FILE else "The operator's blocks, run whole,"
+        return "%s of %s: %d vehicle%s" % (what, ", ".join(where), vehicles, "" if vehicles == 1 else "s")
 
     def subtitle(self) -> str:
         bla = self.solved.block_file
@@ -357,6 +359,10 @@ def chart_arguments(program: str, doc: Optional[str], output: str,
     parser.add_argument("-o", "--output", help="%s, - for the standard output (default PROBLEM_DIR/%s)"
                                                % (output, DEFAULT_OUTPUT[program]))
     parser.add_argument("--scale", type=float, default=1.2, help="pixels per minute of the chart (default 1.2)")
+    if program == "block_chart":
+        parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
+                            help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
+                                 "blocks that operator_blocks wrote)" % BLOCK_FILE)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     if args.scale <= 0:
         parser.error("--scale must be greater than 0")
@@ -369,11 +375,14 @@ DEFAULT_OUTPUT = {"block_chart": "Tarsel_blocks.svg", "report": "Tarsel_report.h
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = chart_arguments("block_chart", __doc__, "SVG file", argv)
     try:
-        solved = Solved(args.directory)
+        solved = Solved(args.directory, args.blocks)
     except (OSError, FormatError) as error:
         print("block_chart: %s" % error, file=sys.stderr)
         return 1
-    path = write_output("block_chart", args.output, os.path.join(args.directory, DEFAULT_OUTPUT["block_chart"]),
+    default = DEFAULT_OUTPUT["block_chart"]
+    if args.blocks != BLOCK_FILE:
+        default = os.path.splitext(args.blocks)[0] + "_blocks.svg"
+    path = write_output("block_chart", args.output, os.path.join(args.directory, default),
                         Chart(solved, args.scale).render())
     if path is None:
         return 1

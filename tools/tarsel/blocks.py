@@ -6,7 +6,7 @@ from __future__ import annotations
 import collections
 import re
 from dataclasses import dataclass, field
-from typing import Optional
+from typing import Optional, Sequence
 
 from .files import FormatError, TripFile, TripRow, format_key, parse_clock, read_text
 
@@ -194,3 +194,9 @@ def check_blocks(trip_file: TripFile, block_file: BlockFile) -> list[str]:
                 faults.append("block %d: line %d cannot follow line %d in time"
                               % (block.number, after.position, before.position))
     return faults
+
+
+def interlinings(line_keys: Sequence[Sequence[str]]) -> int:
+    """Changes of line between two consecutive trips of a vehicle, for
+    vehicles given as the line keys of their trips."""
+    return sum(1 for keys in line_keys for a, b in zip(keys, keys[1:]) if a != b)

@@ -1,12 +1,14 @@
 """blocks_csv: the vehicle blocks of a solved problem as CSV, one row per trip.
 
-    blocks_csv [PROBLEM_DIR] [-o FILE]
+    blocks_csv [PROBLEM_DIR] [-o FILE] [--blocks NAME]
 
-Reads Tarsel.bla, Tarsel.bss and, where gtfs_import made the problem, the
+Reads Tarsel.bla (or the block file NAME, such as the operator's blocks in
+Tarsel_operator.bla), Tarsel.bss and, where gtfs_import made the problem, the
 legend files; writes PROBLEM_DIR/Tarsel_blocks.csv (or FILE, "-" for the
-standard output).  The last four columns come from the feed: the route's
-short name, the stop names of the two terminals and the operator's block_id,
-empty where the problem does not come from a feed or the feed does not tell.
+standard output).  Four columns come from the feed: the route's short name,
+the stop names of the two terminals and the operator's block_id, empty where
+the problem does not come from a feed or the feed does not tell; the last
+marks a change of line (an interlining) before the trip.
 Block lines are matched to the trips of the trip file by origin, departure,
 destination, arrival and line key; trips that share all five are taken in
 trip file order.  The schedule is checked on the way (every
@@ -23,20 +25,22 @@ import os
 import sys
 from typing import Iterator, Optional, Sequence, TextIO, Union
 
-from .blocks import check_blocks
+from .blocks import BlockTrip, check_blocks
 from .files import FormatError, format_clock, write_output
-from .solved import Solved
+from .solved import BLOCK_FILE, Solved
 
 COLUMNS = ["block", "position", "origin", "departure", "destination", "arrival",
            "dead_run_before", "wait_before", "depot_return_before", "parking_before",
            "line_key", "trip_number", "aux_value", "gtfs_trip_id",
            # added later, at the end, so that readers of the columns before keep working
-           "route_short_name", "origin_stop_name", "destination_stop_name", "block_id"]
+           "route_short_name", "origin_stop_name", "destination_stop_name", "block_id",
+           "interlining_before"]   # 1 where the vehicle changes line before the trip
 
 
 def rows(solved: Solved) -> Iterator[list[Union[int, str]]]:
     for block in solved.block_file.blocks:
-        for line in block.trips:
+        previous: list[Optional[BlockTrip]] = [None]
+        for before, line in zip(previous + list(block.trips), block.trips):
             trip = solved.trip_of(block, line)
             yield [block.number, line.position, line.origin, format_clock(line.departure),
                    line.destination, format_clock(line.arrival), line.dead_run, line.wait,
@@ -44,7 +48,8 @@ def rows(solved: Solved) -> Iterator[list[Union[int, str]]]:
                    trip.number if trip else "", trip.aux_value if trip else "",
                    solved.gtfs_trip_id(trip), solved.route_short_name(line, trip),
                    solved.legend.stop_names.get(line.origin, ""),
-                   solved.legend.stop_names.get(line.destination, ""), solved.block_id(trip)]
+                   solved.legend.stop_names.get(line.destination, ""), solved.block_id(trip),
+                   1 if before is not None and before.line_key != line.line_key else 0]
 
 
 def write_csv(solved: Solved, handle: TextIO) -> int:
@@ -61,24 +66,32 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="blocks_csv", description=(__doc__ or "").split("\n")[0])
     parser.add_argument("directory", nargs="?", default=".", help="solved problem directory")
     parser.add_argument("-o", "--output", help="CSV file, - for the standard output "
-                                               "(default PROBLEM_DIR/Tarsel_blocks.csv)")
+                                               "(default PROBLEM_DIR/Tarsel_blocks.csv, or Tarsel_operator_blocks.csv "
+                                               "for --blocks Tarsel_operator.bla)")
+    parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
+                        help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
+                             "blocks that operator_blocks wrote)" % BLOCK_FILE)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     try:
-        solved = Solved(args.directory)
+        solved = Solved(args.directory, args.blocks)
     except (OSError, FormatError) as error:
         print("blocks_csv: %s" % error, file=sys.stderr)
         return 1
     text = io.StringIO()
     count = write_csv(solved, text)
-    path = write_output("blocks_csv", args.output, os.path.join(args.directory, "Tarsel_blocks.csv"), text.getvalue())
+    default = "Tarsel_blocks.csv" if args.blocks == BLOCK_FILE else os.path.splitext(args.blocks)[0] + "_blocks.csv"
+    path = write_output("blocks_csv", args.output, os.path.join(args.directory, default), text.getvalue())
     if path is None:
         return 1
     if path != "-":
-        print("%s: %d trips in %d blocks" % (path, count, len(solved.block_file.blocks)))
+        print("%s: %d trips in %d blocks, %d interlinings" % (path, count, len(solved.block_file.blocks),
+                                                             solved.interlinings))
     faults = check_blocks(solved.trip_file, solved.block_file)
     for fault in faults[:20]:
         print("blocks_csv: %s" % fault, file=sys.stderr)
-    if faults:
+    if faults and all(f.endswith("in time") for f in faults):
+        print("blocks_csv: %d connection(s) that the problem's rules forbid" % len(faults), file=sys.stderr)
+    elif faults:
         print("blocks_csv: %d fault(s): does the block file belong to this trip file?" % len(faults),
               file=sys.stderr)
         return 1

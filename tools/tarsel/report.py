@@ -24,11 +24,13 @@ import sys
 from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
-from . import blocks_csv
+from . import blocks_csv, report_operator
 from .block_chart import DEFAULT_OUTPUT, FONT, Chart, chart_arguments, text_width
 from .blocks import Block
 from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, parse_clock, read_parameters,
                     read_text, read_trip_file, write_output)
+from .schedule import Charge as ArcCost
+from .schedule import solved_charge as arc_cost
 from .solved import Solved
 
 VEHICLE_COST = 1000     # the cost of one vehicle, on the solver's return arc
@@ -117,46 +119,6 @@ def read_link_cost(path: str) -> int:
     lines = read_text(path).split("\n")
     match = re.match(r"Link Cost:\s*(-?\d+)", lines[1]) if len(lines) > 1 else None
     return int(match.group(1)) if match else 0
-
-
-@dataclass
-class ArcCost:
-    """The operational cost taken apart by what the solver's arcs charge."""
-
-    dead_run: int = 0      # minutes charged as dead run: pull-out, pull-in, between trips
-    waiting: int = 0       # minutes charged as waiting between trips
-    via_depot: int = 0     # connections through the depot, each charged the short-arc parameter
-
-    def total(self, parameters: Parameters) -> int:
-        return (parameters.deadrun_weight * self.dead_run + parameters.layover_weight * self.waiting
-                + parameters.short_arc_param * self.via_depot)
-
-
-def arc_cost(solved: Solved, parameters: Parameters, groups: bool) -> ArcCost:
-    """What each arc of the schedule costs, by the rules the network is built by:
-    a connection with room for a trip to the depot and the short-arc parameter
-    is a long one, charged the dead run through the depot; any other charges the
-    direct dead run and the waiting (measured after the shorter way round where
-    link groups are in force)."""
-    files: TripFile = solved.trip_file
-    cost = ArcCost()
-    for block in solved.block_file.blocks:
-        if not block.trips:
-            continue
-        cost.dead_run += files.dead_run(block.depot or files.names[0], block.trips[0].origin) + block.return_dead_run
-        for before, after in zip(block.trips, block.trips[1:]):
-            trip = solved.trip_of(block, before)
-            layover = trip.min_layover if trip is not None else 0
-            direct = files.dead_run(before.destination, after.origin)
-            via = files.dead_run(before.destination, files.names[0]) + files.dead_run(files.names[0], after.origin)
-            gap = after.departure - before.arrival
-            if gap - layover >= via + parameters.short_arc_param:
-                cost.dead_run += via
-                cost.via_depot += 1
-            else:
-                cost.dead_run += direct
-                cost.waiting += gap - (min(direct, via) if groups else direct)
-    return cost
 
 
 @dataclass
@@ -402,6 +364,7 @@ class Page:
         self.chart = Chart(solved, scale)
         self.figures = figures(solved)
         self.changed = changed_timetable(solved)
+        self.operator = report_operator.load(solved.directory)
         self.out: list[str] = []
 
     def add(self, text: str) -> None:
@@ -427,9 +390,21 @@ class Page:
         self.figure(hours(f.dead_run), "dead run, %.1f%% of the hours driven" % share)
         self.figure(hours(f.layover), "waiting between trips (layover)")
         self.figure(str(f.depot_returns), "depot returns between trips, %s parked" % hours(f.parking))
+        self.figure(str(solved.interlinings), "interlinings: a vehicle changing line between two trips")
         if f.total_cost is not None:
             self.figure(str(f.total_cost), "total cost (Tarsel.sol)")
         self.add("</div>")
+
+    def operator_section(self) -> None:
+        """The operator's schedule beside this one, where operator_blocks left it."""
+        if self.operator is None:
+            return
+        f, theirs = self.figures, self.operator.solved
+        ours = report_operator.Side(f.vehicles, f.out.peak, f.dead_run, f.layover, f.depot_returns,
+                                    self.solved.interlinings, f.arcs, f.total_cost)
+        side = None if theirs is None else report_operator.side(
+            theirs, f.parameters, curve("", [i for b in theirs.block_file.blocks for i in vehicle_intervals(b)]).peak)
+        self.add(report_operator.section(self.operator, side, ours, f.parameters))
 
     def cost(self) -> None:
         f = self.figures
@@ -615,13 +590,19 @@ class Page:
         title = self.chart.title()
         self.out = []
         self.headline()
+        self.operator_section()
         self.cost()
         self.step_plot()
         self.add("<h2>Vehicle blocks</h2>")
         svg = self.chart.render()
         if svg.startswith("<?xml"):
             svg = svg.split("\n", 1)[1]
-        self.add('<div class="chart">%s</div>' % svg)
+        theirs = self.operator.solved if self.operator is not None and not self.operator.foreign else None
+        if theirs is not None:
+            other = Chart(theirs, self.scale).render()
+            self.add(report_operator.chart_switch(svg, other.split("\n", 1)[1] if other.startswith("<?xml") else other))
+        else:
+            self.add('<div class="chart">%s</div>' % svg)
         self.changed_section()
         self.block_table()
         head = html_head(title) + [

@@ -14,7 +14,7 @@ import re
 from dataclasses import dataclass, field
 from typing import Optional
 
-from .blocks import Block, BlockTrip, match_block_trips, read_block_file
+from .blocks import Block, BlockTrip, interlinings, match_block_trips, read_block_file
 from .files import TripRow, format_key, read_solution, read_trip_file
 
 _TITLE = re.compile(r"Tarsel problem from GTFS feed (.*), (date|service) (.*) \(gtfs_import\)\s*$")
@@ -51,11 +51,17 @@ class Legend:
     routes: dict[str, list[Route]] = field(default_factory=dict)  # line key text -> routes
 
 
+BLOCK_FILE = "Tarsel.bla"
+
+
 class Solved:
-    def __init__(self, directory: str) -> None:
+    def __init__(self, directory: str, block_name: str = BLOCK_FILE) -> None:
+        """`block_name`: the solver's Tarsel.bla, or another schedule in its
+        layout, such as the operator's blocks of operator_blocks."""
         self.directory = directory
+        self.block_name = block_name
         self.trip_file = read_trip_file(os.path.join(directory, "Tarsel.bss"))
-        self.block_file = read_block_file(os.path.join(directory, "Tarsel.bla"))
+        self.block_file = read_block_file(os.path.join(directory, block_name))
         solution = os.path.join(directory, "Tarsel.sol")
         self.total_cost: Optional[int] = read_solution(solution) if os.path.exists(solution) else None
         self.matched, self.unmatched = match_block_trips(self.trip_file, self.block_file)
@@ -63,6 +69,11 @@ class Solved:
         # Kept for readers that take the plain maps.
         self.gtfs_trip_ids = {aux: t.trip_id for aux, t in self.legend.trips.items()}
         self.line_names = {key: routes[0].short_name for key, routes in self.legend.routes.items()}
+
+    @property
+    def interlinings(self) -> int:
+        """Changes of line between two consecutive trips of a vehicle."""
+        return interlinings([[line.line_key for line in b.trips] for b in self.block_file.blocks])
 
     def trip_of(self, block: Block, line: BlockTrip) -> Optional[TripRow]:
         """The TripRow a block line stands for, or None."""

@@ -156,11 +156,6 @@ def run_step(setup: Setup, what: str, command: list[str], cwd: Optional[str], lo
     return out
 
 
-def count_interlinings(solved: Solved) -> int:
-    return sum(1 for block in solved.block_file.blocks for before, after in zip(block.trips, block.trips[1:])
-               if before.line_key != after.line_key)
-
-
 def read_figures(row: Row, folder: str) -> None:
     try:
         solved = Solved(folder)
@@ -171,7 +166,7 @@ def read_figures(row: Row, folder: str) -> None:
     row.total_cost = figures.total_cost
     row.dead_run_minutes = figures.dead_run
     row.waiting_minutes = figures.layover
-    row.interlinings = count_interlinings(solved)
+    row.interlinings = solved.interlinings
 
 
 def shift_timetable(setup: Setup, row: Row, folder: str, log: list[str]) -> None:

@@ -3,9 +3,9 @@
     block_chart [PROBLEM_DIR] [-o FILE] [--scale PX_PER_MINUTE] [--blocks NAME]
 
 Reads Tarsel.bla (or the block file NAME, such as the operator's blocks in
-Tarsel_operator.bla, drawn to Tarsel_operator_blocks.svg) and Tarsel.bss (and the legend files, where gtfs_import
-made the problem) and writes PROBLEM_DIR/Tarsel_blocks.svg (or FILE, "-" for
-the standard output): one row per vehicle block, time across with hour ticks,
+Tarsel_operator.bla, drawn to Tarsel_operator_blocks.svg) and Tarsel.bss (and
+the legend files, where gtfs_import made the problem) and writes
+PROBLEM_DIR/Tarsel_blocks.svg (or FILE, "-" for the standard output): one row per vehicle block, time across with hour ticks,
 each trip a bar coloured by its line and labelled with the route's short name
 where the label fits, dead runs, waiting and depot parking drawn apart from
 service.  Every bar tells its trip, route, terminals, times and feed ids when

@@ -1,5 +1,4 @@
-"""operator_blocks: the operator's own schedule, from the feed's block_id, as
-a block file beside the solver's.
+"""operator_blocks: the operator's schedule (block_id) as a block file.
 
     operator_blocks [PROBLEM_DIR] [-o FILE]
 

@@ -219,6 +219,10 @@ class LearnedRules(unittest.TestCase):
                     self.assertEqual(table[1:], rules)
                 for message in messages:
                     self.assertIn(message, done.stderr)
+                if not options:   # the departure set a minute later is still the feed's to export into
+                    self.assertEqual(support.solve(out).returncode, 0)
+                    done = support.run_tool("gtfs_export", os.path.join(tmp, "feed"), out, os.path.join(tmp, "x"))
+                    self.assertEqual(done.returncode, 0, done.stderr)
 
 
 class OperatorSchedule(unittest.TestCase):

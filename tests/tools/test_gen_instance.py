@@ -64,7 +64,7 @@ class Generator(unittest.TestCase):
             for name in ("Tarsel.ini", "Tarsel.bss", "Teste.mvm", "Tarsel.prr"):
                 self.assertEqual(read_bytes(tmp + "/a", name), read_bytes(tmp + "/b", name), name)
             self.assertNotEqual(read_bytes(tmp + "/a", "Tarsel.bss"), read_bytes(tmp + "/c", "Tarsel.bss"))
-            generate(tmp + "/a", "--trips", "30", "--terminals", "6")
+            generate(tmp + "/a", "--trips", "30", "--terminals", "6", "--force")
             self.assertFalse(os.path.exists(tmp + "/a/Tarsel.prr"))
 
     def test_layout_around_the_template(self):

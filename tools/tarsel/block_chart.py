@@ -17,14 +17,15 @@ from __future__ import annotations
 import argparse
 import math
 import os
+import re
 import sys
 from typing import Iterable, Optional, Sequence
-from xml.sax.saxutils import escape, quoteattr
+from xml.sax import saxutils
 
 from . import files as tf
 from .blocks import Block, BlockTrip
-from .files import FormatError, write_output
-from .solved import BLOCK_FILE, Solved, key_label
+from .files import write_output
+from .solved import BLOCK_FILE, Solved, key_label, open_solved
 
 ROW = 18          # pixels per block row
 BAR = 12          # height of a trip bar
@@ -44,6 +45,24 @@ DISTINCT = 20.0
 # that a label said to fit does fit in the fonts that stand in for it.
 _NARROW = set("iljtfrI.,:;'!|()[] -/")
 _WIDE = set("MWmw@%")
+
+
+# What XML 1.0 does not allow in a document, even escaped.
+_NOT_XML = re.compile("[\x00-\x08\x0b\x0c\x0e-\x1f\ud800-\udfff\ufffe\uffff]")
+
+
+def printable(text: str) -> str:
+    """text with the characters that no XML or HTML page may hold (controls
+    that a feed's names can carry) as U+FFFD."""
+    return _NOT_XML.sub("\ufffd", text)
+
+
+def escape(text: str) -> str:
+    return saxutils.escape(printable(text))
+
+
+def quoteattr(text: str) -> str:
+    return saxutils.quoteattr(printable(text))
 
 
 def text_width(text: str, size: float) -> float:
@@ -358,15 +377,19 @@ def chart_arguments(program: str, doc: Optional[str], output: str,
     parser.add_argument("directory", nargs="?", default=".", help="solved problem directory")
     parser.add_argument("-o", "--output", help="%s, - for the standard output (default PROBLEM_DIR/%s)"
                                                % (output, DEFAULT_OUTPUT[program]))
-    parser.add_argument("--scale", type=float, default=1.2, help="pixels per minute of the chart (default 1.2)")
+    parser.add_argument("--scale", type=float, default=1.2,
+                        help="pixels per minute of the chart, above 0 and at most %g (default 1.2)" % MAX_SCALE)
     if program == "block_chart":
         parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
                             help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
                                  "blocks that operator_blocks wrote)" % BLOCK_FILE)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
-    if args.scale <= 0:
-        parser.error("--scale must be greater than 0")
+    if not 0 < args.scale <= MAX_SCALE:
+        parser.error("--scale must be a number above 0 and at most %g" % MAX_SCALE)
     return args
+
+
+MAX_SCALE = 100.0   # pixels per minute: a day is then 144000 pixels wide
 
 
 DEFAULT_OUTPUT = {"block_chart": "Tarsel_blocks.svg", "report": "Tarsel_report.html"}
@@ -374,10 +397,8 @@ DEFAULT_OUTPUT = {"block_chart": "Tarsel_blocks.svg", "report": "Tarsel_report.h
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = chart_arguments("block_chart", __doc__, "SVG file", argv)
-    try:
-        solved = Solved(args.directory, args.blocks)
-    except (OSError, FormatError) as error:
-        print("block_chart: %s" % error, file=sys.stderr)
+    solved = open_solved("block_chart", args.directory, args.blocks)
+    if solved is None:
         return 1
     default = DEFAULT_OUTPUT["block_chart"]
     if args.blocks != BLOCK_FILE:
@@ -389,6 +410,4 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if path != "-":
         print("%s: %d blocks, %d trips" % (path, len(solved.block_file.blocks),
                                           sum(len(b.trips) for b in solved.block_file.blocks)))
-    if solved.unmatched:
-        print("block_chart: %d block line(s) match no trip of Tarsel.bss" % len(solved.unmatched), file=sys.stderr)
     return 0

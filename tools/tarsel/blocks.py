@@ -90,12 +90,17 @@ def read_block_file(path: str) -> BlockFile:
         if in_statistics:
             for label, name in _STATISTICS.items():
                 if stripped.startswith(label):
-                    value = stripped[len(label):].strip().split()[0]
+                    value = (stripped[len(label):].split() or [""])[0]
+                    if not re.fullmatch(r"-?\d+(:-?\d+)?", value):
+                        raise FormatError("%s:%d: %r is not a number" % (path, number, value))
                     result.statistics[name] = parse_clock(value) if ":" in value else int(value)
             continue
         for label, name in _HEADER_VALUES.items():
             if stripped.startswith(label):
-                setattr(result, name, int(stripped[len(label):]))
+                value = stripped[len(label):].strip()
+                if not re.fullmatch(r"-?\d+", value):
+                    raise FormatError("%s:%d: %r is not a number" % (path, number, value))
+                setattr(result, name, int(value))
         if stripped.startswith("#Minimum depot time:"):
             result.min_depot_time = parse_clock(stripped.split(":", 1)[1])
             continue
@@ -200,3 +205,15 @@ def interlinings(line_keys: Sequence[Sequence[str]]) -> int:
     """Changes of line between two consecutive trips of a vehicle, for
     vehicles given as the line keys of their trips."""
     return sum(1 for keys in line_keys for a, b in zip(keys, keys[1:]) if a != b)
+
+
+def check_block_file(trip_file: TripFile, block_file: BlockFile) -> list[str]:
+    """Faults of a schedule (check_blocks) and of a block file cut short:
+    the statistics that end it, and as many trips as its header says."""
+    faults = check_blocks(trip_file, block_file)
+    lines = sum(len(b.trips) for b in block_file.blocks)
+    if block_file.num_trips != lines:
+        faults.append("header says %s trips, file holds %d" % (block_file.num_trips, lines))
+    if "scheduling_cost" not in block_file.statistics:
+        faults.append("no schedule statistics at the end: the file is cut")
+    return faults

@@ -11,9 +11,10 @@ the problem does not come from a feed or the feed does not tell; the last
 marks a change of line (an interlining) before the trip.
 Block lines are matched to the trips of the trip file by origin, departure,
 destination, arrival and line key; trips that share all five are taken in
-trip file order.  The schedule is checked on the way (every
-trip served once, every connection in time); faults go to the standard error
-and make the exit status 1.
+trip file order.  The schedule is checked first (every trip
+served once, every connection in time, the block file whole): a block file
+that does not belong to the trip file is refused with exit status 1 and
+nothing is written.
 """
 
 from __future__ import annotations
@@ -25,9 +26,8 @@ import os
 import sys
 from typing import Iterator, Optional, Sequence, TextIO, Union
 
-from .blocks import BlockTrip, check_blocks
-from .files import FormatError, format_clock, write_output
-from .solved import BLOCK_FILE, Solved
+from .files import format_clock, write_output
+from .solved import BLOCK_FILE, Solved, open_solved
 
 COLUMNS = ["block", "position", "origin", "departure", "destination", "arrival",
            "dead_run_before", "wait_before", "depot_return_before", "parking_before",
@@ -72,10 +72,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                         help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
                              "blocks that operator_blocks wrote)" % BLOCK_FILE)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
-    try:
-        solved = Solved(args.directory, args.blocks)
-    except (OSError, FormatError) as error:
-        print("blocks_csv: %s" % error, file=sys.stderr)
+    solved = open_solved("blocks_csv", args.directory, args.blocks)
+    if solved is None:
         return 1
     text = io.StringIO()
     count = write_csv(solved, text)
@@ -86,13 +84,4 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if path != "-":
         print("%s: %d trips in %d blocks, %d interlinings" % (path, count, len(solved.block_file.blocks),
                                                              solved.interlinings))
-    faults = check_blocks(solved.trip_file, solved.block_file)
-    for fault in faults[:20]:
-        print("blocks_csv: %s" % fault, file=sys.stderr)
-    if faults and all(f.endswith("in time") for f in faults):
-        print("blocks_csv: %d connection(s) that the problem's rules forbid" % len(faults), file=sys.stderr)
-    elif faults:
-        print("blocks_csv: %d fault(s): does the block file belong to this trip file?" % len(faults),
-              file=sys.stderr)
-        return 1
     return 0

@@ -10,9 +10,12 @@ Times are whole minutes after midnight of the service day, without wrap.
 
 from __future__ import annotations
 
+import errno
 import os
 import re
+import stat
 import sys
+import tempfile
 import time
 from dataclasses import dataclass, field
 from typing import Match, Optional, Pattern, Sequence
@@ -304,16 +307,18 @@ def read_trip_file(path: str) -> TripFile:
         if not line.startswith("T"):
             break
         tail = line[53:].split()
-        if len(tail) < 3:
-            raise FormatError("%s: trip line without key, aux value and layover: %r" % (path, line))
+        try:
+            group_key, aux_value, min_layover = float(tail[0]), int(tail[1]), int(tail[2])
+        except (IndexError, ValueError):
+            raise FormatError("%s: trip line without key, aux value and layover: %r" % (path, line)) from None
         trips.append(TripRow(
             departure=_leading_int(line[11:13]) * 60 + _leading_int(line[13:15]),
             origin=line[17:25].split(" ")[0],
             arrival=_leading_int(line[32:34]) * 60 + _leading_int(line[34:36]),
             destination=line[38:46].split(" ")[0],
-            group_key=float(tail[0]),
-            aux_value=int(tail[1]),
-            min_layover=int(tail[2]),
+            group_key=group_key,
+            aux_value=aux_value,
+            min_layover=min_layover,
             number=len(trips) + 1))
     return TripFile(names, matrix, trips)
 
@@ -345,31 +350,87 @@ def read_solution(path: str) -> int:
 
 # ---------------------------------------------------------------- output
 
-def write_whole(path: str, text: str) -> None:
-    """A text file put in place whole: a reader never sees half of it, and a
-    failed write leaves the old file as it was.  What is not a plain file (a
-    device, a named pipe) is written in place, never replaced; a link keeps
-    pointing at the file it names."""
-    path = os.path.realpath(path)
-    if os.path.exists(path) and not os.path.isfile(path):
-        with open(path, "w", encoding="utf-8", newline="") as handle:
-            handle.write(text)
-        return
-    scratch = path + ".new"
+def _scratch_for(path: str) -> str:
+    """A new empty file beside path, with the mode a new file at path gets
+    (or the mode path has)."""
+    directory, name = os.path.split(path)
+    handle, scratch = tempfile.mkstemp(prefix="." + name + ".", suffix=".new", dir=directory or ".")
+    os.close(handle)
     try:
-        with open(scratch, "w", encoding="utf-8", newline="") as handle:
-            handle.write(text)
-        os.replace(scratch, path)
+        mode = stat.S_IMODE(os.stat(path).st_mode)
+    except FileNotFoundError:
+        umask = os.umask(0)
+        os.umask(umask)
+        mode = 0o666 & ~umask
+    os.chmod(scratch, mode)
+    return scratch
+
+
+def write_files_whole(files: dict[str, bytes]) -> None:
+    """Files put in place together and whole: each is written beside its
+    place and flushed to disk, and only when all are complete do they take
+    their places; on any failure before that every earlier file is left as
+    it was and nothing is left behind.  A path that is a directory is an
+    error before anything is written.  What is not a plain file (a device, a
+    named pipe) is written in place, never replaced; a link keeps pointing at
+    the file it names."""
+    targets = {os.path.realpath(path): data for path, data in files.items()}
+    for path in targets:
+        if os.path.isdir(path):
+            raise IsADirectoryError(errno.EISDIR, "is a directory, not a file: move it away", path)
+    in_place = {p: d for p, d in targets.items() if os.path.exists(p) and not os.path.isfile(p)}
+    scratches: dict[str, str] = {}
+    try:
+        for path, data in targets.items():
+            if path in in_place:
+                continue
+            scratches[path] = _scratch_for(path)
+            with open(scratches[path], "wb") as handle:
+                handle.write(data)
+                handle.flush()
+                os.fsync(handle.fileno())
+        for path, scratch in list(scratches.items()):
+            os.replace(scratch, path)
+            del scratches[path]
     except BaseException:
-        if os.path.lexists(scratch):
-            os.remove(scratch)
+        for scratch in scratches.values():
+            if os.path.lexists(scratch):
+                os.remove(scratch)
         raise
+    for directory in {os.path.dirname(p) for p in targets if p not in in_place}:
+        _sync_directory(directory)
+    for path, data in in_place.items():
+        with open(path, "wb") as handle:
+            handle.write(data)
+
+
+def _sync_directory(directory: str) -> None:
+    """The renames made durable; a file system that cannot sync a directory
+    has nothing to lose by it."""
+    try:
+        handle = os.open(directory or ".", os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        os.fsync(handle)
+    except OSError:
+        pass
+    finally:
+        os.close(handle)
+
+
+def write_whole(path: str, text: str) -> None:
+    """A UTF-8 text file put in place whole (see write_files_whole)."""
+    write_files_whole({path: text.encode("utf-8")})
 
 
 def write_stdout(text: str) -> bool:
     """Writes to the standard output; a reader that stops early (head, a
     closed pager) ends the writing quietly.  False when it did.  The text goes
-    out in UTF-8 whatever the locale, as it does to a file."""
+    out in UTF-8 whatever the locale, as it does to a file.  Any other failure
+    (a full disk, a closed output) raises OSError."""
+    if sys.stdout is None:
+        raise OSError(errno.EBADF, "closed")
     if hasattr(sys.stdout, "reconfigure"):
         sys.stdout.reconfigure(encoding="utf-8")
     try:
@@ -378,10 +439,23 @@ def write_stdout(text: str) -> bool:
         return True
     except BrokenPipeError:
         # Python would report the failed flush again at exit.
+        silence_stdout()
+        return False
+    except (OSError, ValueError) as error:
+        silence_stdout()
+        raise OSError(getattr(error, "errno", None) or errno.EIO,
+                      getattr(error, "strerror", None) or str(error)) from None
+
+
+def silence_stdout() -> None:
+    """What remains in the standard output's buffer goes nowhere, so that
+    the flush at exit cannot fail a second time."""
+    try:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         os.close(devnull)
-        return False
+    except (OSError, ValueError, AttributeError):
+        pass
 
 
 def write_output(program: str, output: Optional[str], default: str, text: str) -> Optional[str]:
@@ -389,7 +463,11 @@ def write_output(program: str, output: Optional[str], default: str, text: str) -
     else put in place whole at output (default where None).  The path written,
     "-", or None after a message on standard error."""
     if output == "-":
-        write_stdout(text)
+        try:
+            write_stdout(text)
+        except OSError as error:
+            print("%s: standard output: %s" % (program, error.strerror or error), file=sys.stderr)
+            return None
         return output
     path = output or default
     try:

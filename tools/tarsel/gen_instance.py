@@ -15,6 +15,10 @@ directory:
                Tarsel.prr left in the directory is removed otherwise, so that
                the directory always matches the command
 
+A directory that already holds another problem (other bytes in any of these
+files) is refused unless --force is given; the files are put in place
+together, or none of them.
+
 The instance follows the random instances of the vehicle-scheduling
 literature: terminals at distinct random points of a 60 x 60 grid, terminal 0
 (DEPOT) being the depot, dead-run minutes the rounded Euclidean distance.
@@ -58,7 +62,7 @@ from typing import Callable, Optional, Sequence
 
 from . import limits
 from .files import LinkGroup, MatrixLayout, TripRow, format_groups, format_matrix_section, \
-    format_parameters, format_trip_file
+    format_parameters, format_trip_file, write_files_whole
 from .network import arcs_in_memory, count_connection_arcs
 
 GRID = 60
@@ -118,6 +122,8 @@ def parse_arguments(argv: Sequence[str]) -> argparse.Namespace:
                         help="write Tarsel.prr with this many link preference groups, 0 to 29 (default 0)")
     parser.add_argument("--link-cost", type=int, default=10,
                         help="link preference cost in Tarsel.prr; above 0 puts the groups in force (default 10)")
+    parser.add_argument("--force", action="store_true",
+                        help="replace the problem of a directory that already holds another one")
     parser.add_argument("--date", default=FIXED_DATE,
                         help="text of the second header line, as asctime gives it (default '%s')" % FIXED_DATE)
     args = parser.parse_args(argv)
@@ -128,6 +134,8 @@ def parse_arguments(argv: Sequence[str]) -> argparse.Namespace:
         parser.error("--terminals must be 1 to 99")
     if not 0.0 <= args.long_share <= 1.0:
         parser.error("--long-share must be between 0 and 1")
+    if not (math.isfinite(args.dead_run_mult) and 0 <= args.dead_run_mult <= 100):
+        parser.error("--dead-run-mult must be a number from 0 to 100")
     if args.lines < 0:
         parser.error("--lines must not be negative")
     if not 0 <= args.groups <= limits.MAX_GROUPS:
@@ -246,9 +254,25 @@ def template_layout(args: argparse.Namespace) -> MatrixLayout:
         aligned=False)
 
 
-def write_bytes(path: str, data: bytes) -> None:
-    with open(path, "wb") as stream:
-        stream.write(data)
+PROBLEM_FILES = ("Tarsel.ini", "Teste.mvm", "Tarsel.bss", "Tarsel.prr")
+
+
+def other_problem(directory: str, files: dict[str, bytes]) -> list[str]:
+    """The problem files in directory that differ from those to be written
+    (a Tarsel.prr that would be removed included)."""
+    differ = []
+    for name in PROBLEM_FILES:
+        path = os.path.join(directory, name)
+        if not os.path.lexists(path):
+            continue
+        try:
+            with open(path, "rb") as handle:
+                same = handle.read() == files.get(name)
+        except OSError:
+            same = False
+        if not same:
+            differ.append(name)
+    return differ
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -258,20 +282,33 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     short_lines, circular = make_lines(rng, args.terminals, args.lines)
     trips = make_trips(rng, args, names, matrix, short_lines, circular)
     template = format_matrix_section(names, matrix, template_layout(args))
-
-    os.makedirs(args.directory, exist_ok=True)
-    write_bytes(os.path.join(args.directory, "Tarsel.ini"), format_parameters(
-        PARAMETERS_TITLE, args.dead_run_mult, args.min_depot_time, args.deadrun_weight,
-        args.layover_weight, args.short_arc_param))
-    write_bytes(os.path.join(args.directory, "Teste.mvm"), template)
-    write_bytes(os.path.join(args.directory, "Tarsel.bss"),
-                format_trip_file(template, trips, ANNEALER_HEADER_VALUE, args.date))
-    groups_path = os.path.join(args.directory, "Tarsel.prr")
+    files = {
+        "Tarsel.ini": format_parameters(PARAMETERS_TITLE, args.dead_run_mult, args.min_depot_time,
+                                        args.deadrun_weight, args.layover_weight, args.short_arc_param),
+        "Teste.mvm": template,
+        "Tarsel.bss": format_trip_file(template, trips, ANNEALER_HEADER_VALUE, args.date),
+    }
     if args.groups > 0:
-        groups = make_groups(rng, args.groups, short_lines, circular)
-        write_bytes(groups_path, format_groups(args.link_cost, groups))
-    elif os.path.exists(groups_path):
-        os.remove(groups_path)
+        files["Tarsel.prr"] = format_groups(args.link_cost, make_groups(rng, args.groups, short_lines, circular))
+
+    if os.path.exists(args.directory) and not os.path.isdir(args.directory):
+        print("gen_instance: %s is not a directory: give a directory to write the problem in" % args.directory,
+              file=sys.stderr)
+        return 1
+    differ = other_problem(args.directory, files)
+    if differ and not args.force:
+        print("gen_instance: %s already holds another problem (%s): give --force to replace it, or another "
+              "directory" % (args.directory, ", ".join(differ)), file=sys.stderr)
+        return 1
+    try:
+        os.makedirs(args.directory, exist_ok=True)
+        write_files_whole({os.path.join(args.directory, name): data for name, data in files.items()})
+        groups_path = os.path.join(args.directory, "Tarsel.prr")
+        if "Tarsel.prr" not in files and os.path.lexists(groups_path):
+            os.remove(groups_path)
+    except OSError as error:
+        print("gen_instance: %s: %s" % (error.filename or args.directory, error.strerror or error), file=sys.stderr)
+        return 1
 
     number = {name: i for i, name in enumerate(names)}
     short, long_records = count_connection_arcs(trips, number.__getitem__, matrix, args.short_arc_param)

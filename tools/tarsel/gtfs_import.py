@@ -39,7 +39,8 @@ from typing import Callable, Optional, Sequence, Union
 
 from . import files as tf
 from . import interlining, layover_rules, limits
-from .feed import Feed, FeedError
+from . import feed as feed_tables
+from .feed import Feed, FeedError, Table, TableStream
 from .network import arcs_in_memory, count_connection_arcs
 
 Row = dict[str, str]
@@ -60,41 +61,17 @@ def as_feed(feed: FeedLike) -> Feed:
 
 
 def read_table(feed: FeedLike, name: str) -> list[Row]:
-    """Rows of a feed file as dicts with stripped names and values.
-
-    Handles a byte-order mark, quoted fields, blanks around values and CRLF.
-    """
-    source = as_feed(feed)
-    rows = read_optional_table(source, name)
-    if rows is None:
-        raise FeedError("%s: missing" % source.where(name))
-    return rows
+    """Rows of a feed file as dicts with stripped names and values, by the
+    feed's strict reader (a missing file is an error)."""
+    table = feed_tables.read_table(as_feed(feed), name)
+    assert table is not None
+    return table.rows
 
 
 def read_optional_table(feed: FeedLike, name: str) -> Optional[list[Row]]:
     """As read_table; a missing file gives None."""
-    source = as_feed(feed)
-    if not source.has(name):
-        return None
-    with source.open_text(name) as handle:
-        reader = csv.reader(handle)
-        first = next(reader, None)
-        if first is None:
-            return []
-        header = [h.strip().lstrip("\ufeff") for h in first]
-        rows = []
-        for record in reader:
-            if not record or all(not f.strip() for f in record):
-                continue
-            rows.append({h: (record[i].strip() if i < len(record) else "")
-                         for i, h in enumerate(header)})
-    return rows
-
-
-def require_columns(rows: list[Row], name: str, columns: Sequence[str]) -> None:
-    if rows and any(c not in rows[0] for c in columns):
-        missing = [c for c in columns if c not in rows[0]]
-        raise FeedError("%s: missing column(s) %s" % (name, ", ".join(missing)))
+    table = feed_tables.read_table(as_feed(feed), name, required=False)
+    return table.rows if table is not None else None
 
 
 def parse_gtfs_time(text: str) -> Optional[int]:
@@ -382,16 +359,116 @@ def wider_radius(radius_m: float) -> float:
     return float(max(math.floor(radius_m / 10) * 10 + 10, math.ceil(radius_m * 1.1 / 10) * 10))
 
 
+def stop_coordinates(stops: Table) -> dict[str, Coord]:
+    """stop_id -> (lat, lon) of every stop that has them.  A value that is no
+    finite number on the Earth, or the 0,0 that stands in for an unknown
+    place, is an error: its dead runs would be hours long."""
+    coordinates: dict[str, Coord] = {}
+    for index, stop in enumerate(stops.rows):
+        texts = (stop["stop_lat"], stop["stop_lon"])
+        if not any(texts):
+            continue
+        try:
+            lat, lon = (float(t) for t in texts)
+        except ValueError:
+            lat = lon = math.nan
+        if not (-90 <= lat <= 90 and -180 <= lon <= 180):
+            raise FeedError("%s: stop %s at %s,%s: stop_lat and stop_lon must be degrees within -90..90 and "
+                            "-180..180" % (stops.at(index), stop["stop_id"], texts[0], texts[1]))
+        if lat == 0 and lon == 0:
+            raise FeedError("%s: stop %s at 0,0, which stands for an unknown place: give its coordinates"
+                            % (stops.at(index), stop["stop_id"]))
+        coordinates[stop["stop_id"]] = (lat, lon)
+    return coordinates
+
+
+StopCall = tuple[int, str, str, str]    # stop_sequence, arrival, departure, stop_id
+
+
+def trip_ends(feed: Feed, selected: dict[str, Row],
+              trip_ids: set[str]) -> tuple[dict[str, StopCall], dict[str, StopCall]]:
+    """The first and last stop of every selected trip, streaming stop_times.
+    Every record must belong to a trip of trips.txt (a trips.txt cut short
+    shows this way) and every trip's stop_sequence values must be distinct
+    whole numbers."""
+    first: dict[str, StopCall] = {}
+    last: dict[str, StopCall] = {}
+    sequences: dict[str, set[int]] = collections.defaultdict(set)
+    with TableStream(feed, "stop_times.txt") as stream:
+        col = stream.column
+        for line, record in stream:
+            trip_id = record[col["trip_id"]]
+            where = "%s:%d" % (stream.where, line)
+            if trip_id not in trip_ids:
+                raise FeedError("%s: trip_id %r is not in trips.txt: is trips.txt whole?" % (where, trip_id))
+            text = record[col["stop_sequence"]]
+            if not re.fullmatch(r"\d{1,9}", text):
+                raise FeedError("%s: stop_sequence %r of trip %s is not a whole number" % (where, text, trip_id))
+            sequence = int(text)
+            if sequence in sequences[trip_id]:
+                raise FeedError("%s: stop_sequence %d of trip %s comes twice: each stop of a trip needs its own"
+                                % (where, sequence, trip_id))
+            sequences[trip_id].add(sequence)
+            if trip_id not in selected:
+                continue
+            entry = (sequence, record[col["arrival_time"]], record[col["departure_time"]], record[col["stop_id"]])
+            if trip_id not in first or sequence < first[trip_id][0]:
+                first[trip_id] = entry
+            if trip_id not in last or sequence > last[trip_id][0]:
+                last[trip_id] = entry
+    return first, last
+
+
+def frequency_warnings(feed: Feed, selected: dict[str, Row]) -> list[str]:
+    """What the trips run by headway stand for: each is imported once."""
+    table = feed_tables.read_table(feed, "frequencies.txt", required=False)
+    if table is None:
+        return []
+    runs: collections.Counter[str] = collections.Counter()
+    for index, row in enumerate(table.rows):
+        if row["trip_id"] not in selected:
+            continue
+        try:
+            start, end = parse_gtfs_time(row["start_time"]), parse_gtfs_time(row["end_time"])
+            headway = int(row["headway_secs"])
+        except ValueError:
+            start = end = None
+            headway = 0
+        if start is None or end is None or headway <= 0 or end < start:
+            raise FeedError("%s: start_time, end_time or headway_secs cannot be read" % table.at(index))
+        runs[row["trip_id"]] += max(1, -(-(end - start) // headway))
+    if not runs:
+        return []
+    example = max(sorted(runs), key=runs.__getitem__)
+    return ["frequencies.txt: %d trip(s) run by headway stand for %d runs and are imported once each, at "
+            "their stop_times (trip %s stands for %d runs)"
+            % (len(runs), sum(runs.values()), example, runs[example])]
+
+
+def check_matrix(terminals: list[Terminal], matrix: list[list[int]]) -> list[str]:
+    """A dead run beyond what the solver reads is an error; one over a day
+    long is likely a stop in the wrong place, and said so."""
+    longest, a, b = max((value, i, j) for i, row in enumerate(matrix) for j, value in enumerate(row))
+    if longest > limits.MAX_DEAD_RUN:
+        raise FeedError("the dead run from %s to %s takes %d minutes, the solver reads at most %d: check "
+                        "the stops' coordinates, --depot and --speed"
+                        % (terminals[a].stop_name, terminals[b].stop_name, longest, limits.MAX_DEAD_RUN))
+    if longest > 24 * 60:
+        return ["the dead run from %s to %s takes %s h: are the stops' coordinates, --depot and --speed "
+                "right?" % (terminals[a].stop_name, terminals[b].stop_name, tf.format_clock(longest))]
+    return []
+
+
 def build_problem(feed: FeedLike, args: Options) -> Problem:
     """Reads the feed into the problem the writers write."""
     feed = as_feed(feed)
     warnings: list[str] = []
     routes = read_table(feed, "routes.txt")
     trips = read_table(feed, "trips.txt")
-    stops = read_table(feed, "stops.txt")
-    require_columns(routes, "routes.txt", ["route_id"])
-    require_columns(trips, "trips.txt", ["route_id", "service_id", "trip_id"])
-    require_columns(stops, "stops.txt", ["stop_id", "stop_lat", "stop_lon"])
+    stop_table = feed_tables.read_table(feed, "stops.txt")
+    assert stop_table is not None
+    stops = stop_table.rows
+    coordinates = stop_coordinates(stop_table)
     route_by_id = {r["route_id"]: r for r in routes}
     keys = line_keys(routes)
     aux = aux_values([t["trip_id"] for t in trips])
@@ -432,40 +509,8 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
         raise FeedError("no trips for service %s%s; the feed's services: %s"
                            % (", ".join(sorted(services)), " on the chosen routes" if wanted_routes else "",
                               listing))
-    frequencies = read_optional_table(feed, "frequencies.txt")
-    if frequencies and any(f.get("trip_id") in selected for f in frequencies):
-        warnings.append("frequencies.txt: trips run by headway are imported once, at their stop_times")
-
-    # The first and last stop of every selected trip, streaming stop_times.
-    first: dict[str, tuple[int, str, str, str]] = {}
-    last: dict[str, tuple[int, str, str, str]] = {}
-    if not feed.has("stop_times.txt"):
-        raise FeedError("%s: missing" % feed.where("stop_times.txt"))
-    with feed.open_text("stop_times.txt") as handle:
-        reader = csv.reader(handle)
-        header = [h.strip().lstrip("\ufeff") for h in next(reader, [])]
-        try:
-            col = {name: header.index(name) for name in
-                   ("trip_id", "arrival_time", "departure_time", "stop_id", "stop_sequence")}
-        except ValueError as error:
-            raise FeedError("stop_times.txt: missing column (%s)" % error) from None
-        width = max(col.values())
-        for record in reader:
-            if len(record) <= width:
-                continue
-            trip_id = record[col["trip_id"]].strip()
-            if trip_id not in selected:
-                continue
-            try:
-                sequence = int(record[col["stop_sequence"]].strip())
-            except ValueError:
-                continue
-            entry = (sequence, record[col["arrival_time"]], record[col["departure_time"]],
-                     record[col["stop_id"]].strip())
-            if trip_id not in first or sequence < first[trip_id][0]:
-                first[trip_id] = entry
-            if trip_id not in last or sequence > last[trip_id][0]:
-                last[trip_id] = entry
+    warnings.extend(frequency_warnings(feed, selected))
+    first, last = trip_ends(feed, selected, {t["trip_id"] for t in trips})
 
     stop_by_id = {s["stop_id"]: s for s in stops}
 
@@ -474,7 +519,7 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
         if stop is None:
             return None
         parent = stop_by_id.get(stop.get("parent_station", ""))
-        if parent is not None and parent.get("stop_lat") and parent.get("stop_lon"):
+        if parent is not None and parent["stop_id"] in coordinates:
             return parent["stop_id"]
         return stop_id
 
@@ -525,10 +570,10 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
     name_of: dict[str, str] = {}
     for place in uses:
         stop = stop_by_id[place]
-        try:
-            coord_of[place] = (float(stop["stop_lat"]), float(stop["stop_lon"]))
-        except ValueError:
-            raise FeedError("stops.txt: stop %s has no coordinates" % place) from None
+        if place not in coordinates:
+            raise FeedError("%s: stop %s has no coordinates: give its stop_lat and stop_lon"
+                            % (stop_table.where, place))
+        coord_of[place] = coordinates[place]
         name_of[place] = stop.get("stop_name") or place
     radius = args.merge_radius
     while True:
@@ -560,6 +605,7 @@ def build_problem(feed: FeedLike, args: Options) -> Problem:
         children = sorted(s["stop_id"] for s in stops if s.get("parent_station") in places)
         terminal.stop_ids = sorted(set(terminal.stop_ids) | set(children))
     matrix = [[dead_run_minutes(a, b, args.detour, args.speed) for b in ordered] for a in ordered]
+    warnings.extend(check_matrix(ordered, matrix))
 
     has_blocks = any(r.trip.get("block_id") for r in raw)
     mode = layover_rules.choose_mode(args.layovers, has_blocks)
@@ -593,28 +639,39 @@ def format_csv(header: Sequence[str], rows: Sequence[Sequence[object]]) -> bytes
     return text.getvalue().encode("utf-8")
 
 
-def write_files_whole(out: str, files: dict[str, bytes]) -> None:
-    """All files or none: each goes to NAME.new first, and only when every one
-    is complete do they take their places."""
-    os.makedirs(out, exist_ok=True)
-    written: list[str] = []
-    try:
-        for name, data in files.items():
-            scratch = os.path.join(out, name + ".new")
-            if os.path.lexists(scratch):
-                os.remove(scratch)
-            written.append(scratch)
-            with open(scratch, "xb") as handle:
-                handle.write(data)
-                handle.flush()
-                os.fsync(handle.fileno())
-    except BaseException:
-        for scratch in written:
-            if os.path.lexists(scratch):
-                os.remove(scratch)
-        raise
-    for name in files:
-        os.replace(os.path.join(out, name + ".new"), os.path.join(out, name))
+# What the solver, the annealers, shift_search and the result tools leave in
+# a problem directory: all of them belong to the trip file they were made from.
+RESULT_FILES = ("Tarsel.sol", "Tarsel.bla", "Tarsel.arm", "Tarsel.lus", "Tarsel.est", "Tarsel_best.bss",
+                "Tarsel_shifts.csv", "Tarsel_read.bss", "Tarsel_blocks.csv", "Tarsel_blocks.svg",
+                "Tarsel_report.html", "Tarsel_operator.bla", "Tarsel_operator_blocks.csv",
+                "Tarsel_operator_blocks.svg")
+
+
+def _without_stamp(trip_file: bytes) -> bytes:
+    """A trip file but its second line, which holds the time it was written."""
+    lines = trip_file.split(b"\n")
+    return b"\n".join(lines[:1] + lines[2:])
+
+
+def stale_results(out: str, files: dict[str, bytes]) -> list[str]:
+    """The result files in out that would stay behind beside another
+    problem: all of them, unless out's trip, parameter and groups files are
+    the ones being written."""
+    found = [name for name in RESULT_FILES if os.path.lexists(os.path.join(out, name))]
+    for name in ("Tarsel.bss", "Tarsel.ini", "Tarsel.prr"):
+        try:
+            with open(os.path.join(out, name), "rb") as handle:
+                old: Optional[bytes] = handle.read()
+        except FileNotFoundError:
+            old = None
+        except OSError:
+            return found
+        new = files.get(name)
+        if name == "Tarsel.bss" and old is not None and new is not None:
+            old, new = _without_stamp(old), _without_stamp(new)
+        if old != new:
+            return found
+    return []
 
 
 def format_problem(problem: Problem, args: Options, title: str) -> dict[str, bytes]:
@@ -699,13 +756,30 @@ def coordinate_option(text: str) -> Coord:
     return lat, lon
 
 
-def positive(kind: Callable[[str], float]) -> Callable[[str], float]:
+def bounded(kind: Callable[[str], float], low: float, high: float) -> Callable[[str], float]:
+    """An option's parser: a finite number of the kind within low..high."""
     def parse(text: str) -> float:
-        value = kind(text)
-        if value <= 0:
-            raise argparse.ArgumentTypeError("must be greater than 0: %r" % text)
+        try:
+            value = kind(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError("not a number: %r" % text) from None
+        if not (math.isfinite(value) and low <= value <= high):
+            raise argparse.ArgumentTypeError("%r: give a number from %g to %g" % (text, low, high))
         return value
     return parse
+
+
+def bounded_minutes(text: str) -> int:
+    value = minutes_option(text)
+    if value > MAX_OPTION_MINUTES:
+        raise argparse.ArgumentTypeError("%r: at most %d minutes" % (text, MAX_OPTION_MINUTES))
+    return value
+
+
+# What the trip and parameter files hold of a minutes option, and a cost
+# weight far above any that means something (the solver sums them in 64 bits).
+MAX_OPTION_MINUTES = limits.MAX_DEAD_RUN
+MAX_WEIGHT = 10000
 
 
 def list_option(text: str) -> list[str]:
@@ -722,39 +796,38 @@ def parse_args(argv: Sequence[str]) -> Options:
     which.add_argument("--date", metavar="YYYYMMDD", help="service day YYYYMMDD, resolved through the calendar files")
     parser.add_argument("--routes", type=list_option, metavar="LIST",
                         help="only these routes: short names or route_ids, comma separated")
-    parser.add_argument("--min-layover", type=int, metavar="MIN", default=5,
+    parser.add_argument("--min-layover", type=bounded(int, 0, MAX_OPTION_MINUTES), metavar="MIN", default=5,
                         help="minutes after each trip, where no rule is learned (default 5)")
     parser.add_argument("--layovers", choices=[layover_rules.LEARNED, layover_rules.FIXED],
                         help="learned: each trip's minimum layover and the dead runs from the operator's "
                              "blocks (the default where the feed has block_id); fixed: --min-layover for all")
     parser.add_argument("--layover-share", type=float, metavar="P", default=0.0,
                         help="minimum layover at least P %% of the trip's running time (default 0)")
-    parser.add_argument("--merge-radius", type=float, metavar="M", default=200.0,
+    parser.add_argument("--merge-radius", type=bounded(float, 0, MAX_MERGE_RADIUS_M), metavar="M", default=200.0,
                         help="metres within which end stops form one terminal (default 200)")
     parser.add_argument("--max-terminals", type=int, metavar="N",
                         help="widen the merge radius until at most N terminals remain, the depot "
                              "included (the annealers take 20, the solver %d)" % limits.MAX_TERMINALS)
     parser.add_argument("--depot", type=coordinate_option, metavar="LAT,LON",
                         help="depot LAT,LON (default: the terminal nearest the centroid of all terminals)")
-    parser.add_argument("--detour", type=positive(float), metavar="F", default=1.3,
+    parser.add_argument("--detour", type=bounded(float, 1, 10), metavar="F", default=1.3,
                         help="road distance over great-circle distance (default 1.3)")
-    parser.add_argument("--speed", type=positive(float), metavar="KMH", default=25.0,
+    parser.add_argument("--speed", type=bounded(float, 1, 200), metavar="KMH", default=25.0,
                         help="dead-run speed in km/h (default 25)")
-    parser.add_argument("--deadrun-weight", type=int, metavar="W", default=2, help="cost of a dead-run minute (default 2)")
-    parser.add_argument("--layover-weight", type=int, metavar="W", default=1, help="cost of a waiting minute (default 1)")
-    parser.add_argument("--short-arc-param", type=int, metavar="MIN", default=60,
+    parser.add_argument("--deadrun-weight", type=bounded(int, 0, MAX_WEIGHT), metavar="W", default=2, help="cost of a dead-run minute (default 2)")
+    parser.add_argument("--layover-weight", type=bounded(int, 0, MAX_WEIGHT), metavar="W", default=1, help="cost of a waiting minute (default 1)")
+    parser.add_argument("--short-arc-param", type=bounded(int, 0, MAX_OPTION_MINUTES), metavar="MIN", default=60,
                         help="minutes beyond a trip to the depot and back that a connection is held "
                              "in memory; also the cost of a depot stay (default 60)")
-    parser.add_argument("--min-depot-time", type=minutes_option, metavar="HH:MM", default=60,
+    parser.add_argument("--min-depot-time", type=bounded_minutes, metavar="HH:MM", default=60,
                         help="shortest stay that the block report counts as a depot return, hh:mm or "
                              "minutes (default 01:00)")
     parser.add_argument("--interlining", choices=interlining.MODES, default="free",
                         help="free: a vehicle may change lines between trips (default); none: it stays on its "
                              "line; operator: it changes lines only as the operator's blocks do (Tarsel.prr)")
     args = Options(**vars(parser.parse_args(argv)))
-    if args.min_layover < 0 or args.short_arc_param < 0 or args.merge_radius < 0 or \
-            not 0 <= args.layover_share < math.inf:
-        parser.error("--min-layover, --short-arc-param, --merge-radius and --layover-share cannot be negative")
+    if not 0 <= args.layover_share < math.inf:
+        parser.error("--layover-share cannot be negative")
     if args.max_terminals is not None and not 1 <= args.max_terminals <= limits.MAX_TERMINALS:
         parser.error("--max-terminals: 1 to %d" % limits.MAX_TERMINALS)
     return args
@@ -776,15 +849,21 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except FeedError as error:
         print("gtfs_import: %s" % error, file=sys.stderr)
         return 1
-    stale = os.path.join(args.out, "Tarsel.prr")
+    stale = stale_results(args.out, files)
+    if stale:
+        print("gtfs_import: %s holds %s of another problem, which would no longer match it: import into "
+              "another directory, or move them away first" % (args.out, ", ".join(stale)), file=sys.stderr)
+        return 1
+    groups = os.path.join(args.out, "Tarsel.prr")
     try:
-        write_files_whole(args.out, files)
-        if "Tarsel.prr" not in files and os.path.lexists(stale):
+        os.makedirs(args.out, exist_ok=True)
+        tf.write_files_whole({os.path.join(args.out, name): data for name, data in files.items()})
+        if "Tarsel.prr" not in files and os.path.lexists(groups):
             # Tovarin would apply an earlier import's groups to this problem.
-            os.remove(stale)
-            problem.warnings.append("%s removed: --interlining free lets a vehicle change lines" % stale)
+            os.remove(groups)
+            problem.warnings.append("%s removed: --interlining free lets a vehicle change lines" % groups)
     except OSError as error:
-        print("gtfs_import: %s: %s" % (args.out, error), file=sys.stderr)
+        print("gtfs_import: %s: %s" % (error.filename or args.out, error.strerror or error), file=sys.stderr)
         return 1
     for text in problem.warnings + notes:
         print("gtfs_import: warning: %s" % text, file=sys.stderr)

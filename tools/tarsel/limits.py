@@ -9,3 +9,4 @@ TRIP_NAME_WIDTH = 8       # terminal names in the fixed columns of a trip line
 MAX_HOURS = 99            # the hhmm fields of a trip line hold two digits of hours
 MAX_GROUPS = 29           # link preference groups in Tarsel.prr
 MAX_GROUP_ENTRIES = 28    # keys in one list of a group
+MAX_DEAD_RUN = 100000     # minutes: the largest dead-run matrix entry the solver reads

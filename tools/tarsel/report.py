@@ -25,13 +25,13 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from . import blocks_csv, report_operator
-from .block_chart import DEFAULT_OUTPUT, FONT, Chart, chart_arguments, text_width
+from .block_chart import DEFAULT_OUTPUT, FONT, Chart, chart_arguments, printable, text_width
 from .blocks import Block
 from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, parse_clock, read_parameters,
                     read_text, read_trip_file, write_output)
 from .schedule import Charge as ArcCost
 from .schedule import solved_charge as arc_cost
-from .solved import Solved
+from .solved import Solved, open_solved
 
 VEHICLE_COST = 1000     # the cost of one vehicle, on the solver's return arc
 REQUIRED = ("Tarsel.bss", "Tarsel.sol", "Tarsel.bla")
@@ -219,11 +219,31 @@ class Changed:
     notes: list[str] = field(default_factory=list)
 
 
+SHIFT_COLUMNS = ("aux_value", "line_key", "origin", "destination", "departure_before", "departure_after",
+                 "shift_minutes")
+
+
 def read_shifts(path: str) -> list[Shift]:
+    """Tarsel_shifts.csv; a row cut short or a value that is no number is a
+    FormatError that names the line."""
+    shifts = []
     with open(path, encoding="utf-8", errors="replace", newline="") as handle:
-        return [Shift(int(row["aux_value"]), row["line_key"], row["origin"], row["destination"],
-                      parse_clock(row["departure_before"]), parse_clock(row["departure_after"]),
-                      int(row["shift_minutes"])) for row in csv.DictReader(handle)]
+        reader = csv.DictReader(handle)
+        missing = [c for c in SHIFT_COLUMNS if c not in (reader.fieldnames or [])]
+        if missing:
+            raise FormatError("%s:1: no column %s" % (path, ", ".join(missing)))
+        for row in reader:
+            where = "%s:%d" % (path, reader.line_num)
+            if None in row or any(row[c] is None for c in SHIFT_COLUMNS):
+                raise FormatError("%s: not the header's %d fields: the file is cut or damaged"
+                                  % (where, len(reader.fieldnames or [])))
+            try:
+                shifts.append(Shift(int(row["aux_value"]), row["line_key"], row["origin"], row["destination"],
+                                    parse_clock(row["departure_before"]), parse_clock(row["departure_after"]),
+                                    int(row["shift_minutes"])))
+            except ValueError as error:
+                raise FormatError("%s: %s" % (where, error)) from None
+    return shifts
 
 
 def changed_timetable(solved: Solved) -> Optional[Changed]:
@@ -268,7 +288,7 @@ def changed_timetable(solved: Solved) -> Optional[Changed]:
 # ---------------------------------------------------------------- page
 
 def esc(value: object) -> str:
-    return html.escape(str(value), quote=True)
+    return html.escape(printable(str(value)), quote=True)
 
 
 def hours(minutes: int) -> str:
@@ -623,8 +643,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print("report: %s: no %s: the problem is not solved yet; run Tovarin first"
               % (args.directory, " and no ".join(missing)), file=sys.stderr)
         return 1
+    solved = open_solved("report", args.directory)
+    if solved is None:
+        return 1
     try:
-        page = Page(Solved(args.directory), args.scale).render()
+        page = Page(solved, args.scale).render()
     except (OSError, FormatError) as error:
         print("report: %s" % error, file=sys.stderr)
         return 1

@@ -11,11 +11,12 @@ import csv
 import datetime
 import os
 import re
+import sys
 from dataclasses import dataclass, field
-from typing import Optional
+from typing import Iterator, Optional
 
-from .blocks import Block, BlockTrip, interlinings, match_block_trips, read_block_file
-from .files import TripRow, format_key, read_solution, read_trip_file
+from .blocks import Block, BlockTrip, check_block_file, interlinings, match_block_trips, read_block_file
+from .files import FormatError, TripRow, format_key, read_solution, read_trip_file
 
 _TITLE = re.compile(r"Tarsel problem from GTFS feed (.*), (date|service) (.*) \(gtfs_import\)\s*$")
 
@@ -160,11 +161,22 @@ def key_label(key: str) -> str:
     return "%d" % value if value == int(value) else key
 
 
-def _rows(path: str) -> list[dict[str, str]]:
+def _rows(path: str) -> Iterator[tuple[str, dict[str, str]]]:
+    """The rows of a legend file, each with "file:line" for messages."""
     if not os.path.exists(path):
-        return []
+        return
     with open(path, encoding="utf-8", errors="replace", newline="") as handle:
-        return list(csv.DictReader(handle))
+        reader = csv.DictReader(handle)
+        for row in reader:
+            yield "%s:%d" % (path, reader.line_num), {k: v for k, v in row.items() if isinstance(k, str)}
+
+
+def _number(where: str, row: dict[str, str], column: str) -> float:
+    try:
+        return float(row.get(column) or "")
+    except ValueError:
+        raise FormatError("%s: %s %r is not a number: import the feed again"
+                          % (where, column, row.get(column))) from None
 
 
 def read_legend(directory: str) -> Legend:
@@ -183,19 +195,44 @@ def read_legend(directory: str) -> Legend:
                 legend.service_date = match.group(3)
             else:
                 legend.service_ids = match.group(3)
-    for row in _rows(os.path.join(directory, "legend_terminals.csv")):
+    for _, row in _rows(os.path.join(directory, "legend_terminals.csv")):
         short = row.get("short_name") or ""
         legend.stop_names[short] = row.get("stop_name") or ""
         if row.get("terminal") == "0" or row.get("role") == "depot":
             legend.depot_short_name = legend.depot_short_name or short
-    for row in _rows(os.path.join(directory, "legend_trips.csv")):
-        legend.trips[int(row["aux_value"])] = FeedTrip(
+    for where, row in _rows(os.path.join(directory, "legend_trips.csv")):
+        legend.trips[int(_number(where, row, "aux_value"))] = FeedTrip(
             row.get("trip_id") or "", row.get("route_id") or "", row.get("route_short_name") or "",
             row.get("block_id") or "")
-    for row in _rows(os.path.join(directory, "legend_lines.csv")):
+    for where, row in _rows(os.path.join(directory, "legend_lines.csv")):
         colour = (row.get("route_color") or "").strip().lstrip("#")
-        key = format_key(float(row["line_key"]))
+        key = format_key(_number(where, row, "line_key"))
         legend.routes.setdefault(key, []).append(Route(
             row.get("route_id") or "", row.get("route_short_name") or "", row.get("route_long_name") or "",
             "#" + colour.lower() if re.fullmatch(r"[0-9A-Fa-f]{6}", colour) else ""))
     return legend
+
+
+def open_solved(program: str, directory: str, block_name: str = BLOCK_FILE) -> Optional[Solved]:
+    """The solved directory, or None after one line on the standard error:
+    a file that cannot be read, or a block file cut short or made from
+    another trip file, of which no result may be drawn.  Connections out of
+    time alone do not refuse it (the operator's own blocks break the
+    problem's rules where it is stricter than the operator): they are told."""
+    try:
+        solved = Solved(directory, block_name)
+    except (OSError, FormatError) as error:
+        print("%s: %s" % (program, error), file=sys.stderr)
+        return None
+    faults = check_block_file(solved.trip_file, solved.block_file)
+    if faults and all(f.endswith("in time") for f in faults):
+        for fault in faults[:20]:
+            print("%s: %s" % (program, fault), file=sys.stderr)
+        print("%s: %d connection(s) that the problem's rules forbid" % (program, len(faults)), file=sys.stderr)
+    elif faults:
+        print("%s: %s does not belong to %s (%d fault%s: %s%s): solve the problem again"
+              % (program, os.path.join(directory, block_name), os.path.join(directory, "Tarsel.bss"),
+                 len(faults), "" if len(faults) == 1 else "s", "; ".join(faults[:3]),
+                 "; ..." if len(faults) > 3 else ""), file=sys.stderr)
+        return None
+    return solved

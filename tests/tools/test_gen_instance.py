@@ -67,6 +67,22 @@ class Generator(unittest.TestCase):
             generate(tmp + "/a", "--trips", "30", "--terminals", "6", "--force")
             self.assertFalse(os.path.exists(tmp + "/a/Tarsel.prr"))
 
+    def test_refusals_leave_the_directory_alone(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            generate(tmp + "/p", "--trips", "30", "--terminals", "6")
+            before = {n: read_bytes(tmp + "/p", n) for n in os.listdir(tmp + "/p")}
+            open(tmp + "/file", "w").close()
+            for target, options, status, text in (
+                    (tmp + "/file", (), 1, "is not a directory"),
+                    (tmp + "/p", ("--seed", "2"), 1, "already holds another problem (Teste.mvm, Tarsel.bss)"),
+                    (tmp + "/p", ("--dead-run-mult", "nan"), 2, "--dead-run-mult")):
+                done = subprocess.run([sys.executable, GENERATOR, target, "--trips", "30", "--terminals", "6"]
+                                      + list(options), capture_output=True, text=True)
+                self.assertEqual(done.returncode, status, done.stderr)
+                self.assertTrue(status == 2 or done.stderr.count("\n") == 1, done.stderr)
+                self.assertIn(text, done.stderr)
+                self.assertEqual({n: read_bytes(tmp + "/p", n) for n in os.listdir(tmp + "/p")}, before)
+
     def test_layout_around_the_template(self):
         self.assertTrue(self.data.startswith(
             b"# Rede criada com base nos hor\xe1rios de partida e chegadas das viagens\n"

@@ -74,3 +74,44 @@ def simple_feed(directory, stops, trips, service="WK"):
         "trips.txt": [["route_id", "service_id", "trip_id"]] + [["R" + t[1], service, t[0]] for t in trips],
         "stop_times.txt": stop_times,
     })
+
+
+def run_in_process(module, *args):
+    """A command run inside the test process through the frame its script
+    uses (much faster than a process per case): (status, stdout, stderr)."""
+    import contextlib
+    import io
+    from tarsel.command import guarded
+    out, err = io.StringIO(), io.StringIO()
+    with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):
+        try:
+            status = guarded(module.__name__.rsplit(".", 1)[-1], lambda: module.main([str(a) for a in args]))
+        except SystemExit as done:
+            status = done.code
+    return status, out.getvalue(), err.getvalue()
+
+
+def snapshot(directory):
+    """Every file under directory (hidden ones included) and its bytes."""
+    files = {}
+    for root, _, names in os.walk(directory):
+        for name in names:
+            path = os.path.join(root, name)
+            with open(path, "rb") as handle:
+                files[os.path.relpath(path, directory)] = handle.read()
+    return files
+
+
+def check_end(test, ran, status, text, directory=None, before=None):
+    """A command's end as a damage table expects it: the status; for a
+    refusal one line on stderr holding text and the directory as it was;
+    never a fault of the command itself."""
+    got, _, err = ran
+    test.assertNotIn("internal error", err)
+    test.assertNotIn("Traceback", err)
+    test.assertEqual(got, status, err)
+    test.assertIn(text, err)
+    if status == 1:
+        test.assertEqual(len(err.strip().split("\n")), 1, err)
+        if directory is not None:
+            test.assertEqual(snapshot(directory), before)

@@ -6,12 +6,14 @@ import io
 import math
 import os
 import random
+import subprocess
+import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
 import support
-from tarsel import block_chart
+from tarsel import block_chart, blocks_csv, report
 from tarsel import blocks as tb
 from tarsel import files as tf
 from tarsel.network import count_connection_arcs
@@ -242,6 +244,84 @@ class SolvedDirectory(unittest.TestCase):
         self.assertEqual(block_chart.palette(own, own), own)
         own["3.00"] = "#e41a1d"
         self.assertNotEqual(block_chart.palette(own, own), own)
+
+
+def spoil(name, change):
+    """A damage: change applied to the text of one file of the directory."""
+    def damage(directory):
+        path = os.path.join(directory, name)
+        with open(path, "rb") as handle:
+            data = handle.read().decode("latin-1")
+        with open(path, "wb") as handle:
+            handle.write(change(data).encode("latin-1"))
+    return damage
+
+
+def another_run(directory):
+    moved = list(TRIPS)
+    moved[3] = tf.TripRow(185, "B", 215, "A", 101.0, 14, 5)
+    template = tf.format_matrix_section(NAMES, MATRIX)
+    with open(os.path.join(directory, "Tarsel.bss"), "wb") as handle:
+        handle.write(tf.format_trip_file(template, moved, 5))
+
+
+RESULT_TOOLS = {"block_chart": block_chart, "blocks_csv": blocks_csv, "report": report}
+ALL = tuple(RESULT_TOOLS)
+
+# Each row: a damage of the solved directory, the tools it is tried on, their
+# options, the exit status and what standard error must say.  A refusal
+# leaves every earlier result in place.
+RESULT_DAMAGE = [
+    ("block file cut after its header", spoil("Tarsel.bla", lambda t: t[:t.index(" <Vehicle")]), ALL, (), 1,
+     "Tarsel.bla does not belong to"),
+    ("block file cut in a block", spoil("Tarsel.bla", lambda t: t[:t.index("Return to the Depot")]), ALL, (), 1,
+     "trip 2 served 0 times"),
+    ("block file cut before its statistics", spoil("Tarsel.bla", lambda t: t[:t.index("\n\n----- Stat")]), ALL, (),
+     1, "no schedule statistics at the end: the file is cut"),
+    ("block file of another run", another_run, ALL, (), 1, "trip 4 served 0 times"),
+    ("a header count that is no number", spoil("Tarsel.bla", lambda t: t.replace("trips: 4", "trips: x")), ALL, (),
+     1, "Tarsel.bla:4: 'x' is not a number"),
+    ("legend with a blank aux_value", spoil("legend_trips.csv", lambda t: t.replace("\n13,", "\n,")), ALL, (), 1,
+     "legend_trips.csv:4: aux_value '' is not a number"),
+    ("control characters in names", spoil("legend_terminals.csv", lambda t: t.replace("Alpha", "Al\x01ph\x1ba")),
+     ALL, (), 0, ""),
+    ("shifts file cut mid-row", spoil("Tarsel_shifts.csv", lambda t: t[:t.index("13,102")]), ("report",), (), 0, ""),
+    ("--scale nan", None, ("block_chart", "report"), ("--scale", "nan"), 2, "--scale"),
+]
+
+
+class DamagedResults(unittest.TestCase):
+    def test_every_damage_ends_as_expected(self):
+        for name, damage, tools, options, status, text in RESULT_DAMAGE:
+            for tool in tools:
+                with self.subTest(name, tool=tool), tempfile.TemporaryDirectory() as directory:
+                    write_solved(directory)
+                    with open(os.path.join(directory, "Tarsel_shifts.csv"), "w") as handle:
+                        handle.write("aux_value,line_key,origin,destination,departure_before,departure_after,"
+                                     "shift_minutes\n11,101.00,A,B,00:05,00:05,0\n13,102.00,B,A,00:50,00:50,0\n")
+                    self.assertEqual(support.run_in_process(RESULT_TOOLS[tool], directory)[0], 0)
+                    if damage:
+                        damage(directory)
+                    before = support.snapshot(directory)
+                    ran = support.run_in_process(RESULT_TOOLS[tool], directory, *options)
+                    support.check_end(self, ran, status, text, directory, before)
+                    if status == 0 and tool == "block_chart":
+                        ET.parse(os.path.join(directory, "Tarsel_blocks.svg"))
+
+    def test_output_that_takes_nothing(self):
+        write_solved(self.tmp.name)
+        for tool in ("block_chart", "blocks_csv", "report"):
+            for redirect in (">/dev/full", ">&-"):
+                with self.subTest(tool, redirect=redirect):
+                    done = subprocess.run("%s %s %s -o - %s" % (sys.executable, os.path.join(support.TOOLS, tool),
+                                                                self.tmp.name, redirect),
+                                          shell=True, capture_output=True, text=True)
+                    self.assertEqual(done.returncode, 1, done.stderr)
+                    self.assertRegex(done.stderr, r"^%s: standard output: [^\n]+\n$" % tool)
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
 
 
 class Readers(unittest.TestCase):

@@ -640,7 +640,9 @@ def format_csv(header: Sequence[str], rows: Sequence[Sequence[object]]) -> bytes
 
 
 # What the solver, the annealers, shift_search and the result tools leave in
-# a problem directory: all of them belong to the trip file they were made from.
+# a problem directory: all of them belong to the trip file they were made
+# from, so an import of another problem removes them once its own files are
+# in place (a chart of one feed over another feed's blocks helps nobody).
 RESULT_FILES = ("Tarsel.sol", "Tarsel.bla", "Tarsel.arm", "Tarsel.lus", "Tarsel.est", "Tarsel_best.bss",
                 "Tarsel_shifts.csv", "Tarsel_read.bss", "Tarsel_blocks.csv", "Tarsel_blocks.svg",
                 "Tarsel_report.html", "Tarsel_operator.bla", "Tarsel_operator_blocks.csv",
@@ -850,14 +852,15 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print("gtfs_import: %s" % error, file=sys.stderr)
         return 1
     stale = stale_results(args.out, files)
-    if stale:
-        print("gtfs_import: %s holds %s of another problem, which would no longer match it: import into "
-              "another directory, or move them away first" % (args.out, ", ".join(stale)), file=sys.stderr)
-        return 1
     groups = os.path.join(args.out, "Tarsel.prr")
     try:
         os.makedirs(args.out, exist_ok=True)
         tf.write_files_whole({os.path.join(args.out, name): data for name, data in files.items()})
+        for name in stale:
+            os.remove(os.path.join(args.out, name))
+        if stale:
+            problem.warnings.append("%s of the problem this import replaces removed from %s: they would no "
+                                    "longer match it" % (", ".join(stale), args.out))
         if "Tarsel.prr" not in files and os.path.lexists(groups):
             # Tovarin would apply an earlier import's groups to this problem.
             os.remove(groups)

@@ -218,7 +218,11 @@ class TableStream:
         self.handle = self.feed.open_binary(self.name)
         self.reader = csv.reader(_text_lines(self.handle, self.where), strict=True)
         self.line = 0
-        first = self._next()
+        try:
+            first = self._next()
+        except FeedError:
+            self.close()
+            raise
         if first is None:
             return
         self.header = [h.strip() for h in first]

@@ -18,6 +18,7 @@ from __future__ import annotations
 import collections
 import csv
 import html
+import math
 import os
 import re
 import sys
@@ -238,6 +239,8 @@ def read_shifts(path: str) -> list[Shift]:
                 raise FormatError("%s: not the header's %d fields: the file is cut or damaged"
                                   % (where, len(reader.fieldnames or [])))
             try:
+                if not math.isfinite(float(row["line_key"])):
+                    raise ValueError("line_key %r is not a number" % row["line_key"])
                 shifts.append(Shift(int(row["aux_value"]), row["line_key"], row["origin"], row["destination"],
                                     parse_clock(row["departure_before"]), parse_clock(row["departure_after"]),
                                     int(row["shift_minutes"])))

@@ -9,6 +9,7 @@ from __future__ import annotations
 
 import csv
 import datetime
+import math
 import os
 import re
 import sys
@@ -171,12 +172,15 @@ def _rows(path: str) -> Iterator[tuple[str, dict[str, str]]]:
             yield "%s:%d" % (path, reader.line_num), {k: v for k, v in row.items() if isinstance(k, str)}
 
 
-def _number(where: str, row: dict[str, str], column: str) -> float:
+def _number(where: str, row: dict[str, str], column: str, kind: type = float) -> float:
+    """A column's value, a finite number of the kind, or a FormatError."""
     try:
-        return float(row.get(column) or "")
+        value = kind((row.get(column) or "").strip())
+        if math.isfinite(value):
+            return float(value)
     except ValueError:
-        raise FormatError("%s: %s %r is not a number: import the feed again"
-                          % (where, column, row.get(column))) from None
+        pass
+    raise FormatError("%s: %s %r is not a number: import the feed again" % (where, column, row.get(column)))
 
 
 def read_legend(directory: str) -> Legend:
@@ -201,7 +205,7 @@ def read_legend(directory: str) -> Legend:
         if row.get("terminal") == "0" or row.get("role") == "depot":
             legend.depot_short_name = legend.depot_short_name or short
     for where, row in _rows(os.path.join(directory, "legend_trips.csv")):
-        legend.trips[int(_number(where, row, "aux_value"))] = FeedTrip(
+        legend.trips[int(_number(where, row, "aux_value", int))] = FeedTrip(
             row.get("trip_id") or "", row.get("route_id") or "", row.get("route_short_name") or "",
             row.get("block_id") or "")
     for where, row in _rows(os.path.join(directory, "legend_lines.csv")):

@@ -1,0 +1,180 @@
+"""Generated damage, as a user may meet it (files cut, bytes changed, quotes,
+odd numbers, lines doubled), of a small feed through gtfs_import and of a
+solved directory through block_chart, blocks_csv and report.  Every case must
+end with exit 0 and readable results, or with exit 1, one line on standard
+error and the directory as it was; never with a fault of the tool.
+
+A case that fails is kept in crashers/ as a zip of the damaged folder: commit
+it with the fix, and every later run replays it.  TARSEL_FUZZ_CASES sets the
+number of cases per run (and TARSEL_FUZZ_SEED the first seed)."""
+
+import csv
+import hashlib
+import io
+import os
+import random
+import shutil
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+import zipfile
+
+import support
+from tarsel import block_chart, blocks_csv, report
+from tarsel import files as tf
+from tarsel import gtfs_import as gi
+from test_block_tools import write_solved
+from test_gtfs_import import FEED
+
+CRASHERS = os.path.join(support.HERE, "crashers")
+CASES = int(os.environ.get("TARSEL_FUZZ_CASES", "150"))
+SEED = int(os.environ.get("TARSEL_FUZZ_SEED", "1"))
+TOOLS = {"block_chart": block_chart, "blocks_csv": blocks_csv, "report": report}
+ODD = [b'"', b",", b"\r\n", b"\n", b"\r", b"\x00", b"\xff", b"\xe9", b"nan", b"inf", b"-1", b"1.0", b"0,0",
+       b"99999999999999999999", b"1e309", b"", b" ", b"\x01", b"24:61:00", b"4501.0"]
+
+
+def damage(rng, data):
+    """data with one damage a copy, an editor or a cut download may do."""
+    lines = data.split(b"\n")
+    kind = rng.randrange(7)
+    at = rng.randrange(len(data) + 1)
+    if kind == 0:                                   # cut
+        return data[:at]
+    if kind == 1:                                   # a byte changed
+        return data[:at] + bytes([rng.randrange(256)]) + data[at + 1:]
+    if kind == 2:                                   # something odd put in
+        return data[:at] + rng.choice(ODD) + data[at:]
+    if kind == 3:                                   # a stretch taken out
+        return data[:at] + data[at + rng.randrange(1, 40):]
+    if kind == 4 and len(lines) > 1:                # a line twice
+        i = rng.randrange(len(lines))
+        return b"\n".join(lines[:i + 1] + lines[i:])
+    if kind == 5:                                   # a field's value replaced
+        fields = data.split(b",")
+        i = rng.randrange(len(fields))
+        fields[i] = rng.choice(ODD) + (b"\r\n" + fields[i].split(b"\r\n", 1)[1] if b"\r\n" in fields[i] else b"")
+        return b",".join(fields)
+    i, j = rng.randrange(len(lines)), rng.randrange(len(lines))  # two lines swapped
+    lines[i], lines[j] = lines[j], lines[i]
+    return b"\n".join(lines)
+
+
+def spoil_folder(rng, folder, names):
+    for _ in range(rng.randint(1, 3)):
+        path = os.path.join(folder, rng.choice(names))
+        with open(path, "rb") as handle:
+            data = handle.read()
+        with open(path, "wb") as handle:
+            handle.write(damage(rng, data))
+
+
+def keep(kind, folder):
+    """The damaged folder as crashers/kind-HASH.zip; its name."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w") as archive:
+        for name in sorted(os.listdir(folder)):
+            archive.write(os.path.join(folder, name), name)
+    name = "%s-%s.zip" % (kind, hashlib.sha1(buffer.getvalue()).hexdigest()[:12])
+    os.makedirs(CRASHERS, exist_ok=True)
+    with open(os.path.join(CRASHERS, name), "wb") as handle:
+        handle.write(buffer.getvalue())
+    return name
+
+
+def kept(kind):
+    if not os.path.isdir(CRASHERS):
+        return []
+    return sorted(n for n in os.listdir(CRASHERS) if n.startswith(kind + "-") and n.endswith(".zip"))
+
+
+class Fuzz(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.feed = os.path.join(self.tmp.name, "feed")
+        support.write_feed(self.feed, FEED, bom=("stops.txt", "stop_times.txt", "trips.txt"))
+        self.problem = os.path.join(self.tmp.name, "problem")
+        self.assertEqual(support.run_in_process(gi, self.feed, self.problem, "--service", "WK")[0], 0)
+        self.solved = os.path.join(self.tmp.name, "solved")
+        os.makedirs(self.solved)
+        write_solved(self.solved)
+        with open(os.path.join(self.solved, "Tarsel_shifts.csv"), "w") as handle:
+            handle.write("aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n"
+                         "11,101.00,A,B,00:05,00:05,0\n13,102.00,B,A,00:50,00:52,2\n")
+        for tool in TOOLS.values():
+            self.assertEqual(support.run_in_process(tool, self.solved)[0], 0)
+
+    def check(self, kind, folder, written, run, sound, replay=False):
+        """run() ends well on the damaged folder, leaving the folder it writes
+        in as it was where it fails; else the case is kept."""
+        before = support.snapshot(written)
+        status, _, err = run()
+        lines = err.strip().split("\n")
+        fault = (status not in (0, 1) or "internal error" in err or "Traceback" in err
+                 or (status == 1 and (len(lines) != 1 or support.snapshot(written) != before))
+                 or (status == 0 and not sound()))
+        if fault:
+            self.fail("%s (status %s, %s)%s" % (kind, status, err.strip()[:300],
+                                                "" if replay else ": kept as " + keep(kind, folder)))
+
+    def import_case(self, feed, options, replay=False):
+        out = os.path.join(self.tmp.name, "out")
+        shutil.rmtree(out, ignore_errors=True)
+        shutil.copytree(self.problem, out)
+
+        def sound():
+            trips = tf.read_trip_file(os.path.join(out, "Tarsel.bss")).trips
+            with open(os.path.join(out, "legend_trips.csv"), encoding="utf-8", newline="") as handle:
+                return len(trips) == len(list(csv.DictReader(handle))) > 0
+        self.check("import", feed, out, lambda: support.run_in_process(gi, feed, out, *options), sound, replay)
+
+    def result_case(self, folder, tool, replay=False):
+        outputs = {"block_chart": "Tarsel_blocks.svg", "blocks_csv": "Tarsel_blocks.csv",
+                   "report": "Tarsel_report.html"}
+
+        def sound():
+            path = os.path.join(folder, outputs[tool])
+            if tool == "block_chart":
+                ET.parse(path)
+            return os.path.getsize(path) > 0
+        self.check("results-" + tool, folder, folder, lambda: support.run_in_process(TOOLS[tool], folder), sound,
+                   replay)
+
+    def test_import_of_damaged_feeds(self):
+        names = sorted(os.listdir(self.feed))
+        for case in range(SEED, SEED + CASES):
+            rng = random.Random(case)
+            feed = os.path.join(self.tmp.name, "damaged")
+            shutil.rmtree(feed, ignore_errors=True)
+            shutil.copytree(self.feed, feed)
+            spoil_folder(rng, feed, names)
+            with self.subTest(case=case):
+                self.import_case(feed, rng.choice([("--service", "WK"), (), ("--date", "20240704")]))
+
+    def test_result_tools_on_damaged_results(self):
+        names = ["Tarsel.bla", "Tarsel.bss", "Tarsel.ini", "Tarsel.sol", "Tarsel_shifts.csv", "legend_trips.csv",
+                 "legend_lines.csv", "legend_terminals.csv"]
+        for case in range(SEED, SEED + CASES):
+            rng = random.Random(case)
+            folder = os.path.join(self.tmp.name, "damaged")
+            shutil.rmtree(folder, ignore_errors=True)
+            shutil.copytree(self.solved, folder)
+            spoil_folder(rng, folder, names)
+            with self.subTest(case=case):
+                self.result_case(folder, rng.choice(sorted(TOOLS)))
+
+    def test_kept_crashers_replayed(self):
+        for name in kept("import") + kept("results"):
+            folder = os.path.join(self.tmp.name, name)
+            with zipfile.ZipFile(os.path.join(CRASHERS, name)) as archive:
+                archive.extractall(folder)
+            with self.subTest(name):
+                if name.startswith("import-"):
+                    self.import_case(folder, ("--service", "WK"), replay=True)
+                else:
+                    self.result_case(folder, name.split("-")[1], replay=True)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -26,6 +26,7 @@ import os
 import sys
 from typing import Iterator, Optional, Sequence, TextIO, Union
 
+from .blocks import BlockTrip
 from .files import format_clock, write_output
 from .solved import BLOCK_FILE, Solved, open_solved
 

@@ -38,6 +38,7 @@ from dataclasses import dataclass, field
 from types import FrameType
 from typing import Callable, Optional, Sequence
 
+from . import files as tf
 from . import gtfs_import, report
 from .files import FormatError
 from .solved import Solved, read_legend
@@ -357,9 +358,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     signal.signal(signal.SIGTERM, on_signal)
     try:
         rows = run_all(setup, scenarios, args.jobs)
-        gtfs_import.write_files_whole(scratch, {
-            "what_if.csv": format_table(rows),
-            "what_if.html": format_page(rows, COLUMNS, args.feed, caption(scratch, rows), rest).encode("utf-8")})
+        tf.write_files_whole({
+            os.path.join(scratch, "what_if.csv"): format_table(rows),
+            os.path.join(scratch, "what_if.html"):
+                format_page(rows, COLUMNS, args.feed, caption(scratch, rows), rest).encode("utf-8")})
         put_in_place(scratch, out)
     except KeyboardInterrupt:
         stop_children(setup)

@@ -1,8 +1,10 @@
-"""Generated damage, as a user may meet it (files cut, bytes changed, quotes,
-odd numbers, lines doubled), of a small feed through gtfs_import and of a
-solved directory through block_chart, blocks_csv and report.  Every case must
-end with exit 0 and readable results, or with exit 1, one line on standard
-error and the directory as it was; never with a fault of the tool.
+"""Damaged inputs as a user may meet them: a table of the damages of a feed
+known to have hurt gtfs_import, and generated damage (files cut, bytes
+changed, quotes, odd numbers, lines doubled) of a small feed through
+gtfs_import and of a solved directory through block_chart, blocks_csv and
+report.  Every case must end with exit 0 and readable results, or with exit
+1, one line on standard error and the directory as it was; never with a
+fault of the tool.
 
 A case that fails is kept in crashers/ as a zip of the damaged folder: commit
 it with the fix, and every later run replays it.  TARSEL_FUZZ_CASES sets the
@@ -86,6 +88,122 @@ def kept(kind):
     if not os.path.isdir(CRASHERS):
         return []
     return sorted(n for n in os.listdir(CRASHERS) if n.startswith(kind + "-") and n.endswith(".zip"))
+
+
+def edit(name, old, new):
+    """A damage: the first old in the feed file name becomes new."""
+    def damage(feed, out):
+        path = os.path.join(feed, name)
+        with open(path, "rb") as handle:
+            data = handle.read()
+        assert old in data, (name, old)
+        with open(path, "wb") as handle:
+            handle.write(data.replace(old, new, 1))
+        return feed
+    return damage
+
+
+def cut(name, after):
+    """A damage: the feed file name ends a few bytes after the text after."""
+    def damage(feed, out):
+        path = os.path.join(feed, name)
+        with open(path, "rb") as handle:
+            data = handle.read()
+        with open(path, "wb") as handle:
+            handle.write(data[:data.index(after) + len(after) + 4])
+        return feed
+    return damage
+
+
+def zipped(change):
+    """A damage: the feed as a zip archive, one of its members spoilt."""
+    def damage(feed, out):
+        archive = feed + ".zip"
+        with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+            for name in sorted(os.listdir(feed)):
+                info = zipfile.ZipInfo(name)
+                with open(os.path.join(feed, name), "rb") as handle:
+                    data = handle.read()
+                z.writestr(info, data, zipfile.ZIP_STORED)
+        with open(archive, "r+b") as handle:
+            data = handle.read()
+            if change == "crc":       # a byte of stops.txt's data
+                handle.seek(data.index(b"Central Bay 1"))
+                handle.write(b"X")
+            else:                     # the flag of encryption, in the central directory
+                handle.seek(data.index(b"PK\x01\x02", data.index(b"PK\x01\x02") + 1) + 8)
+                handle.write(b"\x01")
+        return archive
+    return damage
+
+
+def fifo(feed, out):
+    os.mkfifo(feed + ".pipe")
+    return feed + ".pipe"
+
+
+def directory_in_place(feed, out):
+    os.remove(os.path.join(out, "legend_lines.csv"))
+    os.makedirs(os.path.join(out, "legend_lines.csv"))
+    return feed
+
+
+def results_of_another_problem(feed, out):
+    with open(os.path.join(out, "Tarsel.bla"), "w") as handle:
+        handle.write("#Blocks of trip with number of buses: 1\n")
+    return edit("stop_times.txt", b"07:50:00,07:50:00", b"07:55:00,07:55:00")(feed, out)
+
+
+def frequencies(feed, out):
+    with open(os.path.join(feed, "frequencies.txt"), "wb") as handle:
+        handle.write(b"trip_id,start_time,end_time,headway_secs\r\nt5,07:00:00,09:00:00,900\r\n")
+    return feed
+
+# Each row: a damage of the feed (or of the problem directory), the options
+# beside --service WK, the exit status and what standard error must say.
+# A refusal must leave the directory of a good earlier import as it was.
+FEED_DAMAGE = [
+    ("quote left open", edit("trips.txt", b"R7,WK,t2", b'R7,"WK,t2'), (), 1, "trips.txt:3: "),
+    ("trips.txt cut in half", cut("trips.txt", b"RX"), (), 1, "trips.txt:4: 3 fields where the header has 4"),
+    ("trips.txt cut at a line end", edit("trips.txt", b"RX,WK,t5,b2\r\n", b""), (), 1, "'t5' is not in trips.txt"),
+    ("duplicate trip_id", edit("trips.txt", b"RX,WK,t3", b"RX,WK,t1"), (), 1, "trip_id t1 is also on line 2"),
+    ("byte that is not UTF-8", edit("trips.txt", b"t5", b"t\xff5"), (), 1, "trips.txt:6: byte "),
+    ("quote left open in stops", edit("stops.txt", b"Mall East", b'"Mall East'), (), 1, "stops.txt:6: "),
+    ("stop_sequence twice", edit("stop_times.txt", b"MID,2", b"MID,3"), (), 1, "stop_sequence 3 of trip t1 comes twice"),
+    ("stop_sequence 1.0", edit("stop_times.txt", b"C1,1", b"C1,1.0"), (), 1, "stop_times.txt:3: stop_sequence '1.0' of trip t1"),
+    ("stop_times cut mid-trip", cut("stop_times.txt", b"F1,1"), (), 1, "fields where the header has 5"),
+    ("stop_lat nan", edit("stops.txt", b"45.0100,-122.0000", b"nan,-122.0000"), (), 1, "stop M1 at nan,"),
+    ("stop_lat 4501.0", edit("stops.txt", b"45.1000", b"4501.0"), (), 1, "stop F1 at 4501.0,"),
+    ("stop_lat inf", edit("stops.txt", b"45.1000", b"inf"), (), 1, "stop F1 at inf,"),
+    ("stop at 0,0", edit("stops.txt", b"45.1000,-122.0000", b"0,0"), (), 1, "stop F1 at 0,0, which stands for"),
+    ("calendar without service_id", edit("calendar.txt", b"service_id,monday", b"service,monday"),
+     ("--date", "20240102"), 1, "calendar.txt:1: no column service_id"),
+    ("the depot an ocean away", None, ("--depot", "0,0", "--speed", "5"), 1, "the solver reads at most 100000"),
+    ("--detour nan", None, ("--detour", "nan"), 2, "--detour"),
+    ("--speed nan", None, ("--speed", "nan"), 2, "--speed"),
+    ("--merge-radius inf", None, ("--merge-radius", "inf"), 2, "--merge-radius"),
+    ("a device as the feed", lambda feed, out: "/dev/zero", (), 1, "neither a directory nor a plain file"),
+    ("a named pipe as the feed", fifo, (), 1, "neither a directory nor a plain file"),
+    ("a zip member's CRC wrong", zipped("crc"), (), 1, "stops.txt is damaged"),
+    ("an encrypted zip", zipped("encrypted"), (), 1, "calendar_dates.txt is encrypted"),
+    ("an output name taken by a directory", directory_in_place, (), 1, "legend_lines.csv: is a directory"),
+    ("results of another problem", results_of_another_problem, (), 0, "Tarsel.bla of the problem this import"),
+    ("a trip run by headway", frequencies, (), 0, "1 trip(s) run by headway stand for 8 runs"),
+]
+
+
+class DamagedFeeds(unittest.TestCase):
+    def test_every_damage_ends_as_expected(self):
+        for name, damage, options, status, text in FEED_DAMAGE:
+            with self.subTest(name), tempfile.TemporaryDirectory() as tmp:
+                feed, out = os.path.join(tmp, "feed"), os.path.join(tmp, "out")
+                support.write_feed(feed, FEED, bom=("stops.txt", "stop_times.txt", "trips.txt"))
+                self.assertEqual(support.run_in_process(gi, feed, out, "--service", "WK")[0], 0)
+                path = damage(feed, out) if damage else feed
+                before = support.snapshot(out)
+                ran = support.run_in_process(gi, path, out, *(options or ("--service", "WK")))
+                support.check_end(self, ran, status, text, out, before)
+                self.assertFalse(os.path.exists(os.path.join(out, "Tarsel.bla")))
 
 
 class Fuzz(unittest.TestCase):

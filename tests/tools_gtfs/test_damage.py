@@ -16,6 +16,7 @@ import io
 import os
 import random
 import shutil
+import subprocess
 import tempfile
 import unittest
 import xml.etree.ElementTree as ET
@@ -292,6 +293,66 @@ class Fuzz(unittest.TestCase):
                     self.import_case(folder, ("--service", "WK"), replay=True)
                 else:
                     self.result_case(folder, name.split("-")[1], replay=True)
+
+
+class ReadersOfTheTripFile(unittest.TestCase):
+    """The solver, the annealer and the tools' reader take a damaged
+    Tarsel.bss alike: all accept it or all refuse it.  The one difference the
+    programs are made with: the annealer refuses a timetable without trips,
+    which the solver takes."""
+
+    def verdicts(self, folder, annealer):
+        try:
+            python = "accepts" if tf.read_trip_file(os.path.join(folder, "Tarsel.bss")).trips else "accepts no trips"
+        except tf.FormatError:
+            python = "refuses"
+        solver = subprocess.run([support.require_tovarin()], cwd=folder, stdin=subprocess.DEVNULL,
+                                capture_output=True, timeout=60).returncode
+        # Three pauses and the menu's 0: the annealer reads, solves once and ends.
+        anneal = subprocess.run([annealer], cwd=folder, input=b"\n\n\n0\n", capture_output=True,
+                                timeout=60).returncode
+        return (python, "accepts" if solver == 0 else "refuses",
+                "accepts" if anneal == 0 else ("accepts no trips" if python == "accepts no trips" else "refuses"))
+
+    def test_same_verdicts(self):
+        annealer = os.path.join(os.path.dirname(support.require_tovarin()), "Sorvenna")
+        if not os.path.isfile(annealer):
+            self.skipTest("Sorvenna is not beside Tovarin")
+        example = os.path.join(support.REPO, "examples", "small")
+        with open(os.path.join(example, "Tarsel.bss"), "rb") as handle:
+            base = handle.read()
+        cases = []
+        for name in kept("trip-file"):
+            with zipfile.ZipFile(os.path.join(CRASHERS, name)) as archive:
+                cases.append((name, archive.read("Tarsel.bss")))
+        for case in range(SEED, SEED + CASES // 2):
+            rng = random.Random(case)
+            data = base
+            for _ in range(rng.randint(1, 2)):
+                data = damage(rng, data)
+            cases.append((case, data))
+        for case, data in cases:
+            folder = os.path.join(self.tmp, "case")
+            shutil.rmtree(folder, ignore_errors=True)
+            shutil.copytree(example, folder)
+            with open(os.path.join(folder, "Tarsel.bss"), "wb") as handle:
+                handle.write(data)
+            with self.subTest(case=case):
+                python, solver, anneal = self.verdicts(folder, annealer)
+                if not (python.startswith(solver) and anneal in (solver, python)):
+                    kept_as = ""
+                    if isinstance(case, int):
+                        shutil.rmtree(folder)
+                        os.makedirs(folder)
+                        with open(os.path.join(folder, "Tarsel.bss"), "wb") as handle:
+                            handle.write(data)
+                        kept_as = ": kept as " + keep("trip-file", folder)
+                    self.fail("tools %s, solver %s, annealer %s%s" % (python, solver, anneal, kept_as))
+
+    def setUp(self):
+        tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(tmp.cleanup)
+        self.tmp = tmp.name
 
 
 if __name__ == "__main__":

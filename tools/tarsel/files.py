@@ -20,7 +20,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Match, Optional, Pattern, Sequence
 
-from .limits import MAX_HOURS, TRIP_NAME_WIDTH
+from .limits import MAX_DEAD_RUN, MAX_HOURS, MAX_TERMINALS, MAX_TRIPS, TRIP_NAME_WIDTH
 
 TRIP_FILE_TITLE = "# Rede criada com base nos hor\xe1rios de partida e chegadas das viagens\n"
 OPERATION_LINE = "\nTempo total de opera\xe7\xe3o: %02d:%02d\n"
@@ -145,6 +145,9 @@ class TripFile:
             return 0
 
     def dead_run(self, from_name: str, to_name: str) -> int:
+        """Minutes; 0 in a file of no terminals, as the solver's empty table holds."""
+        if not self.matrix:
+            return 0
         return self.matrix[self.terminal(from_name)][self.terminal(to_name)]
 
 
@@ -246,13 +249,38 @@ def format_groups(link_cost: int, groups: Sequence[LinkGroup]) -> bytes:
 
 # ---------------------------------------------------------------- readers
 
+# The solver's white space: ASCII only (the text is decoded byte for byte, so
+# a Latin-1 no-break space is a character of a name, as it is there).
+_W = "[ \t\n\r\x0b\x0c]"
+_INT = re.compile(_W + r"*([+-]?\d++)")
+_FLOAT = re.compile(_W + r"*([+-]?(?:\d++(?:\.\d*+)?|\.\d++)(?:[eE][+-]?\d++)?)")
+_TOKEN = re.compile(_W + "*([^ \t\n\r\x0b\x0c]+)")
+_ENTRY = re.compile(_W + r"*([+-]?\d++)" + _W + "*([^ \t\n\r\x0b\x0c])" + _W + r"*([+-]?\d++)")
+NAME_SLOT = 12                # the longest terminal name the solver stores
+
+
+def _clamped(digits: str) -> int:
+    """A number as the solver's 32-bit reader takes it: clamped, not wrapped."""
+    return max(-2 ** 31, min(2 ** 31 - 1, int(digits)))
+
+
 def _leading_int(text: str) -> int:
-    match = re.match(r"\s*([+-]?\d+)", text)
-    return int(match.group(1)) if match else 0
+    """The number at the start of text, up to the first character that is no
+    digit; 0 where there is none (the solver's reading of a fixed field)."""
+    match = _INT.match(text)
+    return _clamped(match.group(1)) if match else 0
 
 
-_TOKEN = re.compile(r"\s*(\S+)")
-_ENTRY = re.compile(r"\s*(-?\d+)\s*([^\s\d])\s*(-?\d+)")
+def _trip_values(line: str) -> Optional[tuple[float, int, int]]:
+    """Line key, aux value and minimum layover from column 54 on, each read up
+    to the first character that is no part of it, as the solver does."""
+    tail = line[53:]
+    key = _FLOAT.match(tail)
+    aux = _INT.match(tail, key.end()) if key else None
+    layover = _INT.match(tail, aux.end()) if aux else None
+    if key is None or aux is None or layover is None:
+        return None
+    return float(key.group(1)), _clamped(aux.group(1)), _clamped(layover.group(1))
 
 
 def _skip_line(data: str, position: int) -> int:
@@ -276,10 +304,13 @@ def read_trip_file(path: str) -> TripFile:
         if position >= len(data):
             raise FormatError("%s: no %s line" % (path, MATRIX_TAG))
     position = _skip_line(data, position)
-    count = _leading_int(data[position + len(COUNT_LABEL):_skip_line(data, position)])
-    if not 0 < count <= 999:
-        raise FormatError("%s: no terminal count after %s" % (path, MATRIX_TAG))
-    position = _skip_line(data, _skip_line(data, position))
+    # The count stands after a label of 16 characters and one character
+    # follows it (the line end, as a rule); the line after that is skipped.
+    found = _INT.match(data, min(position + len(COUNT_LABEL), len(data)))
+    if found is None or not 0 <= _clamped(found.group(1)) <= MAX_TERMINALS:
+        raise FormatError("%s: no terminal count of 0 to %d after %s" % (path, MAX_TERMINALS, MATRIX_TAG))
+    count = _clamped(found.group(1))
+    position = _skip_line(data, min(found.end() + 1, len(data)))
     names: list[str] = []
     matrix: list[list[int]] = []
 
@@ -293,12 +324,16 @@ def read_trip_file(path: str) -> TripFile:
 
     for _ in range(count):
         names.append(expect(_TOKEN, "terminal names").group(1))
+        if len(names[-1]) > NAME_SLOT:
+            raise FormatError("%s: terminal name %s is longer than %d characters" % (path, names[-1], NAME_SLOT))
     for row in range(count):
         expect(_TOKEN, "row label of terminal %d" % row)
         values = []
         for _ in range(count):
             match = expect(_ENTRY, "row of terminal %d" % row)
-            values.append(int(match.group(1)) * 60 + int(match.group(3)))
+            values.append(_clamped(match.group(1)) * 60 + _clamped(match.group(3)))
+            if abs(values[-1]) > MAX_DEAD_RUN:
+                raise FormatError("%s: a dead run of row %d beyond %d minutes" % (path, row + 1, MAX_DEAD_RUN))
         matrix.append(values)
     for _ in range(3):
         position = _skip_line(data, position)
@@ -306,11 +341,10 @@ def read_trip_file(path: str) -> TripFile:
     for line in data[position:].split("\n"):
         if not line.startswith("T"):
             break
-        tail = line[53:].split()
-        try:
-            group_key, aux_value, min_layover = float(tail[0]), int(tail[1]), int(tail[2])
-        except (IndexError, ValueError):
-            raise FormatError("%s: trip line without key, aux value and layover: %r" % (path, line)) from None
+        read = _trip_values(line)
+        if read is None or abs(read[2]) > MAX_DEAD_RUN:
+            raise FormatError("%s: trip line without key, aux value and layover: %r" % (path, line))
+        group_key, aux_value, min_layover = read
         trips.append(TripRow(
             departure=_leading_int(line[11:13]) * 60 + _leading_int(line[13:15]),
             origin=line[17:25].split(" ")[0],
@@ -320,6 +354,8 @@ def read_trip_file(path: str) -> TripFile:
             aux_value=aux_value,
             min_layover=min_layover,
             number=len(trips) + 1))
+    if len(trips) > MAX_TRIPS:
+        raise FormatError("%s: %d trips, the solver takes at most %d" % (path, len(trips), MAX_TRIPS))
     return TripFile(names, matrix, trips)
 
 

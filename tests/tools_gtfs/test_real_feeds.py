@@ -8,6 +8,7 @@ import csv
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -187,20 +188,27 @@ class ContraCosta(RealFeed, unittest.TestCase):
                          [1] * 2 * len(solved.blocks))
         again = os.path.join(self.tmp.name, "scheduled")
         self.assertEqual(support.run_tool("gtfs_import", out, again, *self.options).returncode, 0)
-        trip_file = tf.read_trip_file(os.path.join(self.dir, "Tarsel.bss"))
-        by_aux = {t.aux_value: t for t in trip_file.trips}
-        members = collections.defaultdict(list)
+        # The exported blocks as the operator's, both under the rules the
+        # import learns from them and under those they were solved with
+        # (the same trips, the exported block_ids): Tovarin's vehicles, and
+        # under its own rules Tovarin's cost.
         with open(os.path.join(again, "legend_trips.csv"), encoding="utf-8") as handle:
-            for row in csv.DictReader(handle):
-                members[row["block_id"]].append(by_aux[int(row["aux_value"])])
-        vehicles = tb.BlockFile(num_buses=len(members))
-        for number, trips in enumerate(members.values(), 1):
-            trips.sort(key=lambda t: t.departure)
-            vehicles.blocks.append(tb.Block(number, trips=[
-                tb.BlockTrip(i, t.origin, t.departure, t.destination, t.arrival, 0, 0, tf.format_key(t.group_key))
-                for i, t in enumerate(trips, 1)]))
-        self.assertEqual(len(members), len(solved.blocks))
-        self.assertEqual(tb.check_blocks(trip_file, vehicles), [])
+            exported = {row["aux_value"]: row["block_id"] for row in csv.DictReader(handle)}
+        rules = os.path.join(self.tmp.name, "rules")
+        shutil.copytree(self.dir, rules)
+        with open(os.path.join(rules, "legend_trips.csv"), encoding="utf-8") as handle:
+            rows = list(csv.DictReader(handle))
+        with open(os.path.join(rules, "legend_trips.csv"), "w", encoding="utf-8", newline="") as handle:
+            writer = csv.DictWriter(handle, fieldnames=list(rows[0]))
+            writer.writeheader()
+            writer.writerows({**row, "block_id": exported[row["aux_value"]]} for row in rows)
+        self.assertEqual(len(set(exported.values())), len(solved.blocks))
+        for directory in (again, rules):
+            done = support.run_tool("operator_blocks", directory)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            figures = json.loads(done.stdout.splitlines()[-1])
+            self.assertEqual((figures["vehicles"], figures["forbidden_connections"]), (len(solved.blocks), 0))
+        self.assertEqual(figures["total_cost"], tf.read_solution(os.path.join(self.dir, "Tarsel.sol")))
 
 
 if __name__ == "__main__":

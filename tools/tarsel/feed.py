@@ -145,29 +145,19 @@ class Feed:
 
 
 _LINE_END = re.compile(r"(\r\n|\r|\n)\Z")
-
-
-def csv_records(text: str) -> Iterator[tuple[list[str], str]]:
-    """Each record of a feed file's text, as the importer's csv reader parses
-    it, with the text it was read from (a quoted line break included, its line
-    end kept), so that a writer can keep an unchanged record byte for byte."""
-    consumed: list[str] = []
-
-    def lines() -> Iterator[str]:
-        for line in io.StringIO(text, newline=""):
-            consumed.append(line)
-            yield line
-
-    for record in csv.reader(lines()):
-        raw = "".join(consumed)
-        consumed.clear()
-        yield record, raw
+_BLANK_LINES = re.compile(r"(?:[ \t]*(?:\r\n|\r|\n))*")
 
 
 def split_line_end(raw: str) -> tuple[str, str]:
     """A record's text and its line end ("" for a last line without one)."""
     match = _LINE_END.search(raw)
     return (raw[:match.start()], match.group(1)) if match else (raw, "")
+
+
+def blank_lines(raw: str) -> str:
+    """The blank lines that lead a record's text (the reader passes them over)."""
+    match = _BLANK_LINES.match(raw)
+    return match.group(0) if match else ""
 
 
 def format_record(fields: list[str]) -> str:
@@ -212,11 +202,15 @@ class TableStream:
     name: str
     header: list[str] = field(default_factory=list)
     column: dict[str, int] = field(default_factory=dict)
+    # The last record's fields as read, blanks kept, for a writer that
+    # changes some of them.
+    fields: list[str] = field(default_factory=list)
 
     def __post_init__(self) -> None:
         self.where = self.feed.where(self.name)
         self.handle = self.feed.open_binary(self.name)
-        self.reader = csv.reader(_text_lines(self.handle, self.where), strict=True)
+        self.consumed: list[str] = []
+        self.reader = csv.reader(self._lines(), strict=True)
         self.line = 0
         try:
             first = self._next()
@@ -232,6 +226,19 @@ class TableStream:
             self.close()
             raise FeedError("%s:1: no column %s: the feed is not valid GTFS"
                             % (self.where, ", ".join(missing)))
+
+    def _lines(self) -> Iterator[str]:
+        for line in _text_lines(self.handle, self.where):
+            self.consumed.append(line)
+            yield line
+
+    def take_text(self) -> str:
+        """The text read since the last call, line ends included (a byte-order
+        mark left out): the header, or a record and the blank lines before it,
+        so that a writer can keep an unchanged record byte for byte."""
+        text = "".join(self.consumed)
+        self.consumed.clear()
+        return text
 
     def _next(self) -> Optional[list[str]]:
         self.line = self.reader.line_num + 1
@@ -250,6 +257,7 @@ class TableStream:
             if len(record) != len(self.header):
                 raise FeedError("%s:%d: %d fields where the header has %d: the record is cut or a quote is "
                                 "left open" % (self.where, self.line, len(record), len(self.header)))
+            self.fields = record
             yield self.line, [f.strip() for f in record]
 
     def close(self) -> None:

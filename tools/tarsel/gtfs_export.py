@@ -27,6 +27,7 @@ a message and exit code 1, and nothing is written.
 from __future__ import annotations
 
 import argparse
+import codecs
 import collections
 import csv
 import os
@@ -39,7 +40,7 @@ from typing import Optional, Sequence
 from . import blocks as tb
 from . import feed_out
 from . import files as tf
-from .feed import Feed, FeedError, csv_records, format_record, split_line_end
+from .feed import Feed, FeedError, TableStream, blank_lines, format_record, split_line_end
 from .gtfs_import import parse_gtfs_time, read_table
 
 SHIFTS_FILE = "Tarsel_shifts.csv"
@@ -239,45 +240,45 @@ def _seconds(text: str) -> Optional[int]:
         return None
 
 
-def _columns(header: list[str], names: Sequence[str], where: str) -> list[int]:
-    bare = [h.strip().lstrip("\ufeff") for h in header]
-    try:
-        return [bare.index(n) for n in names]
-    except ValueError:
-        raise ExportError("%s: needs the columns %s" % (where, ", ".join(names))) from None
+def _bom(feed: Feed, name: str) -> bytes:
+    with feed.open_binary(name) as handle:
+        return codecs.BOM_UTF8 if handle.read(len(codecs.BOM_UTF8)) == codecs.BOM_UTF8 else b""
 
 
-def rewrite_stop_times(text: str, shift_of: dict[str, int], where: str) -> tuple[str, dict[str, StopTimes], int]:
+def _changed(raw: str, fields: list[str]) -> str:
+    """A record written anew in place of its text, blank lines before it and
+    its line end kept."""
+    return blank_lines(raw) + format_record(fields) + split_line_end(raw)[1]
+
+
+def rewrite_stop_times(feed: Feed, shift_of: dict[str, int]) -> tuple[bytes, dict[str, StopTimes], int]:
     """stop_times.txt with the stops of each trip of shift_of moved by its
     shift, the stop times of those trips as read (before the shift), and the
     count of records moved."""
-    records = csv_records(text)
-    first = next(records, None)
-    if first is None:
-        raise ExportError("%s: empty" % where)
-    trip_col, arrival_col, departure_col, sequence_col = _columns(
-        first[0], ("trip_id", "arrival_time", "departure_time", "stop_sequence"), where)
-    width = max(trip_col, arrival_col, departure_col, sequence_col)
-    out = [first[1]]
     times: dict[str, StopTimes] = collections.defaultdict(list)
     moved = 0
-    for line, (record, raw) in enumerate(records, 2):
-        trip_id = record[trip_col].strip() if len(record) > width else None
-        if trip_id is None or trip_id not in shift_of:
+    with TableStream(feed, STOP_TIMES_FILE) as stream:
+        out = [stream.take_text()]
+        trip_col, arrival_col, departure_col, sequence_col = (
+            stream.column[n] for n in ("trip_id", "arrival_time", "departure_time", "stop_sequence"))
+        for line, record in stream:
+            raw = stream.take_text()
+            trip_id = record[trip_col]
+            if trip_id in shift_of:
+                times[trip_id].append((record[sequence_col], _seconds(record[arrival_col]),
+                                       _seconds(record[departure_col])))
+                if shift_of[trip_id]:
+                    fields = list(stream.fields)
+                    try:
+                        for col in (arrival_col, departure_col):
+                            fields[col] = shift_time(fields[col], shift_of[trip_id])
+                    except ExportError as error:
+                        raise ExportError("%s:%d, trip %s: %s" % (stream.where, line, trip_id, error)) from None
+                    raw = _changed(raw, fields)
+                    moved += 1
             out.append(raw)
-            continue
-        times[trip_id].append((record[sequence_col].strip(), _seconds(record[arrival_col]),
-                               _seconds(record[departure_col])))
-        if shift_of[trip_id]:
-            try:
-                for col in (arrival_col, departure_col):
-                    record[col] = shift_time(record[col], shift_of[trip_id])
-            except ExportError as error:
-                raise ExportError("%s line %d, trip %s: %s" % (where, line, trip_id, error)) from None
-            raw = format_record(record) + split_line_end(raw)[1]
-            moved += 1
-        out.append(raw)
-    return "".join(out), times, moved
+        out.append(stream.take_text())
+    return _bom(feed, STOP_TIMES_FILE) + "".join(out).encode("utf-8"), times, moved
 
 
 def _span(stops: StopTimes) -> tuple[int, int]:
@@ -323,40 +324,29 @@ def check_feed_unchanged(legend: dict[int, LegendTrip], times: dict[str, StopTim
 
 # ---------------------------------------------------------------- trips.txt
 
-def rewrite_trips(text: str, block_of: dict[str, str], where: str) -> str:
+def rewrite_trips(feed: Feed, block_of: dict[str, str]) -> bytes:
     """trips.txt with the block_id of every trip in block_of; a feed without
     the column gets it last, the other trips an empty one."""
-    records = csv_records(text)
-    first = next(records, None)
-    if first is None:
-        raise ExportError("%s: empty" % where)
-    header, raw_header = first
-    (trip_col,) = _columns(header, ("trip_id",), where)
-    bare = [h.strip().lstrip("\ufeff") for h in header]
-    added = "block_id" not in bare
-    if added:
-        body, end = split_line_end(raw_header)
-        out = [body + ",block_id" + end]
-        block_col = len(header)
-    else:
-        out = [raw_header]
-        block_col = bare.index("block_id")
-    for record, raw in records:
-        if not record:
+    with TableStream(feed, TRIPS_FILE) as stream:
+        header = stream.take_text()
+        added = "block_id" not in stream.column
+        if added:
+            body, end = split_line_end(header)
+            header = body + ",block_id" + end
+        out = [header]
+        for _, record in stream:
+            raw = stream.take_text()
+            value = block_of.get(record[stream.column["trip_id"]])
+            if added:
+                body, end = split_line_end(raw)
+                raw = body + "," + format_record([value or ""]) + end
+            elif value is not None and record[stream.column["block_id"]] != value:
+                fields = list(stream.fields)
+                fields[stream.column["block_id"]] = value
+                raw = _changed(raw, fields)
             out.append(raw)
-            continue
-        trip_id = record[trip_col].strip() if len(record) > trip_col else ""
-        value = block_of.get(trip_id)
-        if added and len(record) == len(header):
-            body, end = split_line_end(raw)
-            out.append(body + "," + format_record([value or ""]) + end)
-        elif value is not None and (len(record) <= block_col or record[block_col] != value):
-            record = record + [""] * (block_col + 1 - len(record))
-            record[block_col] = value
-            out.append(format_record(record) + split_line_end(raw)[1])
-        else:
-            out.append(raw)
-    return "".join(out)
+        out.append(stream.take_text())
+    return _bom(feed, TRIPS_FILE) + "".join(out).encode("utf-8")
 
 
 # ---------------------------------------------------------------- deadheads
@@ -458,17 +448,6 @@ def deadhead_files(problem: str, blocks: list[ExportBlock], trip_file: tf.TripFi
 
 # ---------------------------------------------------------------- the copy's checks
 
-def _text(feed: Feed, name: str) -> str:
-    if not feed.has(name):
-        raise ExportError("%s: missing" % feed.where(name))
-    # Bytes that are not UTF-8 pass through unchanged.
-    return feed.read_bytes(name).decode("utf-8", "surrogateescape")
-
-
-def _encode(text: str) -> bytes:
-    return text.encode("utf-8", "surrogateescape")
-
-
 def _check_files(staged: Feed, feed: Feed, files: dict[str, bytes]) -> None:
     expected = feed.names() + [n for n in files if not feed.has(n)]
     if sorted(staged.names()) != sorted(expected):
@@ -505,8 +484,7 @@ def check_copy(staged: Feed, feed: Feed, files: dict[str, bytes], legend: dict[i
     every trip moved by its shift, every block whole, in order, without
     overlap."""
     _check_files(staged, feed, files)
-    _, after, _ = rewrite_stop_times(_text(staged, STOP_TIMES_FILE), {t.trip_id: 0 for t in legend.values()},
-                                     staged.where(STOP_TIMES_FILE))
+    _, after, _ = rewrite_stop_times(staged, {t.trip_id: 0 for t in legend.values()})
     for trip in legend.values():
         moved = [(seq, None if a is None else a + 60 * trip.shift, None if d is None else d + 60 * trip.shift)
                  for seq, a, d in before[trip.trip_id]]
@@ -535,18 +513,20 @@ def export(feed_path: str, problem: str, out: str, blocks: bool = True, shifts: 
     target = feed_out.choose_target(feed_path, problem, out, force)
     with Feed(feed_path) as feed:
         feed_out.check_member_names(feed)
-        where = feed.where(STOP_TIMES_FILE)
-        text, before, exported.stop_times_moved = rewrite_stop_times(
-            _text(feed, STOP_TIMES_FILE), {t.trip_id: t.shift for t in legend.values()}, where)
-        check_feed_unchanged(legend, before, where)
+        for name in (STOP_TIMES_FILE, TRIPS_FILE):
+            if not feed.has(name):
+                raise ExportError("%s: missing" % feed.where(name))
+        data, before, exported.stop_times_moved = rewrite_stop_times(
+            feed, {t.trip_id: t.shift for t in legend.values()})
+        check_feed_unchanged(legend, before, feed.where(STOP_TIMES_FILE))
         exported.trips_moved = sum(1 for t in legend.values() if t.shift)
         files: dict[str, bytes] = {}
         if use_shifts:
-            files[STOP_TIMES_FILE] = _encode(text)
+            files[STOP_TIMES_FILE] = data
         if use_blocks:
             exported.blocks, trip_file = read_blocks(problem, legend)
             block_of = {t.trip_id: b.block_id for b in exported.blocks for t in b.trips}
-            files[TRIPS_FILE] = _encode(rewrite_trips(_text(feed, TRIPS_FILE), block_of, feed.where(TRIPS_FILE)))
+            files[TRIPS_FILE] = rewrite_trips(feed, block_of)
             replaced = [n for n in (DEADHEADS_FILE, DEADHEAD_TIMES_FILE, OPS_LOCATIONS_FILE) if feed.has(n)]
             if replaced:
                 exported.notes.append("the feed's own %s replaced by the schedule's" % ", ".join(replaced))

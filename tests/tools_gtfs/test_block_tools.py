@@ -285,7 +285,10 @@ RESULT_DAMAGE = [
      "legend_trips.csv:4: aux_value '' is not a number"),
     ("control characters in names", spoil("legend_terminals.csv", lambda t: t.replace("Alpha", "Al\x01ph\x1ba")),
      ALL, (), 0, ""),
-    ("shifts file cut mid-row", spoil("Tarsel_shifts.csv", lambda t: t[:t.index("13,102")]), ("report",), (), 0, ""),
+    ("shifts file cut mid-row", spoil("Tarsel_shifts.csv", lambda t: t[:t.index("13,102") + 9]), ("report",), (), 0,
+     "Tarsel_shifts.csv:3: not the header's 7 fields"),
+    ("a solution of another run", spoil("Tarsel.sol", lambda t: "2400\n"), ("report",), (), 0,
+     "Tarsel.sol 2400 != 2 vehicles x 1000 + operational cost 321 (marked in the page)"),
     ("--scale nan", None, ("block_chart", "report"), ("--scale", "nan"), 2, "--scale"),
 ]
 

@@ -9,7 +9,8 @@ PROBLEM_DIR/Tarsel_blocks.svg (or FILE, "-" for the standard output): one row pe
 each trip a bar coloured by its line and labelled with the route's short name
 where the label fits, dead runs, waiting and depot parking drawn apart from
 service.  Every bar tells its trip, route, terminals, times and feed ids when
-pointed at.  Any browser opens it.
+pointed at.  Any browser opens it.  A Tarsel.bla that is cut or belongs to
+another trip file is refused with exit code 1 and nothing written.
 """
 
 from __future__ import annotations

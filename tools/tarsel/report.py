@@ -10,7 +10,10 @@ for the standard output): the headline figures and the cost taken apart, the
 block chart, vehicles in service over the day beside the operator's own
 blocks, the sortable block table and the changed timetable.  The page is one
 file that needs nothing else (no network, no other files).  A directory that
-is not solved yet is refused with exit code 1.
+is not solved yet, or whose Tarsel.bla is cut or belongs to another trip file,
+is refused with exit code 1 and nothing written.  What the page marks as not
+adding up (a Tarsel.sol of another run, an operator's block file of another
+trip file, a shifts file that cannot be read) is also said on standard error.
 """
 
 from __future__ import annotations
@@ -635,6 +638,16 @@ class Page:
         return "\n".join(head + self.out + ["<script>%s</script>" % SCRIPT, "</body></html>", ""])
 
 
+def marked(page: Page) -> list[str]:
+    """What the page marks as not adding up, to be said on standard error too."""
+    found = [what.replace(" = ", " != ") for holds, what in page.figures.checks if not holds]
+    if page.operator is not None and page.operator.foreign:
+        found.append("%s does not belong to Tarsel.bss: %s" % (report_operator.OPERATOR_FILE, page.operator.foreign[0]))
+    if page.changed is not None:
+        found.extend(page.changed.notes)
+    return found
+
+
 def missing_files(directory: str) -> list[str]:
     return [name for name in REQUIRED if not os.path.isfile(os.path.join(directory, name))]
 
@@ -650,13 +663,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if solved is None:
         return 1
     try:
-        page = Page(solved, args.scale).render()
+        report = Page(solved, args.scale)
+        page = report.render()
     except (OSError, FormatError) as error:
         print("report: %s" % error, file=sys.stderr)
         return 1
     path = write_output("report", args.output, os.path.join(args.directory, DEFAULT_OUTPUT["report"]), page)
     if path is None:
         return 1
+    for text in marked(report):
+        print("report: warning: %s (marked in the page)" % text, file=sys.stderr)
     if path != "-":
         print("report: %s written" % path, file=sys.stderr)
     return 0

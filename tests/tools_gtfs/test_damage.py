@@ -165,6 +165,7 @@ def frequencies(feed, out):
 # A refusal must leave the directory of a good earlier import as it was.
 FEED_DAMAGE = [
     ("quote left open", edit("trips.txt", b"R7,WK,t2", b'R7,"WK,t2'), (), 1, "trips.txt:3: "),
+    ("a column twice", edit("trips.txt", b"trip_id,block_id", b"trip_id,trip_id"), (), 1, "column trip_id twice"),
     ("trips.txt cut in half", cut("trips.txt", b"RX"), (), 1, "trips.txt:4: 3 fields where the header has 4"),
     ("trips.txt cut at a line end", edit("trips.txt", b"RX,WK,t5,b2\r\n", b""), (), 1, "'t5' is not in trips.txt"),
     ("duplicate trip_id", edit("trips.txt", b"RX,WK,t3", b"RX,WK,t1"), (), 1, "trip_id t1 is also on line 2"),
@@ -246,7 +247,9 @@ class Fuzz(unittest.TestCase):
             trips = tf.read_trip_file(os.path.join(out, "Tarsel.bss")).trips
             with open(os.path.join(out, "legend_trips.csv"), encoding="utf-8", newline="") as handle:
                 return len(trips) == len(list(csv.DictReader(handle))) > 0
-        self.check("import", feed, out, lambda: support.run_in_process(gi, feed, out, *options), sound, replay)
+        # A folder holding feed.zip stands for the archive.
+        path = os.path.join(feed, "feed.zip") if os.path.exists(os.path.join(feed, "feed.zip")) else feed
+        self.check("import", feed, out, lambda: support.run_in_process(gi, path, out, *options), sound, replay)
 
     def result_case(self, folder, tool, replay=False):
         outputs = {"block_chart": "Tarsel_blocks.svg", "blocks_csv": "Tarsel_blocks.csv",
@@ -268,6 +271,14 @@ class Fuzz(unittest.TestCase):
             shutil.rmtree(feed, ignore_errors=True)
             shutil.copytree(self.feed, feed)
             spoil_folder(rng, feed, names)
+            if rng.random() < 0.25:     # the feed as a zip, the archive damaged too
+                with zipfile.ZipFile(os.path.join(self.tmp.name, "feed.zip"), "w", zipfile.ZIP_DEFLATED) as archive:
+                    for name in names:
+                        archive.write(os.path.join(feed, name), name)
+                shutil.rmtree(feed)
+                os.makedirs(feed)
+                spoil_folder(rng, self.tmp.name, ["feed.zip"])
+                shutil.move(os.path.join(self.tmp.name, "feed.zip"), feed)
             with self.subTest(case=case):
                 self.import_case(feed, rng.choice([("--service", "WK"), (), ("--date", "20240704")]))
 

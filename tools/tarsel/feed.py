@@ -222,10 +222,12 @@ class TableStream:
         self.header = [h.strip() for h in first]
         self.column = {h: i for i, h in reversed(list(enumerate(self.header)))}
         missing = [c for c in COLUMNS.get(self.name, ()) if c not in self.column]
-        if missing:
+        twice = sorted({h for h in self.header if h and self.header.count(h) > 1})
+        if missing or twice:
             self.close()
-            raise FeedError("%s:1: no column %s: the feed is not valid GTFS"
-                            % (self.where, ", ".join(missing)))
+            raise FeedError("%s:1: %s: the feed is not valid GTFS"
+                            % (self.where, ("no column " + ", ".join(missing)) if missing
+                               else "column %s twice" % ", ".join(twice)))
 
     def _lines(self) -> Iterator[str]:
         for line in _text_lines(self.handle, self.where):

@@ -403,7 +403,8 @@ def trip_ends(feed: Feed, selected: dict[str, Row],
                 raise FeedError("%s: trip_id %r is not in trips.txt: is trips.txt whole?" % (where, trip_id))
             text = record[col["stop_sequence"]]
             if not re.fullmatch(r"\d{1,9}", text):
-                raise FeedError("%s: stop_sequence %r of trip %s is not a whole number" % (where, text, trip_id))
+                raise FeedError("%s: stop_sequence %r of trip %s is not a whole number from 0 to 999999999"
+                                % (where, text, trip_id))
             sequence = int(text)
             if sequence in sequences[trip_id]:
                 raise FeedError("%s: stop_sequence %d of trip %s comes twice: each stop of a trip needs its own"

@@ -99,7 +99,7 @@ class Setup:
     scratch: str
     import_options: list[str]
     tovarin: str
-    shift_search: str
+    shift_search: list[str]      # the program and the options every run of it takes
     shift_seconds: int
     running: set[subprocess.Popen[bytes]] = field(default_factory=set)
     lock: threading.Lock = field(default_factory=threading.Lock)
@@ -172,8 +172,8 @@ def read_figures(row: Row, folder: str) -> None:
 
 def shift_timetable(setup: Setup, row: Row, folder: str, log: list[str]) -> None:
     """shift_search with the scenario's window; its timetable becomes the one solved."""
-    out = run_step(setup, "shift_search", [setup.shift_search, folder, "--max-shift", str(row.scenario.max_shift),
-                                           "--seconds", str(setup.shift_seconds)],
+    out = run_step(setup, "shift_search", setup.shift_search + [folder, "--max-shift", str(row.scenario.max_shift),
+                                                                "--seconds", str(setup.shift_seconds)],
                    None, log, setup.shift_seconds + 600)
     try:
         result = json.loads(last_line(out))
@@ -322,6 +322,19 @@ def stop_children(setup: Setup) -> None:
             process.terminate()
 
 
+def shift_command(program: Optional[str], jobs: int) -> list[str]:
+    """shift_search and, where it searches on several threads, its share of
+    the cores: the scenarios run side by side already."""
+    if program is None:
+        return []
+    try:
+        usage = subprocess.run([program, "--help"], capture_output=True, timeout=60).stdout
+    except (OSError, subprocess.TimeoutExpired):
+        return [program]
+    share = max(1, (os.cpu_count() or 1) // jobs)
+    return [program, "--threads", str(share)] if b"--threads" in usage else [program]
+
+
 def caption(scratch: str, rows: Sequence[Row]) -> Optional[str]:
     """The feed's name and service day, as an import of a solved scenario gives them."""
     for row in rows:
@@ -351,7 +364,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except OSError as error:
         print("what_if: %s: %s" % (os.path.dirname(out), error.strerror or error), file=sys.stderr)
         return 1
-    setup = Setup(os.path.abspath(args.feed), scratch, rest, tovarin or "", shift_search or "", args.shift_seconds)
+    setup = Setup(os.path.abspath(args.feed), scratch, rest, tovarin or "",
+                  shift_command(shift_search, args.jobs) if args.shifts else [], args.shift_seconds)
 
     def on_signal(number: int, frame: Optional[FrameType]) -> None:
         raise KeyboardInterrupt

@@ -1,7 +1,8 @@
 // The circulation network: two nodes per trip and two depot nodes, the arc
 // table with its forward-star lists, and the generation of the first network
 // (pull-out, trip, short connection, pull-in and return arcs) together with the
-// file of long connection records that arc generation prices later.
+// file of long connection records that arc generation prices later. Which
+// trips connect is connection.h's to say.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,13 @@
 #include <utility>
 #include <vector>
 
+#include "solver/connection.h"
 #include "solver/problem.h"
 
 namespace solver {
 
 inline constexpr int MAX_NODES = 5470;
 inline constexpr int MAX_ARCS = 683099;
-inline constexpr int VEHICLE_COST = 1000;
 
 // Largest cost either way that an arc of a network of num_nodes nodes may
 // carry: node prices then stay within num_nodes times it, so that every
@@ -137,46 +138,6 @@ void add_arc(Network& net, int k, int tail, int head, int lower, int upper, int 
 void prepare_network(Network& net);
 // Appends arc a at the ends of its tail's out-list and its head's in-list.
 void link_arc(Network& net, int a);
-
-// Whether the link preference groups allow a trip whose group key is a to be
-// followed by one whose key is b.
-bool group_link_allowed(const Problem& problem, float a, float b);
-
-// One bit per group (group g is bit g - 1): the groups whose members hold the
-// key truncated, whose from-keys and whose to-keys hold the key itself. The
-// rule above depends on the two keys only through these.
-struct GroupMembership {
-  uint32_t member = 0, from = 0, to = 0;
-  bool operator==(const GroupMembership&) const = default;
-};
-GroupMembership group_membership(const Problem& problem, float key);
-bool group_link_allowed(const Problem& problem, const GroupMembership& a, const GroupMembership& b);
-
-// The rule for every pair of trips, worked out once per pair of distinct
-// memberships when first asked.
-struct GroupLinkTable {
-  std::vector<GroupMembership> classes;
-  std::vector<int> class_of_trip;     // by trip number
-  std::vector<signed char> allowed;   // classes x classes; -1 not yet known
-  bool allowed_for(const Problem& problem, int i, int j);
-  // Works the rule out for classes a and b, and keeps it.
-  bool work_out(const Problem& problem, size_t a, int b);
-  // One bit per trip number: the trips a trip of class a may be followed by.
-  std::vector<std::vector<uint64_t>> allowed_trips;  // by class; empty until asked
-  const std::vector<uint64_t>& trips_allowed_from(const Problem& problem, size_t a);
-};
-GroupLinkTable make_group_link_table(const Problem& problem);
-inline int min_of(int a, int b) { return a < b ? a : b; }
-
-// Connection of trip i to a later trip j.
-enum class ConnectionKind { none, short_arc, long_record };
-struct Connection {
-  ConnectionKind kind = ConnectionKind::none;
-  long long cost = 0;  // checked against the solver's 32-bit range when the arc is made
-};
-Connection decide_connection(const Problem& problem, int i, int j);
-// The same with the groups' rule looked up in links (none: worked out).
-Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links);
 
 // The long-arc file of a run, open from network generation to the end of the
 // solve loop, so that every pass reads the very file that was written.

@@ -6,10 +6,14 @@
 #include "common/common.h"
 #include "common/diagnostics.h"
 #include "common/text_cursor.h"
+#include "common/timetable_out.h"
 
 using namespace common;
 
 namespace solver {
+
+// The timetable writers in common/ check what this reader takes.
+static_assert(common::TIMETABLE_MAX_TRIPS == MAX_TRIPS && common::TIMETABLE_MAX_TERMINALS == MAX_TERMINALS);
 
 namespace {
 
@@ -51,10 +55,10 @@ int lookup_terminal(const Problem& problem, const char* name) {
 // name that is no terminal stands for the depot terminal, as it always has;
 // the console says so, since it is almost always a typing error.
 int trip_terminal(const Problem& problem, std::string field, const std::string& file_name, int line_number) {
-  field.resize(8, ' ');
-  char name[9];
-  std::memcpy(name, field.data(), 8);
-  name[8] = '\0';
+  field.resize(TRIP_TERMINAL_WIDTH, ' ');
+  char name[TRIP_TERMINAL_WIDTH + 1];
+  std::memcpy(name, field.data(), TRIP_TERMINAL_WIDTH);
+  name[TRIP_TERMINAL_WIDTH] = '\0';
   cut_at_blank(name);
   int t = lookup_terminal(problem, name);
   if (t >= 0) return t;
@@ -273,9 +277,9 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
     if (count >= TRIP_TABLE_ROWS) continue;  // counted for the limit message only
     Trip& trip = problem.trips[count];
     trip.departure_time = trip_time(trip_line, 12, "departure", file_name, line_number);
-    trip.origin_terminal = trip_terminal(problem, column(trip_line, 18, 8), file_name, line_number);
+    trip.origin_terminal = trip_terminal(problem, column(trip_line, 18, TRIP_TERMINAL_WIDTH), file_name, line_number);
     trip.arrival_time = trip_time(trip_line, 33, "arrival", file_name, line_number);
-    trip.destination_terminal = trip_terminal(problem, column(trip_line, 39, 8), file_name, line_number);
+    trip.destination_terminal = trip_terminal(problem, column(trip_line, 39, TRIP_TERMINAL_WIDTH), file_name, line_number);
     TextCursor values{column(trip_line, 54, std::string::npos), 0, line_number};
     if (!scan_float_field(values, trip.group_key, file_name, "line key") ||
         !scan_int_field(values, trip.aux_value, file_name, "auxiliary value") ||

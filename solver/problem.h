@@ -18,6 +18,7 @@ inline constexpr int MAX_TRIPS = 2734;         // 2 * trips + 2 nodes must fit i
 inline constexpr int GROUP_ROWS = 30;          // groups 1..29
 inline constexpr int GROUP_LIST_SLOTS = 30;    // entries 1..28, then the end marker
 inline constexpr int GROUP_END_MARKER = -999;
+inline constexpr int TRIP_TERMINAL_WIDTH = 8;  // a terminal name's fixed columns in a trip line
 // Dead runs, the minimum depot time and minimum layovers must lie within this
 // many minutes either way, so that sums over a whole schedule stay within
 // 32-bit integers.

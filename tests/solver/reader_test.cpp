@@ -2,10 +2,14 @@
 // they stop on damaged or oversized input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "common/common.h"
+#include "common/timetable_out.h"
+#include "solver/arcgen.h"
 #include "solver/problem.h"
 #include "tests/support/random_problem.h"
 
@@ -261,6 +265,35 @@ TEST_F(ReaderTest, DamagedGroupsFilesStop) {
     std::string f = write("bad.prr", c.content);
     std::string message = fatal_message([&] { read_groups(f, problem); });
     EXPECT_NE(message.find(c.expected), std::string::npos) << c.content << " -> " << message;
+  }
+}
+
+// The Python tools check a problem against the solver's limits before they
+// write it, and total its cost with the solver's vehicle cost: their values
+// must be these.
+TEST(PythonTools, HoldTheSolversLimitsAndCosts) {
+  struct Row {
+    const char* file;
+    const char* name;
+    int value;
+  };
+  for (const Row& row : std::initializer_list<Row>{
+           {"limits.py", "MAX_TRIPS", MAX_TRIPS},
+           {"limits.py", "MAX_TERMINALS", MAX_TERMINALS},
+           {"limits.py", "MAX_ARCS", MAX_ARCS},
+           {"limits.py", "LONG_ARCS_PER_NODE", LONG_ARCS_PER_NODE},
+           {"limits.py", "TRIP_NAME_WIDTH", TRIP_TERMINAL_WIDTH},
+           {"limits.py", "MAX_HOURS", common::LATEST_TRIP_LINE_TIME / 60},
+           {"limits.py", "MAX_GROUPS", GROUP_ROWS - 1},
+           {"limits.py", "MAX_GROUP_ENTRIES", GROUP_LIST_SLOTS - 2},
+           {"report.py", "VEHICLE_COST", VEHICLE_COST},
+       }) {
+    std::istringstream text(read_whole_file(std::string(SOURCE_DIR) + "/tools/tarsel/" + row.file));
+    std::string line, found;
+    const std::string assignment = std::string(row.name) + " =";
+    while (std::getline(text, line))
+      if (line.rfind(assignment, 0) == 0) found = line.substr(assignment.size());
+    EXPECT_EQ(std::atoi(found.c_str()), row.value) << row.file << " " << row.name;
   }
 }
 

@@ -1,0 +1,102 @@
+// Which trip may follow which, and at what cost: the one rule that every
+// network of this system builds its connection arcs by. A connection is
+// short (an arc in memory), long (a record priced by arc generation; the
+// vehicle has time to go back to the depot) or none; the link preference
+// groups, where in force, further decide which pairs may connect at all.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "solver/problem.h"
+
+namespace solver {
+
+inline constexpr int VEHICLE_COST = 1000;  // on the return arc: one per vehicle in every total
+
+inline int min_of(int a, int b) { return a < b ? a : b; }
+
+// Connection of a trip to a later one.
+enum class ConnectionKind { none, short_arc, long_record };
+struct Connection {
+  ConnectionKind kind = ConnectionKind::none;
+  long long cost = 0;  // checked against the solver's 32-bit range when the arc is made
+};
+
+// What a connection from one trip depends on, taken once for all the trips
+// that may follow it.
+struct ConnectionFrom {
+  const int* dead_runs;  // from the trip's destination terminal
+  int min_layover;
+  int ready;             // arrival plus minimum layover
+};
+
+inline ConnectionFrom connection_from(const Problem& problem, const Trip& from) {
+  return ConnectionFrom{problem.deadrun_matrix[from.destination_terminal], from.min_layover,
+                        from.arrival_time + from.min_layover};
+}
+
+// The connection from a trip to `to` once the groups' rule allows the pair
+// (or is not in force). Inline: network generation asks it for every pair.
+inline Connection connect_allowed(const Problem& problem, const ConnectionFrom& from, const Trip& to) {
+  const Parameters& p = problem.params;
+  int st = to.origin_terminal;
+  // Readers bound every value in minutes, so these sums cannot overflow.
+  int direct = from.dead_runs[st];
+  int via_depot = from.dead_runs[0] + problem.deadrun_matrix[0][st];
+  int available = to.departure_time - from.ready;
+
+  bool groups = problem.link_preference_cost > 0;
+  int slack = available - (groups ? min_of(direct, via_depot) : direct);
+  Connection c;
+  if (slack < 0) return c;
+  // In 64 bits: a short-arc parameter near the top of the integers makes
+  // every connection short, and must not wrap around.
+  if (available < static_cast<long long>(via_depot) + p.short_arc_param) {
+    // The direct dead run is charged even when the slack was measured via the depot.
+    c.kind = ConnectionKind::short_arc;
+    c.cost = static_cast<long long>(p.deadrun_weight) * direct +
+             static_cast<long long>(p.layover_weight) * (from.min_layover + slack);
+  } else {
+    c.kind = ConnectionKind::long_record;
+    c.cost = static_cast<long long>(p.deadrun_weight) * via_depot + p.short_arc_param;
+  }
+  return c;
+}
+
+// Whether the link preference groups allow a trip whose group key is a to be
+// followed by one whose key is b.
+bool group_link_allowed(const Problem& problem, float a, float b);
+
+// One bit per group (group g is bit g - 1): the groups whose members hold the
+// key truncated, whose from-keys and whose to-keys hold the key itself. The
+// rule above depends on the two keys only through these.
+struct GroupMembership {
+  uint32_t member = 0, from = 0, to = 0;
+  bool operator==(const GroupMembership&) const = default;
+};
+GroupMembership group_membership(const Problem& problem, float key);
+bool group_link_allowed(const Problem& problem, const GroupMembership& a, const GroupMembership& b);
+
+// The rule for every pair of trips, worked out once per pair of distinct
+// memberships when first asked.
+struct GroupLinkTable {
+  std::vector<GroupMembership> classes;
+  std::vector<int> class_of_trip;     // by trip number
+  std::vector<signed char> allowed;   // classes x classes; -1 not yet known
+  bool allowed_for(const Problem& problem, int i, int j);
+  // Works the rule out for classes a and b, and keeps it.
+  bool work_out(const Problem& problem, size_t a, int b);
+  // One bit per trip number: the trips a trip of class a may be followed by.
+  std::vector<std::vector<uint64_t>> allowed_trips;  // by class; empty until asked
+  const std::vector<uint64_t>& trips_allowed_from(const Problem& problem, size_t a);
+};
+GroupLinkTable make_group_link_table(const Problem& problem);
+
+// The whole rule, groups included, for trip i followed by a later trip j.
+Connection decide_connection(const Problem& problem, int i, int j);
+// The same with the groups' rule looked up in links (none: worked out).
+Connection decide_connection(const Problem& problem, int i, int j, GroupLinkTable* links);
+
+}  // namespace solver

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "common/common.h"
@@ -200,75 +201,95 @@ bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num
   return added;
 }
 
-bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num_trips,
-                   const LongArcFile& long_arcs, FILE* iteration_file) {
-  const int fd = long_arcs.fd;
-  std::time_t t0 = std::time(nullptr);
+namespace {
 
+// One pass's reading of the long-arc file: the two blocks it reads into, the
+// best records of the current tail group and what the pass has chosen.
+struct ArcScan {
+  static constexpr size_t BLOCK_RECORDS = 8192;
+  const int* price;
+  unsigned num_nodes;
+  unsigned cost_bound;
   CandidateBuffer buffer;
   Selection selection;
-  int current_tail = -1;
-  int position = 0;
-
-  // The records are read in large blocks; a trailing piece shorter than a
-  // record is the end of the file, as a short read always was.
-  const unsigned cost_bound = static_cast<unsigned>(max_arc_cost(net.num_nodes));
-  const unsigned num_nodes = static_cast<unsigned>(net.num_nodes);
-  const int* const price = ks.price.data();
-  constexpr size_t BLOCK_RECORDS = 8192;
   FileBlock blocks[2];
-  for (FileBlock& b : blocks) b.records.resize(BLOCK_RECORDS);
-  FileBlock* block = &blocks[0];
-  FileBlock* previous = &blocks[1];
-  Marks marks{static_cast<size_t>(MAX_ARCS - net.num_arcs), {block, previous}, {}};
-  selection.positions.reserve(4096);
-  selection.records.reserve(4096);
-  size_t carried = 0;
-  off_t offset = 0;
-  // What a tail group's records share is taken when the group begins.
+  Marks marks;
+  // The tail group being read, and what its records share, taken when the
+  // group begins.
+  int current_tail = -1;
   bool tail_in_table = false;
   int tail_price = 0;
+
+  ArcScan(const Network& net, const KilterState& ks)
+      : price(ks.price.data()),
+        num_nodes(static_cast<unsigned>(net.num_nodes)),
+        cost_bound(static_cast<unsigned>(max_arc_cost(net.num_nodes))),
+        marks{static_cast<size_t>(MAX_ARCS - net.num_arcs), {&blocks[0], &blocks[1]}, {}} {
+    for (FileBlock& b : blocks) b.records.resize(BLOCK_RECORDS);
+    selection.positions.reserve(4096);
+    selection.records.reserve(4096);
+  }
+};
+
+// Prices the whole records of one block, whose first is at `position` in the
+// file. Inlined into the reading loop: it runs for every record of the file.
+[[gnu::always_inline]] inline void price_block(ArcScan& scan, const LongArcRecord* records, size_t whole,
+                                               int position) {
+  const int* const price = scan.price;
+  size_t k = 0;
+  while (k < whole) {
+    if (records[k].tail != scan.current_tail) {
+      flush(scan.buffer, scan.selection, scan.marks);  // nothing to flush before the first group
+      scan.current_tail = records[k].tail;
+      scan.tail_in_table = static_cast<unsigned>(scan.current_tail) - 1u < scan.num_nodes;
+      scan.tail_price = scan.tail_in_table ? price[scan.current_tail] : 0;
+    }
+    // The rest of the group in this block.
+    const int tail = scan.current_tail;
+    if (!scan.tail_in_table) {
+      while (k < whole && records[k].tail == tail) ++k;
+      continue;
+    }
+    const int tail_price = scan.tail_price;
+    const unsigned num_nodes = scan.num_nodes, cost_bound = scan.cost_bound;
+    for (; k < whole && records[k].tail == tail; ++k) {
+      const LongArcRecord& rec = records[k];
+      // Only a record that network generation could have written is priced:
+      // a damaged one may name nodes outside the network or a cost whose
+      // reduced cost would not fit in 32 bits (the cost lies in
+      // -cost_bound..cost_bound when cost + cost_bound, taken unsigned, is
+      // at most twice the bound).
+      if (static_cast<unsigned>(rec.head) - 1u >= num_nodes ||
+          static_cast<unsigned>(rec.cost) + cost_bound > 2 * cost_bound || rec.included != 0)
+        continue;
+      const int rc = rec.cost + tail_price - price[rec.head];
+      if (rc < scan.buffer.worst()) scan.buffer.insert(rc, position + static_cast<int>(k), rec);
+    }
+  }
+}
+
+// Reads the file in large blocks, pricing every record and marking the
+// chosen ones as it goes; a trailing piece shorter than a record is the end
+// of the file, as a short read always was.
+void scan_long_arc_file(const LongArcFile& long_arcs, ArcScan& scan) {
+  FileBlock* block = &scan.blocks[0];
+  FileBlock* previous = &scan.blocks[1];
+  int position = 0;
+  size_t carried = 0;
+  off_t offset = 0;
   for (;;) {
     char* bytes = reinterpret_cast<char*>(block->records.data());
-    ssize_t r = ::pread(fd, bytes + carried, BLOCK_RECORDS * sizeof(LongArcRecord) - carried, offset);
+    ssize_t r = ::pread(long_arcs.fd, bytes + carried, ArcScan::BLOCK_RECORDS * sizeof(LongArcRecord) - carried,
+                        offset);
     if (r < 0 && errno == EINTR) continue;
-    if (r < 0)
-      fatal_with_detail(long_arc_failure("read", long_arcs, r, ""), "Error Reading File to update\n");
+    if (r < 0) fatal_with_detail(long_arc_failure("read", long_arcs, r, ""), "Error Reading File to update\n");
     if (r == 0) break;
     offset += r;
     size_t available = carried + static_cast<size_t>(r);
     size_t whole = available / sizeof(LongArcRecord);
     block->first = position;
     block->count = static_cast<int>(whole);
-    const LongArcRecord* const records = block->records.data();
-    size_t k = 0;
-    while (k < whole) {
-      if (records[k].tail != current_tail) {
-        flush(buffer, selection, marks);  // nothing to flush before the first group
-        current_tail = records[k].tail;
-        tail_in_table = static_cast<unsigned>(current_tail) - 1u < num_nodes;
-        tail_price = tail_in_table ? price[current_tail] : 0;
-      }
-      // The rest of the group in this block.
-      const int tail = current_tail;
-      if (!tail_in_table) {
-        while (k < whole && records[k].tail == tail) ++k;
-        continue;
-      }
-      for (; k < whole && records[k].tail == tail; ++k) {
-        const LongArcRecord& rec = records[k];
-        // Only a record that network generation could have written is priced:
-        // a damaged one may name nodes outside the network or a cost whose
-        // reduced cost would not fit in 32 bits (the cost lies in
-        // -cost_bound..cost_bound when cost + cost_bound, taken unsigned, is
-        // at most twice the bound).
-        if (static_cast<unsigned>(rec.head) - 1u >= num_nodes ||
-            static_cast<unsigned>(rec.cost) + cost_bound > 2 * cost_bound || rec.included != 0)
-          continue;
-        const int rc = rec.cost + tail_price - price[rec.head];
-        if (rc < buffer.worst()) buffer.insert(rc, position + static_cast<int>(k), rec);
-      }
-    }
+    price_block(scan, block->records.data(), whole, position);
     position += static_cast<int>(whole);
     // No group that ends later has records in the block before this one.
     write_back(long_arcs, *previous);
@@ -278,15 +299,18 @@ bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num
     previous->count = 0;
     std::swap(block, previous);
   }
-  flush(buffer, selection, marks);
+  flush(scan.buffer, scan.selection, scan.marks);
   write_back(long_arcs, *block);
   write_back(long_arcs, *previous);
-  mark_included(long_arcs, marks.beyond_blocks, blocks[0].records);
+  mark_included(long_arcs, scan.marks.beyond_blocks, scan.blocks[0].records);
+}
 
-  // The chosen records join in selection order, from the copies taken while
-  // scanning (the file holds the same bytes at their positions), as far as
-  // the arc table has room; those that joined are marked in the file already.
-  const size_t joining = std::min(selection.records.size(), marks.room);
+// The chosen records join in selection order, from the copies taken while
+// scanning (the file holds the same bytes at their positions), as far as the
+// arc table has room; those that joined are marked in the file already.
+void join_selected_arcs(Network& net, KilterState& ks, RunCounters& counters, const Selection& selection,
+                        size_t room) {
+  const size_t joining = std::min(selection.records.size(), room);
   const int arcs_before = net.num_arcs;
   for (size_t k = 0; k < joining; ++k) {
     const LongArcRecord& rec = selection.records[k];
@@ -301,6 +325,17 @@ bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num
                      "Lower the short arc parameter or split the timetable.\n",
                      MAX_ARCS);
   }
+}
+
+}  // namespace
+
+bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num_trips,
+                   const LongArcFile& long_arcs, FILE* iteration_file) {
+  std::time_t t0 = std::time(nullptr);
+  auto scan = std::make_unique<ArcScan>(net, ks);
+  scan_long_arc_file(long_arcs, *scan);
+  Selection& selection = scan->selection;
+  join_selected_arcs(net, ks, counters, selection, scan->marks.room);
   int secs = static_cast<int>(std::difftime(std::time(nullptr), t0));
   counters.disc_seconds += secs;
 
@@ -309,7 +344,8 @@ bool generate_arcs(Network& net, KilterState& ks, RunCounters& counters, int num
   int vehicles = 0;
   int total = objective_value(net, num_trips, vehicles);
   if (iteration_file)
-    std::fprintf(iteration_file, "\t%s\t%d\t%d\t%d\t%d\t\t%d\n", format_hh_mm_ss(secs).c_str(), count, selection.most_negative, selection.least_negative, total, vehicles);
+    std::fprintf(iteration_file, "\t%s\t%d\t%d\t%d\t%d\t\t%d\n", format_hh_mm_ss(secs).c_str(), count,
+                 selection.most_negative, selection.least_negative, total, vehicles);
   return count > 0;
 }
 

@@ -77,114 +77,121 @@ int next_flow_arc(const Network& net, const OutArcs& out, int node, int after) {
   return 0;
 }
 
-}  // namespace
-
-ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_flow_arcs, const Problem& problem,
-                            int num_buses, int operational_cost) {
-  const Parameters& p = problem.params;
-  const int T = problem.num_trips;
-  const auto& dr = problem.deadrun_matrix;
-  const char* depot_name = problem.terminal_names[0];
-
-  const std::string file_name = file_base + ".bla";
-  std::printf("\nCreating the Blocks of Trips at file %s\n", file_name.c_str());
-  CheckedFile block_file;
-  ReportText out{open_report_file(file_name, block_file, "\nFile %s not found\n")};
+// One block file being written: where it goes, the flows it follows (each
+// vehicle takes its units off the arcs it runs on) and the schedule's totals.
+struct BlockWriter {
+  ReportText& out;
+  CheckedFile& block_file;
   KeyTexts keys{"%2.2f"};
+  const Problem& problem;
+  Network& net;
+  OutArcs leaving;
+  BlockTotals total;
+  int depot_returns = 0;
+};
 
+void write_file_head(ReportText& out, const Problem& problem, int num_buses, int operational_cost) {
   out.printf("#SDVSP solved through Arc Generation Technique\n");
   out.printf("\n#Blocks of trip with number of buses: %d\n", num_buses);
-  out.printf("#Total of trips: %d\n", T);
+  out.printf("#Total of trips: %d\n", problem.num_trips);
   out.printf("#Total cost of this schedule: %d\n", operational_cost);
-  write_hours_minutes(out, "#Minimum depot time: %02d:%02d\n", p.min_depot_time);
+  write_hours_minutes(out, "#Minimum depot time: %02d:%02d\n", problem.params.min_depot_time);
   if (problem.link_preference_cost > 0)
     out.printf("\n#This schedule has Link Preferences with cost: %d min.\n", problem.link_preference_cost);
+}
 
-  int depot_returns = 0;
-  BlockTotals total;
-  int block = 0;
-  const int m = num_flow_arcs;
-  const OutArcs leaving = out_arcs_by_tail(net, m);
-  for (int k = 1; k <= m; ++k) {
-    if (net.tail[k] != depot_out_node(T) || net.flow[k] <= 0) continue;
-    ++block;
-    net.flow[k] -= 1;
-    int line_number = 1;
-    BlockTotals b;
-    int first = net.head[k];
-    int pull_out = dr[0][problem.trips[first].origin_terminal];
+// The block's head and its first trip, reached by pull-out from the depot.
+void write_block_start(BlockWriter& w, BlockTotals& b, int block, int first) {
+  const Problem& problem = w.problem;
+  const int pull_out = problem.deadrun_matrix[0][problem.trips[first].origin_terminal];
+  w.out.printf(" \n");
+  w.out.printf("\n <Vehicle Block --- %d >\n", block);
+  int lh, lm;
+  split_minutes(problem.trips[first].departure_time - pull_out, lh, lm);
+  w.out.printf("\nLeave Depot: %s at %02d:%02d\n", problem.terminal_names[0], lh, lm);
+  w.out.printf("\nTrip    <----Partida---->    <----Chegada---->    V.Vazia  T.Espera  Linha ");
+  w.out.put('\n');
+  write_dashes_line(w.out, 75);
+  write_trip_line(w.out, w.keys, problem, 1, first, pull_out, 0);
+  b.dead_run += pull_out;
+}
 
-    out.printf(" \n");
-    out.printf("\n <Vehicle Block --- %d >\n", block);
-    int lh, lm;
-    split_minutes(problem.trips[first].departure_time - pull_out, lh, lm);
-    out.printf("\nLeave Depot: %s at %02d:%02d\n", depot_name, lh, lm);
-    out.printf("\nTrip    <----Partida---->    <----Chegada---->    V.Vazia  T.Espera  Linha ");
-    out.put('\n');
-    write_dashes_line(out, 75);
-    write_trip_line(out, keys, problem, line_number, first, pull_out, 0);
-    b.dead_run += pull_out;
-    ++line_number;
-    int current_arc = k;
-    int current = first;
-
-    for (;;) {
-      // The arc that carries this vehicle on from the trip's end node.
-      // Conservation guarantees one, so none found means the flows were
-      // damaged.
-      const int j = next_flow_arc(net, leaving, trip_end_node(T, current), current_arc);
-      if (j == 0) {
-        out.flush();
-        drop_checked_file(block_file);
-        fatal_diagnostic("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);
-      }
-      net.flow[j] -= 1;
-      const Trip& prev = problem.trips[current];
-      if (net.head[j] == depot_in_node(T)) {
-        int pull_in = dr[prev.destination_terminal][0];
-        write_dashes_line(out, 75);
-        out.printf("Return to the Depot: %s - DeadRun: %d\n", depot_name, pull_in);
-        b.dead_run += pull_in;
-        write_hours_minutes(out, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", b.dead_run);
-        write_hours_minutes(out, "Total Extra Layover   \t%02d:%02d  hh:mm\n", b.layover);
-        write_hours_minutes(out, "Total Parking at Depot\t%02d:%02d  hh:mm\n", b.parking);
-        total.dead_run += b.dead_run;
-        total.layover += b.layover;
-        total.parking += b.parking;
-        write_dashes_line(out, 36);
-        break;
-      }
-      const int next = net.head[j];
-      const Trip& nt = problem.trips[next];
-      int gap = nt.departure_time - prev.arrival_time;
-      int to_depot = dr[prev.destination_terminal][0];
-      int from_depot = dr[0][nt.origin_terminal];
-      int dead_run, waiting;
-      if (to_depot + from_depot + p.min_depot_time <= gap) {
-        int parking = gap - to_depot - from_depot;
-        int ph, pm;
-        split_minutes(parking, ph, pm);
-        out.printf("\n    Return to Depot: %s & Park for %02d:%02d      %2d        0\n", depot_name, ph, pm,
-                     to_depot);
-        out.printf("\n");
-        b.dead_run += to_depot;
-        ++depot_returns;
-        b.parking += parking;
-        dead_run = from_depot;
-        waiting = 0;
-      } else {
-        dead_run = dr[prev.destination_terminal][nt.origin_terminal];
-        waiting = gap - dead_run;
-      }
-      write_trip_line(out, keys, problem, line_number, next, dead_run, waiting);
-      b.dead_run += dead_run;
-      b.layover += waiting;
-      ++line_number;
-      current_arc = j;
-      current = next;
-    }
+// The trip `next` after `prev` in the block: straight on, or by way of the
+// depot when there is time to park there.
+void write_next_trip(BlockWriter& w, BlockTotals& b, int line_number, int prev, int next) {
+  const Problem& problem = w.problem;
+  const auto& dr = problem.deadrun_matrix;
+  const Trip& pt = problem.trips[prev];
+  const Trip& nt = problem.trips[next];
+  int gap = nt.departure_time - pt.arrival_time;
+  int to_depot = dr[pt.destination_terminal][0];
+  int from_depot = dr[0][nt.origin_terminal];
+  int dead_run, waiting;
+  if (to_depot + from_depot + problem.params.min_depot_time <= gap) {
+    int parking = gap - to_depot - from_depot;
+    int ph, pm;
+    split_minutes(parking, ph, pm);
+    w.out.printf("\n    Return to Depot: %s & Park for %02d:%02d      %2d        0\n", problem.terminal_names[0], ph,
+                 pm, to_depot);
+    w.out.printf("\n");
+    b.dead_run += to_depot;
+    ++w.depot_returns;
+    b.parking += parking;
+    dead_run = from_depot;
+    waiting = 0;
+  } else {
+    dead_run = dr[pt.destination_terminal][nt.origin_terminal];
+    waiting = gap - dead_run;
   }
+  write_trip_line(w.out, w.keys, problem, line_number, next, dead_run, waiting);
+  b.dead_run += dead_run;
+  b.layover += waiting;
+}
 
+// The return to the depot after the block's last trip, and its totals.
+void write_block_end(BlockWriter& w, BlockTotals& b, int last) {
+  const Problem& problem = w.problem;
+  int pull_in = problem.deadrun_matrix[problem.trips[last].destination_terminal][0];
+  write_dashes_line(w.out, 75);
+  w.out.printf("Return to the Depot: %s - DeadRun: %d\n", problem.terminal_names[0], pull_in);
+  b.dead_run += pull_in;
+  write_hours_minutes(w.out, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", b.dead_run);
+  write_hours_minutes(w.out, "Total Extra Layover   \t%02d:%02d  hh:mm\n", b.layover);
+  write_hours_minutes(w.out, "Total Parking at Depot\t%02d:%02d  hh:mm\n", b.parking);
+  w.total.dead_run += b.dead_run;
+  w.total.layover += b.layover;
+  w.total.parking += b.parking;
+  write_dashes_line(w.out, 36);
+}
+
+// One vehicle's block, from its pull-out arc k along the arcs with flow.
+void write_block(BlockWriter& w, int block, int k) {
+  const int T = w.problem.num_trips;
+  Network& net = w.net;
+  net.flow[k] -= 1;
+  BlockTotals b;
+  int current = net.head[k];
+  write_block_start(w, b, block, current);
+  int current_arc = k;
+  for (int line_number = 2;; ++line_number) {
+    // The arc that carries this vehicle on from the trip's end node.
+    // Conservation guarantees one, so none found means the flows were
+    // damaged.
+    const int j = next_flow_arc(net, w.leaving, trip_end_node(T, current), current_arc);
+    if (j == 0) {
+      w.out.flush();
+      drop_checked_file(w.block_file);
+      fatal_diagnostic("\nNo flow leaves the end of trip %d: the flows do not form vehicle blocks.\n", current);
+    }
+    net.flow[j] -= 1;
+    if (net.head[j] == depot_in_node(T)) return write_block_end(w, b, current);
+    write_next_trip(w, b, line_number, current, net.head[j]);
+    current_arc = j;
+    current = net.head[j];
+  }
+}
+
+ScheduleTotals write_statistics(ReportText& out, const Parameters& p, const BlockTotals& total, int depot_returns) {
   out.printf("\n\n----- Statistics from Schedule -----");
   write_hours_minutes(out, "\nTotal Dead Run      \t%02d:%02d  hh:mm\n", total.dead_run);
   write_hours_minutes(out, "Total Layover         \t%02d:%02d  hh:mm\n", total.layover);
@@ -196,6 +203,25 @@ ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_
                            static_cast<long long>(p.min_depot_time) * depot_returns;
   out.printf("Total Scheduling Cost:\t %4lld\n", result.scheduling_cost);
   write_dashes_line(out, 36);
+  return result;
+}
+
+}  // namespace
+
+ScheduleTotals write_blocks(const std::string& file_base, Network& net, int num_flow_arcs, const Problem& problem,
+                            int num_buses, int operational_cost) {
+  const std::string file_name = file_base + ".bla";
+  std::printf("\nCreating the Blocks of Trips at file %s\n", file_name.c_str());
+  CheckedFile block_file;
+  ReportText out{open_report_file(file_name, block_file, "\nFile %s not found\n")};
+  write_file_head(out, problem, num_buses, operational_cost);
+
+  BlockWriter w{out, block_file, KeyTexts{"%2.2f"}, problem, net, out_arcs_by_tail(net, num_flow_arcs), {}, 0};
+  int block = 0;
+  for (int k = 1; k <= num_flow_arcs; ++k)
+    if (net.tail[k] == depot_out_node(problem.num_trips) && net.flow[k] > 0) write_block(w, ++block, k);
+
+  const ScheduleTotals result = write_statistics(out, problem.params, w.total, w.depot_returns);
   std::time_t now = std::time(nullptr);
   out.printf("%s", std::ctime(&now));
   out.flush();

@@ -1,5 +1,6 @@
 #include "solver/problem.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -193,18 +194,20 @@ void read_problem_trips(const std::string& file_name, Problem& problem) {
   parse_trip_file(file_name, cursor, problem);
 }
 
-void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& problem) {
-  std::printf("\nReading file %s\n", file_name.c_str());
+namespace {
 
+void skip_to_matrix_section(const std::string& file_name, TextCursor& cursor) {
   std::string line;
   for (;;) {
     if (!read_line(cursor, line))
       fatal_diagnostic("\nFile %s has no [DEAD_RUN_MATRIX] section\n", file_name.c_str());
     if (line.compare(0, 17, "[DEAD_RUN_MATRIX]") == 0) break;
   }
+}
 
-  // The count line: a 16-character label, the count, one more character; then
-  // the line that follows it is skipped.
+// The count line: a 16-character label, the count, one more character; then
+// the line that follows it is skipped.
+int read_terminal_count(const std::string& file_name, TextCursor& cursor) {
   std::string label;
   read_chars(cursor, 16, label);
   int num_terminals = 0;
@@ -215,15 +218,16 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
     fatal_diagnostic("\nFile %s: the number of terminals is negative (%d)\n", file_name.c_str(), num_terminals);
   scan_char(cursor, after);
   skip_line(cursor);
-  problem.num_terminals = num_terminals;
-  // Past the table's 65 slots nothing is stored; the limit check below then
-  // refuses the problem with its own messages.
-  const int stored_terminals = num_terminals < MAX_TERMINALS ? num_terminals : MAX_TERMINALS;
+  return num_terminals;
+}
 
+// Names past the stored ones are read over, not kept.
+void read_terminal_names(const std::string& file_name, TextCursor& cursor, Problem& problem, int stored_terminals) {
   std::string word;
-  for (int t = 0; t < num_terminals; ++t) {
+  for (int t = 0; t < problem.num_terminals; ++t) {
     if (!scan_word(cursor, word))
-      fatal_diagnostic("\nFile %s ends inside the terminal names (%d of %d read)\n", file_name.c_str(), t, num_terminals);
+      fatal_diagnostic("\nFile %s ends inside the terminal names (%d of %d read)\n", file_name.c_str(), t,
+                       problem.num_terminals);
     if (t >= stored_terminals) continue;
     if (word.size() > TERMINAL_NAME_SLOT - 1)
       fatal_diagnostic("\nFile %s: terminal name %s is longer than %d characters\n", file_name.c_str(), word.c_str(),
@@ -231,69 +235,85 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
     std::snprintf(problem.terminal_names[t], TERMINAL_NAME_SLOT, "%s", word.c_str());
     cut_at_blank(problem.terminal_names[t]);
   }
+}
 
-  for (int r = 0; r < num_terminals; ++r) {
-    if (!scan_word(cursor, word))
-      fatal_diagnostic("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1, num_terminals);
-    for (int k = 0; k < num_terminals; ++k) {
-      int hours = 0, minutes = 0;
-      char separator = 0;
-      const size_t before_entry = cursor.pos;
-      bool ok = scan_int(cursor, hours);
-      if (ok) {
-        skip_white(cursor);
-        ok = scan_char(cursor, separator) && scan_int(cursor, minutes);
-      }
-      if (!ok) {
-        if (at_end(cursor))
-          fatal_diagnostic("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1,
-                           num_terminals);
-        fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
-                         file_name.c_str(), cursor.line, k + 1, r + 1);
-      }
-      if (number_cut(cursor))
-        warn_cut(cursor, cursor.text.find_first_not_of(" \t\n\r\v\f", before_entry), cursor.line, file_name,
-                 "dead-run matrix entry " + std::to_string(k + 1) + " of row " + std::to_string(r + 1),
-                 shown_clock(hours, minutes), "", MATRIX_PART);
-      long long value = 60LL * hours + minutes;
-      if (value < -MAX_MINUTES_VALUE || value > MAX_MINUTES_VALUE)
-        fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",
-                         file_name.c_str(), cursor.line, k + 1, r + 1, MAX_MINUTES_VALUE);
-      if (r < stored_terminals && k < stored_terminals) problem.deadrun_matrix[r][k] = static_cast<int>(value);
+// Entry k of matrix row r (both from 0), "hours:minutes", in minutes.
+int read_matrix_entry(const std::string& file_name, TextCursor& cursor, int r, int k, int num_terminals) {
+  int hours = 0, minutes = 0;
+  char separator = 0;
+  const size_t before_entry = cursor.pos;
+  bool ok = scan_int(cursor, hours);
+  if (ok) {
+    skip_white(cursor);
+    ok = scan_char(cursor, separator) && scan_int(cursor, minutes);
+  }
+  if (!ok) {
+    if (at_end(cursor))
+      fatal_diagnostic("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1,
+                       num_terminals);
+    fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d cannot be read (expected hours:minutes)\n",
+                     file_name.c_str(), cursor.line, k + 1, r + 1);
+  }
+  if (number_cut(cursor))
+    warn_cut(cursor, cursor.text.find_first_not_of(" \t\n\r\v\f", before_entry), cursor.line, file_name,
+             "dead-run matrix entry " + std::to_string(k + 1) + " of row " + std::to_string(r + 1),
+             shown_clock(hours, minutes), "", MATRIX_PART);
+  long long value = 60LL * hours + minutes;
+  if (value < -MAX_MINUTES_VALUE || value > MAX_MINUTES_VALUE)
+    fatal_diagnostic("\nFile %s line %d: dead-run matrix entry %d of row %d is out of range (at most %d minutes)\n",
+                     file_name.c_str(), cursor.line, k + 1, r + 1, MAX_MINUTES_VALUE);
+  return static_cast<int>(value);
+}
+
+void read_deadrun_matrix(const std::string& file_name, TextCursor& cursor, Problem& problem, int stored_terminals) {
+  const int n = problem.num_terminals;
+  std::string label;
+  for (int r = 0; r < n; ++r) {
+    if (!scan_word(cursor, label))
+      fatal_diagnostic("\nFile %s ends inside the dead-run matrix (row %d of %d)\n", file_name.c_str(), r + 1, n);
+    for (int k = 0; k < n; ++k) {
+      const int value = read_matrix_entry(file_name, cursor, r, k, n);
+      if (r < stored_terminals && k < stored_terminals) problem.deadrun_matrix[r][k] = value;
     }
   }
-  skip_line(cursor);
-  skip_line(cursor);
-  skip_line(cursor);
+}
 
+// One trip line, by its columns.
+void read_trip_line(const std::string& file_name, const std::string& trip_line, int line_number,
+                    const Problem& problem, Trip& trip) {
+  trip.departure_time = trip_time(trip_line, 12, "departure", file_name, line_number);
+  trip.origin_terminal = trip_terminal(problem, column(trip_line, 18, TRIP_TERMINAL_WIDTH), file_name, line_number);
+  trip.arrival_time = trip_time(trip_line, 33, "arrival", file_name, line_number);
+  trip.destination_terminal = trip_terminal(problem, column(trip_line, 39, TRIP_TERMINAL_WIDTH), file_name, line_number);
+  TextCursor values{column(trip_line, 54, std::string::npos), 0, line_number};
+  if (!scan_float_field(values, trip.group_key, file_name, "line key") ||
+      !scan_int_field(values, trip.aux_value, file_name, "auxiliary value") ||
+      !scan_int_field(values, trip.min_layover, file_name, "minimum layover"))
+    fatal_diagnostic("\nFile %s line %d: the line key, auxiliary value and minimum layover cannot be read\n",
+                     file_name.c_str(), line_number);
+  if (trip.min_layover < -MAX_MINUTES_VALUE || trip.min_layover > MAX_MINUTES_VALUE)
+    fatal_diagnostic("\nFile %s line %d: the minimum layover %d is out of range\n", file_name.c_str(), line_number,
+                     trip.min_layover);
+}
+
+// The trip lines up to the first line that is none; returns how many there
+// were, the ones beyond the table counted only.
+int read_trips(const std::string& file_name, TextCursor& cursor, Problem& problem) {
   int count = 0;
-  for (;;) {
-    if (at_end(cursor)) break;
+  while (!at_end(cursor)) {
     int line_number = cursor.line;
     std::string trip_line = rest_of_line(cursor);
     skip_line(cursor);
     if (trip_line.empty() || trip_line[0] != 'T') break;
     ++count;
     if (count >= TRIP_TABLE_ROWS) continue;  // counted for the limit message only
-    Trip& trip = problem.trips[count];
-    trip.departure_time = trip_time(trip_line, 12, "departure", file_name, line_number);
-    trip.origin_terminal = trip_terminal(problem, column(trip_line, 18, TRIP_TERMINAL_WIDTH), file_name, line_number);
-    trip.arrival_time = trip_time(trip_line, 33, "arrival", file_name, line_number);
-    trip.destination_terminal = trip_terminal(problem, column(trip_line, 39, TRIP_TERMINAL_WIDTH), file_name, line_number);
-    TextCursor values{column(trip_line, 54, std::string::npos), 0, line_number};
-    if (!scan_float_field(values, trip.group_key, file_name, "line key") ||
-        !scan_int_field(values, trip.aux_value, file_name, "auxiliary value") ||
-        !scan_int_field(values, trip.min_layover, file_name, "minimum layover"))
-      fatal_diagnostic("\nFile %s line %d: the line key, auxiliary value and minimum layover cannot be read\n",
-                       file_name.c_str(), line_number);
-    if (trip.min_layover < -MAX_MINUTES_VALUE || trip.min_layover > MAX_MINUTES_VALUE)
-      fatal_diagnostic("\nFile %s line %d: the minimum layover %d is out of range\n", file_name.c_str(), line_number,
-                       trip.min_layover);
+    read_trip_line(file_name, trip_line, line_number, problem, problem.trips[count]);
   }
-  problem.num_trips = count;
-  std::printf("\nTotal of trips: %d\n", count);
+  return count;
+}
 
-  bool too_many_trips = 2LL * count + 2 > TRIP_TABLE_ROWS;
+void refuse_beyond_limits(int num_trips, int num_terminals) {
+  bool too_many_trips = 2LL * num_trips + 2 > TRIP_TABLE_ROWS;
   bool too_many_terminals = num_terminals > MAX_TERMINALS;
   if (too_many_trips || too_many_terminals) {
     std::printf("SYSTEM IS NOT ABLE TO SOLVE THIS PROBLEM \n");
@@ -301,6 +321,26 @@ void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& 
     if (too_many_terminals) std::printf("Total of terminis greater than limite \n");
     fatal_without_pause("%s", "");
   }
+}
+
+}  // namespace
+
+void parse_trip_file(const std::string& file_name, TextCursor& cursor, Problem& problem) {
+  std::printf("\nReading file %s\n", file_name.c_str());
+  skip_to_matrix_section(file_name, cursor);
+  problem.num_terminals = read_terminal_count(file_name, cursor);
+  // Past the table's 65 slots nothing is stored; the limit check at the end
+  // then refuses the problem with its own messages.
+  const int stored_terminals = std::min(problem.num_terminals, MAX_TERMINALS);
+  read_terminal_names(file_name, cursor, problem, stored_terminals);
+  read_deadrun_matrix(file_name, cursor, problem, stored_terminals);
+  skip_line(cursor);
+  skip_line(cursor);
+  skip_line(cursor);
+
+  problem.num_trips = read_trips(file_name, cursor, problem);
+  std::printf("\nTotal of trips: %d\n", problem.num_trips);
+  refuse_beyond_limits(problem.num_trips, problem.num_terminals);
 }
 
 namespace {

@@ -30,7 +30,7 @@ FlowTotals write_flow_report(const std::string& file_base, const Network& net, i
   out.printf("\n Total of longs included:\t%12d", c.longs_included);
   out.printf("\n Total of problems solved:\t%12d", c.problems_solved);
 
-  if (!net.feasible)
+  if (solve_status(net) == SolveStatus::infeasible)
     out.printf("\n\n********** INFEASIBLE FLOW PATTERN ********* \n\n");
   else
     out.printf("\n\n ********** OPTIMAL FLOW PATTERN ********* \n\n");

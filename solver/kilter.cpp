@@ -4,262 +4,16 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <cstdarg>
 #include <ctime>
 
 #include "solver/kilter_steps.h"
+#include "solver/kilter_tables.h"
 
 namespace solver {
 
 namespace {
 
 int abs_of(int x) { return x < 0 ? -x : x; }
-
-// Node v's back list, near or far.
-inline BackEntry* back_list(KilterWork& w, int v) {
-  return w.back_count[v] <= BACK_NEAR ? &w.back_near[static_cast<size_t>(v) * BACK_NEAR] : &w.back[w.in_begin[v]];
-}
-inline const BackEntry* back_list(const KilterWork& w, int v) {
-  return back_list(const_cast<KilterWork&>(w), v);
-}
-
-// The place in out of the entry at list position pos of node v: each node's
-// entries follow the sentinels that end the lists of the nodes before it.
-inline int out_index(int v, int pos) { return pos + v - 1; }
-
-BackEntry back_entry(const Network& net, int e) {
-  return BackEntry{e, net.tail[e], net.cost[e], net.flow[e] > net.upper[e]};
-}
-
-// Packs the forward-star lists of one direction: node_of is tail or head,
-// first and next the lists. Arcs are placed by counting sort, which gives each
-// node its arcs in increasing number, the order that prepare_network and
-// link_arc keep; the lists are then checked against that order and walked
-// instead where they differ. False when the lists do not hold every arc once.
-bool pack_lists(int n, int m, const int* node_of, const int* first, const int* next, std::vector<int>& begin,
-                HugeTable<int>& pos_of, HugeTable<int>& arc_at) {
-  begin.assign(n + 2, 0);
-  for (int e = 1; e <= m; ++e) ++begin[node_of[e] + 1];
-  for (int v = 1; v <= n + 1; ++v) begin[v] += begin[v - 1];
-  begin[n + 1] = m;
-  // Each arc placed is checked against the list: it must follow the arc
-  // placed before it at its node, or be the node's first.
-  bool same = true;
-  {
-    std::vector<int> fill(begin.begin(), begin.end());
-    for (int e = 1; e <= m; ++e) {
-      const int v = node_of[e];
-      const int p = fill[v]++;
-      arc_at[p] = e;
-      pos_of[e] = p;
-      same &= (p == begin[v] ? first[v] : next[arc_at[p - 1]]) == e;
-    }
-  }
-  for (int v = 1; v <= n && same; ++v) same = (begin[v] < begin[v + 1] ? next[arc_at[begin[v + 1] - 1]] : first[v]) == 0;
-  if (same) return true;
-
-  for (int e = 1; e <= m; ++e) pos_of[e] = -1;
-  int pos = 0;
-  for (int v = 1; v <= n; ++v) {
-    begin[v] = pos;
-    for (int e = first[v]; e != 0; e = next[e]) {
-      if (e < 1 || e > m || node_of[e] != v || pos_of[e] >= 0) return false;
-      pos_of[e] = pos;
-      arc_at[pos] = e;
-      ++pos;
-    }
-  }
-  begin[n + 1] = pos;
-  return pos == m;
-}
-
-template <class Table>
-void reserve_once(Table& table, size_t capacity) {
-  if (table.capacity() < capacity) table.reserve(capacity);
-}
-
-// The tables as long as the arc table, sized for m arcs and n nodes. They are
-// reserved once for the largest network: growing them with the arcs that
-// generation adds then moves nothing, and the pages beyond what the network
-// uses stay untouched.
-void size_arc_tables(KilterWork& w, int n, int m) {
-  reserve_once(w.out, static_cast<size_t>(MAX_ARCS) + MAX_NODES + 1);
-  for (auto* table : {&w.out_arc, &w.arc_out_pos, &w.in_arc, &w.arc_in_pos})
-    reserve_once(*table, static_cast<size_t>(MAX_ARCS) + 1);
-  reserve_once(w.back, static_cast<size_t>(MAX_ARCS) + 1);
-  w.out.resize(static_cast<size_t>(m) + n + 1);
-  w.out_arc.resize(m + 1);
-  w.arc_out_pos.resize(m + 1);
-  w.in_arc.resize(m + 1);
-  w.arc_in_pos.resize(m + 1);
-  // Only nodes with long back lists use their stretch of this table, which is
-  // never written as a whole.
-  w.back.resize(std::max<size_t>(w.back.size(), static_cast<size_t>(m) + 1));
-}
-
-inline bool fits_fast_road(const Network& net, int e) {
-  const int n = net.num_nodes;
-  return net.lower[e] <= net.upper[e] && net.tail[e] >= 1 && net.tail[e] <= n && net.head[e] >= 1 &&
-         net.head[e] <= n;
-}
-
-// What the tables were made for, so that a later solve can tell whether it
-// may keep them.
-void tables_made_for(const Network& net, KilterWork& w) {
-  w.net = &net;
-  w.lists_made = net.lists_made;
-  w.num_nodes = net.num_nodes;
-  w.num_arcs = net.num_arcs;
-  w.built = true;
-}
-
-// The working tables for the network as it stands, outside any phase; false
-// (and built false) when the fast road cannot take this network.
-bool build_work(const Network& net, KilterWork& w) {
-  w.built = false;
-  const int n = net.num_nodes;
-  const int m = net.num_arcs;
-  size_arc_tables(w, n, m);
-  w.back_near.resize(static_cast<size_t>(n + 1) * BACK_NEAR);
-  w.back_count.assign(n + 1, 0);
-  w.below_lower.assign(n + 1, 0);
-  w.bound.assign(n + 2, NO_BOUND);
-  w.bound[0] = REACHED;
-  w.members.clear();
-  w.members.reserve(n + 1);
-  w.queue_key.assign(n + 1, 0);
-  w.queue_items.clear();
-  std::fill(w.queue_first.begin(), w.queue_first.end(), 0);
-  std::fill(w.queue_used.begin(), w.queue_used.end(), 0);
-  w.queue_base = w.queue_low = 0;
-  w.keyed.clear();
-  w.keyed.reserve(n + 1);
-  w.limit.assign(n + 2, 0);
-
-  for (int e = 1; e <= m; ++e)
-    if (!fits_fast_road(net, e)) return false;
-  if (!pack_lists(n, m, net.tail.data(), net.first_out.data(), net.next_out.data(), w.out_begin, w.arc_out_pos,
-                  w.out_arc))
-    return false;
-  if (!pack_lists(n, m, net.head.data(), net.first_in.data(), net.next_in.data(), w.in_begin, w.arc_in_pos,
-                  w.in_arc))
-    return false;
-  for (int pos = 0; pos < m; ++pos) {
-    const int e = w.out_arc[pos];
-    w.out[out_index(net.tail[e], pos)] = OutEntry{net.flow[e] < net.upper[e] ? net.head[e] : 0, net.cost[e]};
-    if (net.flow[e] < net.lower[e]) w.below_lower[net.tail[e]] += 1;
-  }
-  for (int v = 1; v <= n; ++v) w.out[out_index(v, w.out_begin[v + 1])] = OutEntry{n + 1, SENTINEL_COST};
-  for (int e = 1; e <= m; ++e)
-    if (net.flow[e] > net.lower[e]) ++w.back_count[net.head[e]];
-  std::vector<int> filled(n + 1, 0);
-  for (int pos = 0; pos < m; ++pos) {
-    const int e = w.in_arc[pos];
-    const int v = net.head[e];
-    if (net.flow[e] > net.lower[e]) back_list(w, v)[filled[v]++] = back_entry(net, e);
-  }
-  tables_made_for(net, w);
-  return true;
-}
-
-// Brings the working tables up to date after the flow of arc e changed from old.
-void flow_changed(const Network& net, KilterWork& w, int e, int old) {
-  const int f = net.flow[e];
-  w.out[out_index(net.tail[e], w.arc_out_pos[e])].head = f < net.upper[e] ? net.head[e] : 0;
-  w.below_lower[net.tail[e]] += (f < net.lower[e]) - (old < net.lower[e]);
-  const bool was_back = old > net.lower[e];
-  const bool is_back = f > net.lower[e];
-  const int h = net.head[e];
-  int& count = w.back_count[h];
-  if (was_back && is_back) {
-    BackEntry* list = back_list(w, h);
-    int i = 0;
-    while (list[i].arc != e) ++i;
-    list[i].above_upper = f > net.upper[e];
-  } else if (is_back) {
-    // The list moves out of the node's near slots when it outgrows them.
-    if (count == BACK_NEAR) std::copy_n(back_list(w, h), count, &w.back[w.in_begin[h]]);
-    int i = count++;
-    BackEntry* list = back_list(w, h);
-    const int p = w.arc_in_pos[e];
-    while (i > 0 && w.arc_in_pos[list[i - 1].arc] > p) {
-      list[i] = list[i - 1];
-      --i;
-    }
-    list[i] = back_entry(net, e);
-  } else if (was_back) {
-    BackEntry* list = back_list(w, h);
-    int i = 0;
-    while (list[i].arc != e) ++i;
-    for (; i + 1 < count; ++i) list[i] = list[i + 1];
-    --count;
-    if (count == BACK_NEAR) std::copy_n(&w.back[w.in_begin[h]], count, back_list(w, h));
-  }
-}
-
-// Makes room in the packed lists of one direction for the arcs first..m,
-// appended at the ends of their lists since the lists were packed: each node's
-// stretch moves up by the number of new arcs of the nodes before it, and its
-// new arcs follow its old ones in increasing number. moved[v] gets how far
-// node v's stretch moved.
-void spread_lists(int n, int first, int m, const int* node_of, std::vector<int>& begin, HugeTable<int>& pos_of,
-                  HugeTable<int>& arc_at, std::vector<int>& moved) {
-  moved.assign(n + 2, 0);
-  for (int e = first; e <= m; ++e) ++moved[node_of[e] + 1];
-  for (int v = 2; v <= n + 1; ++v) moved[v] += moved[v - 1];
-  // From the last node down, so that no stretch lands on one not yet moved.
-  for (int v = n; v >= 1; --v)
-    if (moved[v] != 0)
-      std::copy_backward(arc_at.begin() + begin[v], arc_at.begin() + begin[v + 1],
-                         arc_at.begin() + (begin[v + 1] + moved[v]));
-  for (int e = 1; e < first; ++e) pos_of[e] += moved[node_of[e]];
-  for (int v = 1; v <= n + 1; ++v) begin[v] += moved[v];
-  begin[n + 1] = m;
-  // Each node's new arcs go behind its old ones.
-  std::vector<int> fill(n + 1);
-  for (int v = 1; v <= n; ++v) fill[v] = begin[v + 1] - (moved[v + 1] - moved[v]);
-  for (int e = first; e <= m; ++e) {
-    const int p = fill[node_of[e]]++;
-    arc_at[p] = e;
-    pos_of[e] = p;
-  }
-}
-
-// The tables kept from the last solve, with the arcs appended since brought
-// in (as note_appended_arcs describes them); what build_work would make.
-// False, with nothing changed, when a new arc does not fit the fast road.
-bool append_to_work(const Network& net, KilterWork& w) {
-  const int n = net.num_nodes;
-  const int first = w.num_arcs + 1;
-  const int m = net.num_arcs;
-  for (int e = first; e <= m; ++e)
-    if (!fits_fast_road(net, e)) return false;
-  size_arc_tables(w, n, m);
-  std::vector<int> moved;
-  // The out entries move with their positions, each node's sentinel with them.
-  const std::vector<int> old_out_begin(w.out_begin.begin(), w.out_begin.begin() + (n + 2));
-  spread_lists(n, first, m, net.tail.data(), w.out_begin, w.arc_out_pos, w.out_arc, moved);
-  for (int v = n; v >= 1; --v)
-    if (moved[v] != 0) {
-      const auto old_end = w.out.begin() + out_index(v, old_out_begin[v + 1]);
-      std::copy_backward(w.out.begin() + out_index(v, old_out_begin[v]), old_end, old_end + moved[v]);
-    }
-  for (int v = 1; v <= n; ++v) w.out[out_index(v, w.out_begin[v + 1])] = OutEntry{n + 1, SENTINEL_COST};
-  // The long back lists stand in the stretch of their node's in-list.
-  spread_lists(n, first, m, net.head.data(), w.in_begin, w.arc_in_pos, w.in_arc, moved);
-  for (int v = n; v >= 1; --v)
-    if (moved[v] != 0 && w.back_count[v] > BACK_NEAR) {
-      BackEntry* old_list = &w.back[w.in_begin[v] - moved[v]];
-      std::copy_backward(old_list, old_list + w.back_count[v], &w.back[w.in_begin[v]] + w.back_count[v]);
-    }
-  // A new arc enters as if its flow had just left its lower bound.
-  for (int e = first; e <= m; ++e) {
-    w.out[out_index(net.tail[e], w.arc_out_pos[e])].cost = net.cost[e];
-    flow_changed(net, w, e, net.lower[e]);
-  }
-  tables_made_for(net, w);
-  return true;
-}
 
 // The queue of keyed nodes (the opening block of kilter.h).
 
@@ -597,14 +351,6 @@ bool push_flow(Network& net, KilterState& ks, int start) {
   return true;
 }
 
-// Out-of-kilter test of one arc; 0 in kilter, +1 must rise, -1 must fall.
-inline int kilter_direction(const Network& net, int e, int rc) {
-  const int f = net.flow[e];
-  if (f < net.lower[e] || (rc < 0 && f < net.upper[e])) return 1;
-  if (f > net.upper[e] || (rc > 0 && f > net.lower[e])) return -1;
-  return 0;
-}
-
 // The price change of a search that did not reach its target: the phase
 // total grows; clears net.feasible when nothing bounds it.
 void raise_prices(Network& net, KilterState& ks, Phase& ph) {
@@ -727,7 +473,7 @@ void fast_solve(Network& net, KilterState& ks) {
 
 }  // namespace
 
-void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
+SolveStatus solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
   ks.solve_iterations = 0;
   ks.scan_arc = 1;
   const std::time_t t0 = std::time(nullptr);
@@ -739,108 +485,7 @@ void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FIL
   else
     iterate_steps(net, ks);
   record_solve(ks, counters, t0, iteration_file);
-}
-
-namespace {
-
-std::string describe(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string describe(const char* format, ...) {
-  char text[200];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
-// The packed lists and counts of the working tables against the network.
-std::string check_lists(const Network& net, const KilterWork& w) {
-  const int n = net.num_nodes;
-  const int m = net.num_arcs;
-  for (int e = 1; e <= m; ++e)
-    if (net.lower[e] > net.upper[e]) return describe("arc %d has lower bound above upper on the fast road", e);
-  if (static_cast<int>(w.out_begin.size()) < n + 2 || static_cast<int>(w.in_begin.size()) < n + 2 ||
-      static_cast<int>(w.back_count.size()) < n + 1 || w.out.size() < static_cast<size_t>(m) + n + 1 ||
-      static_cast<int>(w.bound.size()) < n + 2)
-    return "working tables smaller than the network";
-  for (int v = 1; v <= n; ++v) {
-    int pos = w.out_begin[v];
-    int below = 0;
-    for (int e = net.first_out[v]; e != 0; e = net.next_out[e], ++pos) {
-      if (pos >= w.out_begin[v + 1] || w.out_arc[pos] != e || w.arc_out_pos[e] != pos)
-        return describe("out-list of node %d: arc %d not at position %d", v, e, pos);
-      const int head = net.flow[e] < net.upper[e] ? net.head[e] : 0;
-      const OutEntry& entry = w.out[out_index(v, pos)];
-      if (entry.head != head || entry.cost != net.cost[e])
-        return describe("out entry of arc %d: head %d cost %d, should be %d and %d", e, entry.head, entry.cost,
-                        head, net.cost[e]);
-      below += net.flow[e] < net.lower[e];
-    }
-    if (pos != w.out_begin[v + 1]) return describe("out-list of node %d holds more arcs than the network's", v);
-    const OutEntry& sentinel = w.out[out_index(v, pos)];
-    if (sentinel.head != n + 1 || sentinel.cost != SENTINEL_COST)
-      return describe("out-list of node %d does not end in its sentinel", v);
-    if (w.below_lower[v] != below)
-      return describe("node %d counts %d out-arcs below their lower bound, has %d", v, w.below_lower[v], below);
-
-    const BackEntry* list = back_list(w, v);
-    int count = 0;
-    pos = w.in_begin[v];
-    for (int e = net.first_in[v]; e != 0; e = net.next_in[e], ++pos) {
-      if (pos >= w.in_begin[v + 1] || w.in_arc[pos] != e || w.arc_in_pos[e] != pos)
-        return describe("in-list of node %d: arc %d not at position %d", v, e, pos);
-      if (net.flow[e] <= net.lower[e]) continue;
-      if (count >= w.back_count[v]) return describe("back list of node %d misses arc %d", v, e);
-      const BackEntry& b = list[count++];
-      if (b.arc != e || b.tail != net.tail[e] || b.cost != net.cost[e] || b.above_upper != (net.flow[e] > net.upper[e]))
-        return describe("back list of node %d: entry %d is not arc %d as it stands", v, count - 1, e);
-    }
-    if (pos != w.in_begin[v + 1]) return describe("in-list of node %d holds more arcs than the network's", v);
-    if (count != w.back_count[v])
-      return describe("back list of node %d holds %d arcs, the network %d", v, w.back_count[v], count);
-  }
-  return {};
-}
-
-// The tables of a phase, emptied at its end.
-std::string check_at_rest(const Network& net, const KilterWork& w) {
-  if (w.bound[0] != REACHED) return "node 0 is not counted as reached";
-  if (w.bound[net.num_nodes + 1] != NO_BOUND) return "the sentinels' node has a bound";
-  if (w.price_offset != 0) return describe("price offset %d left outside a solve", w.price_offset);
-  for (int v = 1; v <= net.num_nodes; ++v) {
-    if (w.bound[v] != NO_BOUND) return describe("node %d keeps a bound outside a phase", v);
-    if (w.queue_key[v] != 0) return describe("node %d keeps a key outside a phase", v);
-  }
-  for (int b = 0; b <= QUEUE_BUCKETS; ++b)
-    if (w.queue_first[b] != 0 || (w.queue_used[b >> 6] >> (b & 63) & 1) != 0)
-      return describe("bucket %d of the queue not empty outside a phase", b);
-  if (!w.keyed.empty() || !w.members.empty() || !w.queue_items.empty())
-    return "keyed nodes, queue or reached set not empty outside a phase";
-  return {};
-}
-
-}  // namespace
-
-std::string check_invariants(const Network& net, const KilterState& ks) {
-  if (ks.work.labels_missed != 0)
-    return describe("%d breakthroughs laid out labels that miss the target", ks.work.labels_missed);
-  if (ks.work.built) {
-    const KilterWork& w = ks.work;
-    if (!work_made_for(w, net) || w.num_arcs != net.num_arcs)
-      return describe("working tables made for %d nodes and %d arcs of lists %u, the network has %d, %d and %u",
-                      w.num_nodes, w.num_arcs, w.lists_made, net.num_nodes, net.num_arcs, net.lists_made);
-    std::string broken = check_lists(net, ks.work);
-    if (broken.empty()) broken = check_at_rest(net, ks.work);
-    if (!broken.empty()) return broken;
-  }
-  if (net.feasible)
-    for (int e = 1; e <= net.num_arcs; ++e) {
-      const int rc = reduced_cost(net, ks, e);
-      if (kilter_direction(net, e, rc) != 0)
-        return describe("arc %d out of kilter after the solve: flow %d, bounds %d..%d, reduced cost %d", e,
-                        net.flow[e], net.lower[e], net.upper[e], rc);
-    }
-  return {};
+  return solve_status(net);
 }
 
 }  // namespace solver

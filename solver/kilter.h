@@ -216,7 +216,7 @@ void note_appended_arcs(const Network& net, KilterState& ks, int arcs_before);
 
 // Runs the method to its end on the current network; adds to the counters and
 // appends the solve's time ("\t%02d:%02d:%02d") to the iteration file if given.
-void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file);
+SolveStatus solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file);
 
 // The first broken invariant of a finished solve (opening block, and every arc
 // in kilter when the circulation is feasible), or empty when all hold.

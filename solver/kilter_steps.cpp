@@ -207,12 +207,13 @@ void record_solve(const KilterState& ks, RunCounters& counters, std::time_t t0, 
     std::fprintf(iteration_file, "\t%s", format_hh_mm_ss(secs).c_str());
 }
 
-void solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
+SolveStatus solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
   ks.solve_iterations = 0;
   ks.scan_arc = 1;
   const std::time_t t0 = std::time(nullptr);
   iterate_steps(net, ks);
   record_solve(ks, counters, t0, iteration_file);
+  return solve_status(net);
 }
 
 }  // namespace solver

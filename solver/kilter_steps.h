@@ -50,7 +50,7 @@ void change_prices(Network& net, KilterState& ks, int a);
 void iterate_steps(Network& net, KilterState& ks);
 
 // A whole solve by the steps, counted and timed as solve_circulation does it.
-void solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file);
+SolveStatus solve_circulation_by_steps(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file);
 
 // Adds a finished solve (started at t0) to the counters and writes its time
 // to the iteration file if given.

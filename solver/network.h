@@ -122,6 +122,14 @@ struct Network {
   unsigned lists_made = 0;
 };
 
+// A solve's outcome. The network's feasible flag is the run's own state (once
+// cleared it stays so, and every later solve ends at once); a solve reports
+// it as this status.
+enum class SolveStatus { optimal, infeasible };
+inline SolveStatus solve_status(const Network& net) {
+  return net.feasible ? SolveStatus::optimal : SolveStatus::infeasible;
+}
+
 // One record of the long-arc file: 16 bytes, four little-endian int32.
 struct LongArcRecord {
   int32_t tail;

@@ -5,8 +5,8 @@
 
 namespace solver {
 
-void solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
-  solve_circulation_by_steps(net, ks, counters, iteration_file);
+SolveStatus solve_circulation(Network& net, KilterState& ks, RunCounters& counters, FILE* iteration_file) {
+  return solve_circulation_by_steps(net, ks, counters, iteration_file);
 }
 
 }  // namespace solver

@@ -1,9 +1,10 @@
 # The plain out-of-kilter steps as the yardstick of the fast solve: in
 # process, and as a whole program Tovarin_reference, built from the solver's
-# sources with the fast solve (kilter.cpp) swapped for the steps.
+# sources with the fast solve (kilter.cpp and its tables and checks) swapped
+# for the steps.
 
 get_target_property(TOVARIN_CORE_SOURCES tovarin_core SOURCES)
-list(FILTER TOVARIN_CORE_SOURCES EXCLUDE REGEX "kilter\\.cpp$")
+list(FILTER TOVARIN_CORE_SOURCES EXCLUDE REGEX "kilter(_tables|_check)?\\.cpp$")
 list(TRANSFORM TOVARIN_CORE_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/solver/)
 add_executable(Tovarin_reference
   ${TOVARIN_CORE_SOURCES}

@@ -55,8 +55,10 @@ bool open_atomic_file(const std::string& path, AtomicFile& out, FileFailure& fai
   return true;
 }
 
-bool commit_atomic_file(AtomicFile& out, FileFailure& failure) {
-  if (!is_open(out.file)) return false;
+namespace {
+
+// Flushes, waits for the disk and closes; on a failure removes the new file.
+bool finish_new_file(AtomicFile& out, FileFailure& failure) {
   bool ok = flush_checked_file(out.file, failure);
   if (ok && ::fsync(checked_descriptor(out.file)) != 0) {
     failure = FileFailure{out.path, "write", errno};
@@ -67,6 +69,22 @@ bool commit_atomic_file(AtomicFile& out, FileFailure& failure) {
     failure = at_close;
     ok = false;
   }
+  if (!ok) ::unlink(out.new_path.c_str());
+  return ok;
+}
+
+}  // namespace
+
+bool stage_file(const std::string& path, const std::string& content, FileFailure& failure) {
+  AtomicFile out;
+  if (!open_atomic_file(path, out, failure)) return false;
+  std::fwrite(content.data(), 1, content.size(), out.file.stream);
+  return finish_new_file(out, failure);
+}
+
+bool commit_atomic_file(AtomicFile& out, FileFailure& failure) {
+  if (!is_open(out.file)) return false;
+  bool ok = finish_new_file(out, failure);
   if (ok && std::rename(out.new_path.c_str(), out.path.c_str()) != 0) {
     failure = FileFailure{out.path, "rename " + out.new_path + " to", errno};
     ok = false;

@@ -35,6 +35,11 @@ void discard_atomic_file(AtomicFile& out);
 // The whole of `content` as the file `path`, or nothing.
 bool write_file_atomically(const std::string& path, const std::string& content, FileFailure& failure);
 
+// The whole of `content` as `path`.new, flushed to the disk and closed, for
+// the caller to rename when a set of files takes its places together; on a
+// failure nothing is left.
+bool stage_file(const std::string& path, const std::string& content, FileFailure& failure);
+
 // A file written whole many times in a run (a trip file per candidate
 // timetable). Each version goes into the spare NAME.new, is flushed to the
 // disk and then exchanged with NAME by name, so that NAME is at every moment

@@ -3,30 +3,39 @@
 //
 //   shift_search [DIR] [--max-shift M] [--seconds S] [--seed N]
 //                [--move-cost C] [--max-moves K] [--evaluations E]
+//                [--max-headway-change H] [--threads N]
 //
 // DIR (default the current directory) holds Tarsel.ini, Tarsel.bss and the
 // optional Tarsel.prr. Standard output: the fewest moved trips found for each
-// vehicle saved, then one line with a JSON object of the figures. Everything
-// else goes to standard error. Exit codes: 0 done, 1 bad input or a failure
-// (nothing written), 2 wrong command line.
+// vehicle saved, the proof when the bound was reached, then one line with a
+// JSON object of the figures. Everything else goes to standard error. Exit
+// codes: 0 done, 1 bad input, a failure or a signal (nothing written), 2
+// wrong command line.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "common/atomic_file.h"
 #include "common/common.h"
 #include "common/problem_lock.h"
+#include "search/headway.h"
+#include "search/result_files.h"
 #include "search/shift_network.h"
 #include "search/shift_search.h"
 #include "search/solver_check.h"
 #include "search/timetable_files.h"
+#include "search/vehicle_bound.h"
 #include "solver/problem.h"
 
 using namespace common;
@@ -39,7 +48,7 @@ constexpr int LARGEST_SHIFT = 60;
 
 const char* const USAGE =
     "Usage: shift_search [DIR] [--max-shift M] [--seconds S] [--seed N] [--move-cost C] [--max-moves K]\n"
-    "                    [--evaluations E] | --help | --version\n";
+    "                    [--evaluations E] [--max-headway-change H] [--threads N] | --help | --version\n";
 
 const char* const HELP =
     "Moves departures of the timetable in DIR (default: the current directory; Tarsel.ini, Tarsel.bss\n"
@@ -52,24 +61,45 @@ const char* const HELP =
     "  --seed N         seed of the search; the same seed makes the same moves (default 1)\n"
     "  --move-cost C    cost added per moved trip (default 0)\n"
     "  --max-moves K    most trips moved (default: no limit)\n"
-    "  --evaluations E  stop after E evaluations as well (default: no limit)\n"
+    "  --evaluations E  stop after E evaluations in all (default: no limit)\n"
+    "  --max-headway-change H\n"
+    "                   consecutive departures of a line from a terminal keep their gap within H\n"
+    "                   minutes of the gap read (default: no limit)\n"
+    "  --threads N      searches side by side, 1 to 64 (default: the machine's cores)\n"
     "\n"
-    "The best timetable found is solved once more by Tovarin (the one beside this program, else the\n"
-    "one on the search path) in a scratch directory; its cost must equal the one found. Then DIR gets\n"
-    "Tarsel_best.bss (that timetable, a trip file Tovarin solves) and Tarsel_shifts.csv (one row per\n"
-    "trip: trip number, line, terminals, departure before and after, shift), each written whole.\n"
-    "Standard output: for each vehicle saved, the fewest moved trips found, then one JSON line with\n"
-    "initial_cost, initial_vehicles, best_cost, best_vehicles, moved, evaluations and seconds.\n"
-    "Progress goes to standard error when it is a terminal.\n"
+    "Before searching, the fewest vehicles that no timetable within the shifts can go below is worked\n"
+    "out (every connection given the most slack the two trips' shifts allow) and shown on standard\n"
+    "error; the search stops once a timetable needs no more. The same seed and thread count give the\n"
+    "same result under --evaluations; under the time budget alone, results may differ from run to\n"
+    "run. The best timetable found is solved once more by Tovarin (the one beside this program, else\n"
+    "the one on the search path) in a scratch directory; its cost must equal the one found, and so\n"
+    "for the timetable with the fewest moved trips found for each vehicle count below the start.\n"
+    "Then DIR gets Tarsel_best.bss (the best timetable, a trip file Tovarin solves) and\n"
+    "Tarsel_shifts.csv (one row per trip: trip number, line, terminals, departure before and after,\n"
+    "shift), and Tarsel_best_V.bss and Tarsel_shifts_V.csv for each of those vehicle counts V, all put\n"
+    "in place together, replacing all the files of the run before.\n"
+    "Standard output: for each vehicle saved, the fewest moved trips found; the proof line when the\n"
+    "bound is reached; then one JSON line with initial_cost, initial_vehicles, best_cost,\n"
+    "best_vehicles, moved, evaluations, seconds, bound_vehicles and proven. Progress goes to\n"
+    "standard error when it is a terminal.\n"
     "\n"
-    "Exit codes: 0 done; 1 the problem cannot be read or solved (the solver's messages) or a file\n"
-    "cannot be written; 2 a wrong command line.\n";
+    "Exit codes: 0 done; 1 the problem cannot be read or solved (the solver's messages), a file\n"
+    "cannot be written, or a signal (SIGTERM, SIGINT, SIGHUP) stopped the run (nothing written);\n"
+    "2 a wrong command line.\n";
 
 struct Options {
   std::string dir;
   int max_shift = 3;
+  int max_headway_change = -1;
   SearchOptions search;
 };
+
+constexpr int MOST_THREADS = 64;
+
+int machine_cores() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, MOST_THREADS));
+}
 
 [[noreturn]] void usage_error(const char* what, const char* value) {
   std::fprintf(stderr, "shift_search: %s%s%s\n%s", what, value ? " " : "", value ? value : "", USAGE);
@@ -84,11 +114,13 @@ long long whole_number(const char* option, const char* text, long long largest) 
   if (*text == '\0' || *end != '\0' || errno != 0) usage_error("not a whole number:", text);
   if (v < 0) usage_error("a negative value makes no sense for", option);
   if (v > largest) usage_error(largest == LARGEST_SHIFT ? "at most 60 minutes for" : "too large a value for", option);
+  if (v == 0 && std::string(option) == "--threads") usage_error("at least one thread for", option);
   return v;
 }
 
 Options parse_arguments(int argc, char** argv) {
   Options o;
+  o.search.threads = machine_cores();
   bool have_dir = false;
   for (int a = 1; a < argc; ++a) {
     std::string arg = argv[a];
@@ -121,6 +153,10 @@ Options parse_arguments(int argc, char** argv) {
         o.search.max_moves = static_cast<int>(whole_number("--max-moves", v, 1000000000LL));
       } else if (arg == "--evaluations") {
         o.search.max_evaluations = whole_number("--evaluations", v, 1LL << 60);
+      } else if (arg == "--max-headway-change") {
+        o.max_headway_change = static_cast<int>(whole_number("--max-headway-change", v, 2 * LARGEST_SHIFT));
+      } else if (arg == "--threads") {
+        o.search.threads = static_cast<int>(whole_number("--threads", v, MOST_THREADS));
       } else {
         usage_error("unexpected argument", arg.c_str());
       }
@@ -165,6 +201,20 @@ bool in_departure_order(const Problem& p) {
   std::exit(1);
 }
 
+// Ends the run when a signal asked for it; the scratch directory of a
+// Tovarin run is gone by then and no file of the problem has changed.
+void stop_if_signalled() {
+  if (int signal_number = stop_signal(); signal_number != 0)
+    fail("stopped by signal " + std::to_string(signal_number) + "; nothing written");
+}
+
+SolverCheck confirmed_run(const std::string& dir, const std::string& trip_file, const char* what) {
+  SolverCheck check = check_with_solver(dir, trip_file);
+  stop_if_signalled();
+  if (!check.ran) fail(std::string(what) + " cannot be confirmed: " + check.failure);
+  return check;
+}
+
 // A row of the moves-vehicles table: a timetable the search met, with the
 // vehicles Tovarin gives it (the optimum may be reached with more than one
 // vehicle count; what counts is the schedule Tovarin writes).
@@ -172,6 +222,8 @@ struct TableRow {
   int vehicles = 0;
   int moved = 0;
   int64_t cost = 0;
+  const ParetoPoint* point = nullptr;
+  std::string trip_file;
 };
 
 // Solves each timetable of the table with Tovarin, which must give the cost
@@ -184,34 +236,93 @@ std::vector<TableRow> confirm_table(const std::string& dir, const Problem& probl
     std::string text, error;
     if (!shifted_trip_file(problem, point.shift, trip_file_order(problem, point.shift), text, error))
       fail("a timetable of the table cannot be written as a trip file: " + error);
-    SolverCheck check = check_with_solver(dir, text);
-    if (!check.ran) fail("a timetable of the table cannot be confirmed: " + check.failure);
+    SolverCheck check = confirmed_run(dir, text, "a timetable of the table");
     if (check.total_cost != point.cost)
       fail("Tovarin gives " + std::to_string(check.total_cost) + " for a timetable of the table, the search " +
            std::to_string(point.cost) + " (internal error); nothing written");
-    rows.push_back({check.vehicles, point.moved, point.cost});
+    rows.push_back({check.vehicles, point.moved, point.cost, &point, std::move(text)});
   }
   return rows;
 }
 
-void print_results(const SearchResult& r, const std::vector<TableRow>& rows, int64_t initial_cost,
-                   int initial_vehicles, int64_t best_cost, int best_vehicles, int moved, double seconds) {
+// The fewest moves, then the least cost.
+bool fewer_moves(const TableRow& a, const TableRow* b) {
+  return !b || a.moved < b->moved || (a.moved == b->moved && a.cost < b->cost);
+}
+
+std::string shifts_file(const Problem& problem, const std::vector<int>& shift, int max_shift) {
+  std::string text, error;
+  std::vector<int> unshifted(problem.num_trips + 1, 0), read_order(problem.num_trips);
+  for (int k = 0; k < problem.num_trips; ++k) read_order[k] = k + 1;
+  if (!format_shifts_file(shifted_timetable(problem, unshifted, read_order),
+                          shifted_timetable(problem, shift, trip_file_order(problem, shift)).trips, max_shift, text,
+                          error))
+    fail("the shifts file cannot be made: " + error);
+  return text;
+}
+
+// The run's set: the best timetable, and for each vehicle count below the
+// start the timetable of the table with exactly that many vehicles and the
+// fewest moves.
+std::vector<OutputFile> result_files(const Problem& problem, const std::vector<int>& best_shift,
+                                     const std::string& best_file, const std::vector<TableRow>& rows,
+                                     int initial_vehicles, int max_shift) {
+  std::vector<OutputFile> files{{"Tarsel_best.bss", best_file},
+                                {"Tarsel_shifts.csv", shifts_file(problem, best_shift, max_shift)}};
+  std::map<int, const TableRow*> per_count;
+  for (const TableRow& row : rows)
+    if (row.vehicles >= 0 && row.vehicles < initial_vehicles && fewer_moves(row, per_count[row.vehicles]))
+      per_count[row.vehicles] = &row;
+  for (const auto& [vehicles, row] : per_count) {
+    const std::string v = std::to_string(vehicles);
+    files.push_back({"Tarsel_best_" + v + ".bss", row->trip_file});
+    files.push_back({"Tarsel_shifts_" + v + ".csv", shifts_file(problem, row->point->shift, max_shift)});
+  }
+  return files;
+}
+
+struct Figures {
+  int64_t initial_cost = 0, best_cost = 0;
+  int initial_vehicles = 0, best_vehicles = 0, moved = 0;
+  int max_shift = 0, bound = 0;
+  bool proven = false;
+  int64_t evaluations = 0;
+  double seconds = 0;
+};
+
+void print_results(const std::vector<TableRow>& rows, const Figures& f) {
   std::printf("vehicles saved\tvehicles\tfewest moved trips\tcost\n");
   for (int saved = 1;; ++saved) {
     const TableRow* found = nullptr;
     for (const TableRow& row : rows)
-      if (row.vehicles <= initial_vehicles - saved &&
-          (!found || row.moved < found->moved || (row.moved == found->moved && row.cost < found->cost)))
-        found = &row;
+      if (row.vehicles <= f.initial_vehicles - saved && fewer_moves(row, found)) found = &row;
     if (!found) break;
-    std::printf("%d\t%d\t%d\t%lld\n", saved, initial_vehicles - saved, found->moved,
+    std::printf("%d\t%d\t%d\t%lld\n", saved, f.initial_vehicles - saved, found->moved,
                 static_cast<long long>(found->cost));
   }
+  if (f.proven)
+    std::printf("no timetable with departures within %d minutes needs fewer than %d vehicles\n", f.max_shift,
+                f.bound);
   std::printf(
       "{\"initial_cost\": %lld, \"initial_vehicles\": %d, \"best_cost\": %lld, \"best_vehicles\": %d, "
-      "\"moved\": %d, \"evaluations\": %lld, \"seconds\": %.1f}\n",
-      static_cast<long long>(initial_cost), initial_vehicles, static_cast<long long>(best_cost), best_vehicles, moved,
-      static_cast<long long>(r.evaluations), seconds);
+      "\"moved\": %d, \"evaluations\": %lld, \"seconds\": %.1f, \"bound_vehicles\": %d, \"proven\": %s}\n",
+      static_cast<long long>(f.initial_cost), f.initial_vehicles, static_cast<long long>(f.best_cost),
+      f.best_vehicles, f.moved, static_cast<long long>(f.evaluations), f.seconds, f.bound,
+      f.proven ? "true" : "false");
+}
+
+// The files go in place with the signals held back, so that a signal cannot
+// part the set; one that came before ends the run without them.
+void put_in_place(const std::string& dir, const std::vector<OutputFile>& files) {
+  sigset_t stops, before;
+  sigemptyset(&stops);
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, signal_number);
+  sigprocmask(SIG_BLOCK, &stops, &before);
+  stop_if_signalled();
+  std::string error;
+  const bool ok = put_file_set(dir, files, error);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  if (!ok) fail(error);
 }
 
 }  // namespace
@@ -220,11 +331,14 @@ int main(int argc, char** argv) {
   const auto started = std::chrono::steady_clock::now();
   Options options = parse_arguments(argc, argv);
   options.search.progress = isatty(STDERR_FILENO) != 0;
+  install_stop_handlers();
 
   ProblemLock lock;
   auto problem = std::make_unique<Problem>();
   try {
     hold_problem_lock(problem_lock_path(options.dir, PROBLEM_NAME), lock);
+    std::string error;
+    if (!finish_file_set(options.dir, error)) fail("the files of an earlier run cannot be put in place: " + error);
     StdoutToStderr quiet;
     read_problem(options.dir, *problem);
   } catch (const FatalError& error) {
@@ -239,6 +353,7 @@ int main(int argc, char** argv) {
     original = s.str();
   }
   SolverCheck initial = check_with_solver(options.dir, original);
+  stop_if_signalled();
   if (!initial.ran) fail("the timetable read cannot be solved: " + initial.failure);
 
   auto net = std::make_unique<ShiftNetwork>();
@@ -257,39 +372,52 @@ int main(int argc, char** argv) {
                  static_cast<long long>(net->total_cost), static_cast<long long>(initial.total_cost));
   }
 
+  const HeadwayRule headway = make_headway_rule(*problem, options.max_headway_change);
+  if (options.max_headway_change >= 0) options.search.headway = &headway;
+  Figures f;
+  f.max_shift = options.max_shift;
+  f.bound = vehicle_lower_bound(*net, headway);
+  options.search.bound_vehicles = f.bound;
+  std::fprintf(stderr, "shift_search: no timetable with departures within %d minutes can do with fewer than %d "
+               "vehicles (the timetable read needs %d)\n", options.max_shift, f.bound, net->vehicles);
+
   SearchResult result;
-  try {
-    run_shift_search(*net, options.search, result);
-  } catch (const FatalError& error) {
-    return report_fatal(error);
+  if (net->vehicles > f.bound) {
+    try {
+      run_shift_search(*net, options.search, result);
+    } catch (const FatalError& error) {
+      return report_fatal(error);
+    }
   }
+  stop_if_signalled();
 
   std::string best_file, error;
-  const std::vector<int> order = trip_file_order(*net);
-  if (!shifted_trip_file(*problem, net->shift, order, best_file, error))
+  if (!shifted_trip_file(*problem, net->shift, trip_file_order(*net), best_file, error))
     fail("the best timetable cannot be written as a trip file: " + error);
-  SolverCheck confirm = check_with_solver(options.dir, best_file);
-  if (!confirm.ran) fail("the best timetable cannot be confirmed: " + confirm.failure);
+  SolverCheck confirm = confirmed_run(options.dir, best_file, "the best timetable");
   if (confirm.total_cost != net->total_cost)
     fail("Tovarin gives " + std::to_string(confirm.total_cost) + " for the best timetable, the search " +
          std::to_string(net->total_cost) + " (internal error); nothing written");
 
   const std::vector<TableRow> table = confirm_table(options.dir, *problem, result, initial.vehicles);
+  put_in_place(options.dir, result_files(*problem, net->shift, best_file, table, initial.vehicles,
+                                         options.max_shift));
 
-  // Both files or, when the first cannot be written, neither.
-  FileFailure failure;
-  std::string shifts_text;
-  std::vector<int> unshifted(problem->num_trips + 1, 0), read_order(problem->num_trips);
-  for (int k = 0; k < problem->num_trips; ++k) read_order[k] = k + 1;
-  if (!format_shifts_file(shifted_timetable(*problem, unshifted, read_order),
-                          shifted_timetable(*problem, net->shift, order).trips, options.max_shift, shifts_text, error))
-    fail("the shifts file cannot be made: " + error);
-  if (!write_file_atomically(options.dir + "Tarsel_best.bss", best_file, failure) ||
-      !write_file_atomically(options.dir + "Tarsel_shifts.csv", shifts_text, failure))
-    fail(failure.text());
-
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  print_results(result, table, initial.total_cost, initial.vehicles, confirm.total_cost, confirm.vehicles, net->moved,
-                seconds);
+  f.initial_cost = initial.total_cost;
+  f.initial_vehicles = initial.vehicles;
+  f.best_cost = confirm.total_cost;
+  f.best_vehicles = confirm.vehicles;
+  f.moved = net->moved;
+  // Tovarin's counts; a count it did not write (-1) proves nothing.
+  int fewest = INT_MAX;
+  for (int v : {initial.vehicles, confirm.vehicles}) fewest = v >= 0 ? std::min(fewest, v) : fewest;
+  for (const TableRow& row : table) fewest = row.vehicles >= 0 ? std::min(fewest, row.vehicles) : fewest;
+  if (fewest < f.bound)
+    std::fprintf(stderr, "shift_search: a timetable needs %d vehicles, fewer than the bound (internal error)\n",
+                 fewest);
+  f.proven = fewest == f.bound;
+  f.evaluations = result.evaluations;
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  print_results(table, f);
   return 0;
 }

@@ -1,10 +1,16 @@
 #include "search/shift_search.h"
 
 #include <algorithm>
+#include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <random>
+#include <thread>
+
+#include "search/solver_check.h"
 
 namespace search {
 
@@ -12,6 +18,30 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int64_t MOVE_PRICE_UNDER_LIMIT = 25;
+// Evaluations between two meetings of the threads.
+constexpr int64_t EPOCH = 4096;
+// Candidates turned down unevaluated in a row (by the limit on the moves or
+// the headway rule) after which a phase has nothing left to try.
+constexpr int64_t STUCK = 100000;
+
+// What the threads share. The flag is written only when every thread still
+// running waits at the meeting, so each reads it at the same point of its
+// own run.
+struct Meeting;
+struct AtMeeting {
+  Meeting* meeting;
+  void operator()() noexcept;
+};
+struct Meeting {
+  std::barrier<AtMeeting> barrier;
+  std::vector<std::atomic<bool>> reached;  // per thread: a timetable at the bound
+  std::atomic<bool> stop_all{false};
+  explicit Meeting(int threads) : barrier(threads, AtMeeting{this}), reached(static_cast<size_t>(threads)) {}
+};
+void AtMeeting::operator()() noexcept {
+  for (const auto& r : meeting->reached)
+    if (r.load()) meeting->stop_all.store(true);
+}
 
 // A connection that the present times miss by a few minutes, with the
 // reduced cost its arc would have once the gap is closed: a vehicle that
@@ -55,6 +85,9 @@ struct Search {
   ShiftNetwork& net;
   const SearchOptions& opt;
   SearchResult& result;
+  Meeting& meeting;
+  const int thread;
+  const int64_t budget;  // this thread's evaluations; -1 no limit
   std::mt19937_64 rng;
   Clock::time_point start;
   Clock::time_point last_progress;
@@ -66,8 +99,18 @@ struct Search {
   bool limited = false;
   std::vector<Missed> missed;
   int64_t missed_at = -1;
+  std::vector<TripShift> moves;
+  HeadwayScratch headway_scratch;
+  int64_t turned_down = 0;  // candidates in a row not evaluated
+  bool reached = false;     // this thread met a timetable at the bound
+  bool finishing = false;   // in the last phase, which the bound does not cut short
 
-  Search(ShiftNetwork& n, const SearchOptions& o, SearchResult& r) : net(n), opt(o), result(r), rng(o.seed) {}
+  Search(ShiftNetwork& n, const SearchOptions& o, SearchResult& r, Meeting& m, int t, int64_t b)
+      : net(n), opt(o), result(r), meeting(m), thread(t), budget(b), rng(seed_of(o.seed, t)) {}
+
+  static uint64_t seed_of(unsigned seed, int t) {
+    return t == 0 ? seed : seed ^ (UINT64_C(0x9E3779B97F4A7C15) * static_cast<uint64_t>(t));
+  }
 
   int64_t objective() const { return net.total_cost + opt.move_cost * net.moved; }
   // What the annealing weighs a candidate by. Under a limit on the moves a
@@ -83,10 +126,21 @@ struct Search {
 
   // A phase ends once the given share of the evaluations (when they are
   // counted) or of the time is used up.
+  // The bound reached (here or, as of the last meeting, by another thread)
+  // ends every phase but the last; a signal ends them all.
   bool past(double share, int64_t counter) {
-    if (opt.max_evaluations >= 0 && static_cast<double>(result.evaluations) >= share * static_cast<double>(opt.max_evaluations))
+    if (stop_signal() != 0 || turned_down >= STUCK) return true;
+    if (budget >= 0 && (result.evaluations >= budget ||
+                        static_cast<double>(result.evaluations) >= share * static_cast<double>(budget)))
       return true;
+    if (!finishing && (reached || meeting.stop_all.load())) return true;
     return (counter & 15) == 0 && elapsed() >= share * opt.seconds;
+  }
+
+  void evaluated() {
+    ++result.evaluations;
+    turned_down = 0;
+    if (result.evaluations % EPOCH == 0) meeting.barrier.arrive_and_wait();
   }
 
   void note_state() {
@@ -95,6 +149,10 @@ struct Search {
       free_best_shift = net.shift;
     }
     if (opt.max_moves >= 0 && net.moved > opt.max_moves) return;
+    if (opt.bound_vehicles >= 0 && net.vehicles <= opt.bound_vehicles && !reached) {
+      reached = true;
+      meeting.reached[static_cast<size_t>(thread)].store(true);
+    }
     auto it = result.pareto.find(net.vehicles);
     if (it == result.pareto.end() || net.moved < it->second.moved ||
         (net.moved == it->second.moved && net.total_cost < it->second.cost)) {
@@ -129,17 +187,25 @@ struct Search {
   // Evaluates the moves; keeps them when accept says so for the change of
   // the objective. Moves that would move more trips than allowed are not
   // evaluated.
+  // The headway rule first makes the neighbours of the moved trips follow.
   template <class Accept>
-  bool try_moves(const TripShift* moves, int count, Accept accept) {
+  bool try_moves(Accept accept) {
+    if (moves.empty() || (opt.headway && !complete_moves(*opt.headway, net, headway_scratch, moves))) {
+      ++turned_down;
+      return false;
+    }
     if (limited && opt.max_moves >= 0) {
       int moved = net.moved;
-      for (int m = 0; m < count; ++m) moved += (moves[m].shift != 0) - (net.shift[moves[m].trip] != 0);
-      if (moved > opt.max_moves) return false;
+      for (const TripShift& m : moves) moved += (m.shift != 0) - (net.shift[m.trip] != 0);
+      if (moved > opt.max_moves) {
+        ++turned_down;
+        return false;
+      }
     }
     int64_t before = steering();
-    apply_shifts(net, moves, count);
-    ++result.evaluations;
+    apply_shifts(net, moves.data(), static_cast<int>(moves.size()));
     note_state();
+    evaluated();
     if (accept(steering() - before)) {
       commit_shifts(net);
       return true;
@@ -150,9 +216,10 @@ struct Search {
 
   // One candidate: close a missed connection, move one trip, or take one
   // trip's shift back.
-  int propose(TripShift* moves) {
+  void propose() {
+    moves.clear();
     const int T = net.num_trips, M = net.max_shift;
-    if (M == 0 || T == 0) return 0;
+    if (M == 0 || T == 0) return;
     if (missed_at < 0 || result.evaluations - missed_at >= 200) {
       collect_missed(net, missed);
       missed_at = result.evaluations;
@@ -164,11 +231,11 @@ struct Search {
       int room_from = net.shift[c.from] - net.lowest_shift[c.from];
       int room_to = net.highest_shift[c.to] - net.shift[c.to];
       int lo = std::max(0, c.minutes - room_to), hi = std::min(c.minutes, room_from);
-      if (lo > hi) return 0;
+      if (lo > hi) return;
       int earlier = uniform(lo, hi);
-      moves[0] = {c.from, net.shift[c.from] - earlier};
-      moves[1] = {c.to, net.shift[c.to] + (c.minutes - earlier)};
-      return 2;
+      moves.push_back({c.from, net.shift[c.from] - earlier});
+      moves.push_back({c.to, net.shift[c.to] + (c.minutes - earlier)});
+      return;
     }
     if (u < 0.62 && net.moved > 0) {
       // A moved trip back to where it was read, or one minute towards it.
@@ -176,48 +243,35 @@ struct Search {
         int k = uniform(1, T);
         if (net.shift[k] == 0) continue;
         int s = unit() < 0.5 ? 0 : net.shift[k] - (net.shift[k] > 0 ? 1 : -1);
-        moves[0] = {k, s};
-        return 1;
+        moves.push_back({k, s});
+        return;
       }
     }
     int k = uniform(1, T);
     int lo = net.lowest_shift[k], hi = net.highest_shift[k];
-    if (lo == hi) return 0;
+    if (lo == hi) return;
     int s = uniform(lo, hi - 1);
     if (s >= net.shift[k]) ++s;
-    moves[0] = {k, s};
-    return 1;
+    moves.push_back({k, s});
   }
 
   void anneal(double until) {
     const double hot = 40.0, cold = 0.5;
     const int64_t cycle = 40000;
-    TripShift moves[2];
     int64_t step = 0;
     while (!past(until, step)) {
       double phase = static_cast<double>(step % cycle) / static_cast<double>(cycle);
       double temperature = hot * std::pow(cold / hot, phase);
       ++step;
-      int count = propose(moves);
-      if (count == 0) {
-        if (step > 1000 && result.evaluations == 0) break;  // nothing can move
-        continue;
-      }
-      try_moves(moves, count, [&](int64_t delta) {
+      propose();
+      try_moves([&](int64_t delta) {
         return delta <= 0 || unit() < std::exp(-static_cast<double>(delta) / temperature);
       });
       show_progress("search", temperature);
     }
   }
 
-  void go_to(const std::vector<int>& shifts) {
-    std::vector<TripShift> moves;
-    for (int k = 1; k <= net.num_trips; ++k)
-      if (net.shift[k] != shifts[k]) moves.push_back({k, shifts[k]});
-    if (moves.empty()) return;
-    apply_shifts(net, moves.data(), static_cast<int>(moves.size()));
-    commit_shifts(net);
-  }
+  void go_to(const std::vector<int>& shifts) { move_network_to(net, shifts); }
 
   // From the best timetable, takes shifts back one trip at a time while the
   // vehicle count holds; when none can go back any more, lets one more
@@ -237,8 +291,9 @@ struct Search {
         std::shuffle(order.begin(), order.end(), rng);
         for (int k : order) {
           if (past(until, ++tried)) return;
-          TripShift back{k, 0};
-          if (try_moves(&back, 1, [&](int64_t) { return net.vehicles <= level; })) any = true;
+          if (net.shift[k] == 0) continue;  // followed another trip back
+          moves.assign(1, TripShift{k, 0});
+          if (try_moves([&](int64_t) { return net.vehicles <= level; })) any = true;
           show_progress("fewer moves", 0);
         }
       }
@@ -249,20 +304,35 @@ struct Search {
 
 }  // namespace
 
-void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchResult& result) {
-  Search s(net, options, result);
+void move_network_to(ShiftNetwork& net, const std::vector<int>& shifts) {
+  std::vector<TripShift> moves;
+  for (int k = 1; k <= net.num_trips; ++k)
+    if (net.shift[k] != shifts[k]) moves.push_back({k, shifts[k]});
+  if (moves.empty()) return;
+  apply_shifts(net, moves.data(), static_cast<int>(moves.size()));
+  commit_shifts(net);
+}
+
+namespace {
+
+// One thread's search, from the timetable read.
+void search_thread(ShiftNetwork& net, const SearchOptions& options, Meeting& meeting, int thread, int64_t budget,
+                   SearchResult& result) {
+  Search s(net, options, result, meeting, thread, budget);
   s.start = Clock::now();
   s.last_progress = s.start;
-  result = SearchResult{};
   result.best_shift = net.shift;
   result.best_cost = net.total_cost;
   result.best_vehicles = net.vehicles;
   result.best_moved = net.moved;
   s.best_objective = s.free_best_objective = s.objective();
-  result.best_shift = s.free_best_shift = net.shift;
+  s.free_best_shift = net.shift;
   s.note_state();
-  if (options.max_moves < 0) {
+  if (options.max_moves == 0) {
+    // The timetable read is the only one allowed.
+  } else if (options.max_moves < 0) {
     s.anneal(0.9);
+    s.finishing = true;
     s.take_moves_back(result.best_shift, 1.0);
   } else {
     // Under a limit, the timetables with few moves come best from one with
@@ -273,11 +343,65 @@ void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchRes
     s.go_to(result.best_shift);
     s.limited = true;
     s.anneal(0.9);
+    s.finishing = true;
     s.take_moves_back(result.best_shift, 1.0);
   }
   s.go_to(result.best_shift);
+  result.bound_reached = s.reached;
   result.seconds = s.elapsed();
+  meeting.barrier.arrive_and_drop();
+}
+
+// The threads' results as one: the best timetable (ties to the fewer moves,
+// then the lower thread) and, per vehicle count, the fewest moves.
+void merge_results(const std::vector<SearchResult>& parts, int64_t move_cost, SearchResult& result) {
+  result = parts[0];
+  auto objective = [&](const SearchResult& r) { return r.best_cost + move_cost * r.best_moved; };
+  for (size_t t = 1; t < parts.size(); ++t) {
+    const SearchResult& r = parts[t];
+    result.evaluations += r.evaluations;
+    result.seconds = std::max(result.seconds, r.seconds);
+    result.bound_reached = result.bound_reached || r.bound_reached;
+    if (objective(r) < objective(result) || (objective(r) == objective(result) && r.best_moved < result.best_moved)) {
+      result.best_shift = r.best_shift;
+      result.best_cost = r.best_cost;
+      result.best_vehicles = r.best_vehicles;
+      result.best_moved = r.best_moved;
+    }
+    for (const auto& [vehicles, point] : r.pareto) {
+      auto it = result.pareto.find(vehicles);
+      if (it == result.pareto.end() || point.moved < it->second.moved ||
+          (point.moved == it->second.moved && point.cost < it->second.cost))
+        result.pareto[vehicles] = point;
+    }
+  }
+}
+
+}  // namespace
+
+void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchResult& result) {
+  const int threads = std::max(1, options.threads);
+  std::vector<std::unique_ptr<ShiftNetwork>> copies;
+  for (int t = 1; t < threads; ++t) copies.push_back(std::make_unique<ShiftNetwork>(net));
+  std::vector<SearchResult> parts(static_cast<size_t>(threads));
+  Meeting meeting(threads);
+  auto budget = [&](int t) {
+    if (options.max_evaluations < 0) return int64_t{-1};
+    return options.max_evaluations / threads + (t < options.max_evaluations % threads ? 1 : 0);
+  };
+  std::vector<std::thread> running;
+  for (int t = 1; t < threads; ++t) {
+    SearchOptions quiet = options;
+    quiet.progress = false;
+    running.emplace_back([&, t, quiet] {
+      search_thread(*copies[static_cast<size_t>(t - 1)], quiet, meeting, t, budget(t), parts[static_cast<size_t>(t)]);
+    });
+  }
+  search_thread(net, options, meeting, 0, budget(0), parts[0]);
+  for (std::thread& th : running) th.join();
   if (options.progress) std::fputc('\n', stderr);
+  merge_results(parts, options.move_cost, result);
+  move_network_to(net, result.best_shift);
 }
 
 }  // namespace search

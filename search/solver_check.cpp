@@ -1,6 +1,7 @@
 #include "search/solver_check.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,14 @@
 namespace search {
 
 namespace {
+
+volatile sig_atomic_t g_stop_signal = 0;
+volatile sig_atomic_t g_child = 0;
+
+void on_stop_signal(int signal_number) {
+  g_stop_signal = signal_number;
+  if (g_child > 0) ::kill(static_cast<pid_t>(g_child), SIGTERM);
+}
 
 std::string own_directory() {
   char path[4096];
@@ -57,6 +66,7 @@ bool copy_if_present(const std::string& from, const std::string& to, std::string
 // status as waitpid gives it, or -1 when it could not start.
 int run_in(const std::string& dir, const std::string& program) {
   std::string console = dir + "console.txt";
+  if (g_stop_signal != 0) return -1;
   pid_t child = fork();
   if (child < 0) return -1;
   if (child == 0) {
@@ -76,10 +86,15 @@ int run_in(const std::string& dir, const std::string& program) {
       execvp(program.c_str(), args);
     _exit(127);
   }
+  // A signal that came before the handler knew the child ends it here.
+  g_child = child;
+  if (g_stop_signal != 0) ::kill(child, SIGTERM);
   int status = 0;
-  while (waitpid(child, &status, 0) < 0)
-    if (errno != EINTR) return -1;
-  return status;
+  int result;
+  while ((result = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  g_child = 0;
+  return result < 0 ? -1 : status;
 }
 
 }  // namespace
@@ -112,7 +127,9 @@ SolverCheck check_with_solver(const std::string& problem_dir, const std::string&
     int status = run_in(dir, program);
     std::string console, sol, arm;
     read_text(dir + "console.txt", console);
-    if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !read_text(dir + "Tarsel.sol", sol)) {
+    if (g_stop_signal != 0) {
+      check.failure = "stopped by signal " + std::to_string(g_stop_signal);
+    } else if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !read_text(dir + "Tarsel.sol", sol)) {
       check.failure = program + " did not solve the timetable (" +
                       (status < 0 ? std::string("not started")
                        : WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status))
@@ -137,5 +154,15 @@ SolverCheck check_with_solver(const std::string& problem_dir, const std::string&
   std::filesystem::remove_all(dir_buffer, ignored);
   return check;
 }
+
+void install_stop_handlers() {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigfillset(&action.sa_mask);
+  // No SA_RESTART: the wait for Tovarin returns, and is taken up again.
+  for (int signal_number : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
+}
+
+int stop_signal() { return g_stop_signal; }
 
 }  // namespace search

@@ -20,4 +20,11 @@ struct SolverCheck {
 // file of problem_dir (ending in '/').
 SolverCheck check_with_solver(const std::string& problem_dir, const std::string& trip_file);
 
+// SIGTERM, SIGINT and SIGHUP only note that the run must stop (and end a
+// Tovarin being waited for), so that the program removes its scratch
+// directory and leaves the problem's files as they were. Once, early in main.
+void install_stop_handlers();
+// The signal that asked the run to stop; 0 while none did.
+int stop_signal();
+
 }  // namespace search

@@ -46,6 +46,9 @@ namespace {
 
 constexpr char WANTED = 2, FOLLOWS = 1;
 
+// A trip's shift with the candidate's moves: its own while untouched.
+int now(const ShiftNetwork& net, const HeadwayScratch& s, int k) { return s.mark[k] ? s.shift[k] : net.shift[k]; }
+
 void note(HeadwayScratch& s, int k, int shift, char mark) {
   if (s.mark[k] == 0) s.touched.push_back(k);
   s.mark[k] = std::max(s.mark[k], mark);
@@ -59,18 +62,19 @@ bool follow(const HeadwayRule& rule, const ShiftNetwork& net, HeadwayScratch& s,
             const std::vector<int>& link) {
   const int H = rule.max_change;
   for (int before = from, k = link[from]; k != 0; before = k, k = link[k]) {
-    const int wanted = std::clamp(s.shift[k], s.shift[before] - H, s.shift[before] + H);
-    if (wanted == s.shift[k]) return true;
+    const int at = now(net, s, k), from_shift = now(net, s, before);
+    const int wanted = std::clamp(at, from_shift - H, from_shift + H);
+    if (wanted == at) return true;
     if (s.mark[k] == WANTED || wanted < net.lowest_shift[k] || wanted > net.highest_shift[k]) return false;
     note(s, k, wanted, FOLLOWS);
   }
   return true;
 }
 
-bool keeps_rule(const HeadwayRule& rule, const HeadwayScratch& s, int k) {
-  const int H = rule.max_change;
-  return (rule.previous[k] == 0 || std::abs(s.shift[k] - s.shift[rule.previous[k]]) <= H) &&
-         (rule.next[k] == 0 || std::abs(s.shift[rule.next[k]] - s.shift[k]) <= H);
+bool keeps_rule(const HeadwayRule& rule, const ShiftNetwork& net, const HeadwayScratch& s, int k) {
+  const int H = rule.max_change, at = now(net, s, k);
+  return (rule.previous[k] == 0 || std::abs(at - now(net, s, rule.previous[k])) <= H) &&
+         (rule.next[k] == 0 || std::abs(now(net, s, rule.next[k]) - at) <= H);
 }
 
 }  // namespace
@@ -78,8 +82,8 @@ bool keeps_rule(const HeadwayRule& rule, const HeadwayScratch& s, int k) {
 bool complete_moves(const HeadwayRule& rule, const ShiftNetwork& net, HeadwayScratch& s,
                     std::vector<TripShift>& moves) {
   if (rule.max_change < 0) return true;
-  if (s.shift.empty()) {
-    s.shift = net.shift;
+  if (s.shift.size() != net.shift.size()) {
+    s.shift.assign(net.shift.size(), 0);
     s.mark.assign(net.shift.size(), 0);
   }
   s.touched.clear();
@@ -87,17 +91,13 @@ bool complete_moves(const HeadwayRule& rule, const ShiftNetwork& net, HeadwayScr
   bool ok = true;
   for (size_t x = 0; ok && x < moves.size(); ++x)
     ok = follow(rule, net, s, moves[x].trip, rule.next) && follow(rule, net, s, moves[x].trip, rule.previous);
-  for (size_t x = 0; ok && x < s.touched.size(); ++x) ok = keeps_rule(rule, s, s.touched[x]);
+  for (size_t x = 0; ok && x < s.touched.size(); ++x) ok = keeps_rule(rule, net, s, s.touched[x]);
   if (ok) {
     moves.clear();
     for (int k : s.touched)
       if (s.shift[k] != net.shift[k]) moves.push_back({k, s.shift[k]});
   }
-  // The scratch goes back to the network's shifts.
-  for (int k : s.touched) {
-    s.shift[k] = net.shift[k];
-    s.mark[k] = 0;
-  }
+  for (int k : s.touched) s.mark[k] = 0;
   return ok;
 }
 

@@ -28,10 +28,9 @@ HeadwayRule make_headway_rule(const Problem& problem, int max_change);
 // both stay in their windows and the rule holds.
 int largest_relative_shift(const HeadwayRule& rule, const ShiftNetwork& net, int i, int j);
 
-// Per search: the shifts with the candidate's moves in place, kept equal to
-// the network's between calls.
+// Per search: the shifts of the trips a candidate touches.
 struct HeadwayScratch {
-  std::vector<int> shift;
+  std::vector<int> shift;     // per trip, valid where marked
   std::vector<char> mark;     // per trip: 2 its shift is wanted, 1 it follows, 0 untouched
   std::vector<int> touched;
 };

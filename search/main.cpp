@@ -400,6 +400,9 @@ int main(int argc, char** argv) {
          std::to_string(net->total_cost) + " (internal error); nothing written");
 
   const std::vector<TableRow> table = confirm_table(options.dir, *problem, result, initial.vehicles);
+  bool headways_kept = headways_hold(headway, net->shift);
+  for (const TableRow& row : table) headways_kept = headways_kept && headways_hold(headway, row.point->shift);
+  if (!headways_kept) fail("a timetable found breaks the headway rule (internal error); nothing written");
   put_in_place(options.dir, result_files(*problem, net->shift, best_file, table, initial.vehicles,
                                          options.max_shift));
 

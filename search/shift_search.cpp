@@ -24,9 +24,11 @@ constexpr int64_t EPOCH = 4096;
 // the headway rule) after which a phase has nothing left to try.
 constexpr int64_t STUCK = 100000;
 
-// What the threads share. The flag is written only when every thread still
-// running waits at the meeting, so each reads it at the same point of its
-// own run.
+// What the threads share. Under a budget of evaluations they meet every
+// EPOCH evaluations, and stop_all is written only while every thread still
+// running waits there, so each reads it at the same point of its own run.
+// Under the time budget alone they never wait for each other: a thread that
+// reaches the bound stops the others at once.
 struct Meeting;
 struct AtMeeting {
   Meeting* meeting;
@@ -36,7 +38,9 @@ struct Meeting {
   std::barrier<AtMeeting> barrier;
   std::vector<std::atomic<bool>> reached;  // per thread: a timetable at the bound
   std::atomic<bool> stop_all{false};
-  explicit Meeting(int threads) : barrier(threads, AtMeeting{this}), reached(static_cast<size_t>(threads)) {}
+  const bool lockstep;
+  Meeting(int threads, bool in_lockstep)
+      : barrier(threads, AtMeeting{this}), reached(static_cast<size_t>(threads)), lockstep(in_lockstep) {}
 };
 void AtMeeting::operator()() noexcept {
   for (const auto& r : meeting->reached)
@@ -140,7 +144,7 @@ struct Search {
   void evaluated() {
     ++result.evaluations;
     turned_down = 0;
-    if (result.evaluations % EPOCH == 0) meeting.barrier.arrive_and_wait();
+    if (meeting.lockstep && result.evaluations % EPOCH == 0) meeting.barrier.arrive_and_wait();
   }
 
   void note_state() {
@@ -152,6 +156,7 @@ struct Search {
     if (opt.bound_vehicles >= 0 && net.vehicles <= opt.bound_vehicles && !reached) {
       reached = true;
       meeting.reached[static_cast<size_t>(thread)].store(true);
+      if (!meeting.lockstep) meeting.stop_all.store(true);
     }
     auto it = result.pareto.find(net.vehicles);
     if (it == result.pareto.end() || net.moved < it->second.moved ||
@@ -384,7 +389,7 @@ void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchRes
   std::vector<std::unique_ptr<ShiftNetwork>> copies;
   for (int t = 1; t < threads; ++t) copies.push_back(std::make_unique<ShiftNetwork>(net));
   std::vector<SearchResult> parts(static_cast<size_t>(threads));
-  Meeting meeting(threads);
+  Meeting meeting(threads, options.max_evaluations >= 0);
   auto budget = [&](int t) {
     if (options.max_evaluations < 0) return int64_t{-1};
     return options.max_evaluations / threads + (t < options.max_evaluations % threads ? 1 : 0);

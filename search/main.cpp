@@ -11,9 +11,11 @@
 // JSON object of the figures. Everything else goes to standard error. Exit
 // codes: 0 done, 1 bad input, a failure or a signal (nothing written), 2
 // wrong command line.
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -96,9 +98,13 @@ struct Options {
 
 constexpr int MOST_THREADS = 64;
 
+// The cores this process may run on (as nproc counts them), else the machine's.
 int machine_cores() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, MOST_THREADS));
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  int cores = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 0;
+  if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(cores, 1, MOST_THREADS);
 }
 
 [[noreturn]] void usage_error(const char* what, const char* value) {
@@ -114,7 +120,6 @@ long long whole_number(const char* option, const char* text, long long largest) 
   if (*text == '\0' || *end != '\0' || errno != 0) usage_error("not a whole number:", text);
   if (v < 0) usage_error("a negative value makes no sense for", option);
   if (v > largest) usage_error(largest == LARGEST_SHIFT ? "at most 60 minutes for" : "too large a value for", option);
-  if (v == 0 && std::string(option) == "--threads") usage_error("at least one thread for", option);
   return v;
 }
 
@@ -157,6 +162,7 @@ Options parse_arguments(int argc, char** argv) {
         o.max_headway_change = static_cast<int>(whole_number("--max-headway-change", v, 2 * LARGEST_SHIFT));
       } else if (arg == "--threads") {
         o.search.threads = static_cast<int>(whole_number("--threads", v, MOST_THREADS));
+        if (o.search.threads == 0) usage_error("at least one thread for", "--threads");
       } else {
         usage_error("unexpected argument", arg.c_str());
       }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <random>
 #include <thread>
@@ -129,14 +130,12 @@ struct Search {
   double unit() { return std::uniform_real_distribution<double>(0.0, 1.0)(rng); }
 
   // A phase ends once the given share of the evaluations (when they are
-  // counted) or of the time is used up.
-  // The bound reached (here or, as of the last meeting, by another thread)
-  // ends every phase but the last; a signal ends them all.
+  // counted) or of the time is used up. The bound reached (here or, as of
+  // the last meeting, by another thread) ends every phase but the last; a
+  // signal ends them all.
   bool past(double share, int64_t counter) {
     if (stop_signal() != 0 || turned_down >= STUCK) return true;
-    if (budget >= 0 && (result.evaluations >= budget ||
-                        static_cast<double>(result.evaluations) >= share * static_cast<double>(budget)))
-      return true;
+    if (budget >= 0 && static_cast<double>(result.evaluations) >= share * static_cast<double>(budget)) return true;
     if (!finishing && (reached || meeting.stop_all.load())) return true;
     return (counter & 15) == 0 && elapsed() >= share * opt.seconds;
   }
@@ -190,9 +189,9 @@ struct Search {
   }
 
   // Evaluates the moves; keeps them when accept says so for the change of
-  // the objective. Moves that would move more trips than allowed are not
+  // the objective. The headway rule first makes the neighbours of the moved
+  // trips follow; moves that would move more trips than allowed are not
   // evaluated.
-  // The headway rule first makes the neighbours of the moved trips follow.
   template <class Accept>
   bool try_moves(Accept accept) {
     if (moves.empty() || (opt.headway && !complete_moves(*opt.headway, net, headway_scratch, moves))) {
@@ -321,8 +320,8 @@ void move_network_to(ShiftNetwork& net, const std::vector<int>& shifts) {
 namespace {
 
 // One thread's search, from the timetable read.
-void search_thread(ShiftNetwork& net, const SearchOptions& options, Meeting& meeting, int thread, int64_t budget,
-                   SearchResult& result) {
+void search(ShiftNetwork& net, const SearchOptions& options, Meeting& meeting, int thread, int64_t budget,
+            SearchResult& result) {
   Search s(net, options, result, meeting, thread, budget);
   s.start = Clock::now();
   s.last_progress = s.start;
@@ -354,6 +353,17 @@ void search_thread(ShiftNetwork& net, const SearchOptions& options, Meeting& mee
   s.go_to(result.best_shift);
   result.bound_reached = s.reached;
   result.seconds = s.elapsed();
+}
+
+// A thread leaves the meetings however its search ends, so that none waits
+// for it; what stopped it is given to the caller.
+void search_thread(ShiftNetwork& net, const SearchOptions& options, Meeting& meeting, int thread, int64_t budget,
+                   SearchResult& result, std::exception_ptr& failure) {
+  try {
+    search(net, options, meeting, thread, budget, result);
+  } catch (...) {
+    failure = std::current_exception();
+  }
   meeting.barrier.arrive_and_drop();
 }
 
@@ -394,17 +404,21 @@ void run_shift_search(ShiftNetwork& net, const SearchOptions& options, SearchRes
     if (options.max_evaluations < 0) return int64_t{-1};
     return options.max_evaluations / threads + (t < options.max_evaluations % threads ? 1 : 0);
   };
+  std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
   std::vector<std::thread> running;
   for (int t = 1; t < threads; ++t) {
     SearchOptions quiet = options;
     quiet.progress = false;
     running.emplace_back([&, t, quiet] {
-      search_thread(*copies[static_cast<size_t>(t - 1)], quiet, meeting, t, budget(t), parts[static_cast<size_t>(t)]);
+      const size_t at = static_cast<size_t>(t);
+      search_thread(*copies[at - 1], quiet, meeting, t, budget(t), parts[at], failures[at]);
     });
   }
-  search_thread(net, options, meeting, 0, budget(0), parts[0]);
+  search_thread(net, options, meeting, 0, budget(0), parts[0], failures[0]);
   for (std::thread& th : running) th.join();
   if (options.progress) std::fputc('\n', stderr);
+  for (const std::exception_ptr& failure : failures)
+    if (failure) std::rethrow_exception(failure);
   merge_results(parts, options.move_cost, result);
   move_network_to(net, result.best_shift);
 }

@@ -62,6 +62,7 @@ const ArgumentCase kCases[] = {
     {"shift_search", "--move-cost 1.5", 2, "", "not a whole number: 1.5"},
     {"shift_search", "--seconds", 2, "", "a value must follow --seconds"},
     {"shift_search", ". --seeds 3", 2, "", "unexpected argument --seeds"},
+    {"shift_search", "--threads 0", 2, "", "at least one thread for --threads"},
 };
 
 TEST(Arguments, AnsweredOrRefusedWithoutTouchingAFile) {

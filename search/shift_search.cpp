@@ -19,6 +19,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int64_t MOVE_PRICE_UNDER_LIMIT = 25;
+// What every second thread's annealing weighs each moved trip by, so that
+// beside the searches for the cheapest timetable some look for timetables
+// that save a vehicle with few moves.
+constexpr int64_t MOVE_PRICE_FEW_MOVES = 30;
 // Evaluations between two meetings of the threads.
 constexpr int64_t EPOCH = 4096;
 // Candidates turned down unevaluated in a row (by the limit on the moves or
@@ -120,9 +124,12 @@ struct Search {
   int64_t objective() const { return net.total_cost + opt.move_cost * net.moved; }
   // What the annealing weighs a candidate by. Under a limit on the moves a
   // move that buys nothing must not hold one of the few places, so each
-  // moved trip costs at least a few minutes of layover there.
+  // moved trip costs at least a few minutes of layover there; so too in the
+  // threads that look for few moves.
   int64_t steering() const {
-    const int64_t per_move = opt.max_moves >= 0 ? std::max<int64_t>(opt.move_cost, MOVE_PRICE_UNDER_LIMIT) : opt.move_cost;
+    int64_t per_move = opt.move_cost;
+    if (thread % 2 == 1) per_move = std::max(per_move, MOVE_PRICE_FEW_MOVES);
+    else if (opt.max_moves >= 0) per_move = std::max(per_move, MOVE_PRICE_UNDER_LIMIT);
     return net.total_cost + per_move * net.moved;
   }
   double elapsed() const { return std::chrono::duration<double>(Clock::now() - start).count(); }

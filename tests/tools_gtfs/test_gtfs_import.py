@@ -13,7 +13,7 @@ import zipfile
 import support
 from tarsel import blocks as tb
 from tarsel import files as tf
-from tarsel import gtfs_import as gi
+from tarsel import feed_problem, service_days
 from tarsel import interlining, limits
 from tarsel.feed import FeedError
 from tarsel.solved import Solved
@@ -697,7 +697,7 @@ class ShiftsBackToTheFeed(unittest.TestCase):
 
 class Pieces(unittest.TestCase):
     def test_gtfs_times(self):
-        parse = gi.parse_gtfs_time
+        parse = service_days.parse_gtfs_time
         self.assertEqual(parse(" 6:01:37"), 6 * 3600 + 97)
         self.assertEqual(parse("25:10:00"), 25 * 3600 + 600)
         self.assertEqual(parse("07:05"), 7 * 3600 + 300)
@@ -709,7 +709,7 @@ class Pieces(unittest.TestCase):
     def test_line_keys_are_stable_and_apart_from_numbers(self):
         routes = [{"route_id": "a", "route_short_name": "01"}, {"route_id": "b", "route_short_name": "B"},
                   {"route_id": "c", "route_short_name": "1500"}, {"route_id": "d", "route_short_name": "A"}]
-        self.assertEqual(gi.line_keys(routes), {"a": 1.0, "c": 1500.0, "d": 10001.0, "b": 10002.0})
+        self.assertEqual(feed_problem.line_keys(routes), {"a": 1.0, "c": 1500.0, "d": 10001.0, "b": 10002.0})
 
     def test_groups_rule_and_the_check_of_a_groups_file(self):
         # The member flags carry over from one group to the next; a key must
@@ -727,10 +727,10 @@ class Pieces(unittest.TestCase):
             interlining.groups_file("none", [("", 0, 1, 1234567.25), ("", 0, 1, 1234567.26)])
 
     def test_aux_values(self):
-        self.assertEqual(gi.aux_values(["12", "7"]), {"12": 12, "7": 7})
+        self.assertEqual(feed_problem.aux_values(["12", "7"]), {"12": 12, "7": 7})
         # not all numeric, or colliding numbers: ranks of the sorted ids
-        self.assertEqual(gi.aux_values(["12", "x"]), {"12": 1, "x": 2})
-        self.assertEqual(gi.aux_values(["012", "12"]), {"012": 1, "12": 2})
+        self.assertEqual(feed_problem.aux_values(["12", "x"]), {"12": 1, "x": 2})
+        self.assertEqual(feed_problem.aux_values(["012", "12"]), {"012": 1, "12": 2})
 
 
 if __name__ == "__main__":

@@ -17,8 +17,7 @@ import xml.etree.ElementTree as ET
 
 import support
 from tarsel import blocks as tb
-from tarsel import gtfs_import as gi
-from tarsel.feed import Feed
+from tarsel.feed import Feed, table_rows
 from tarsel import files as tf
 from tarsel import schedule
 
@@ -183,7 +182,7 @@ class ContraCosta(RealFeed, unittest.TestCase):
         with Feed(out) as feed:
             ends = collections.Counter((row["block_id"], bool(row["from_trip_id"] or row["from_deadhead_id"]),
                                         bool(row["to_trip_id"] or row["to_deadhead_id"]))
-                                       for row in gi.read_table(feed, "deadheads.txt"))
+                                       for row in table_rows(feed, "deadheads.txt"))
         self.assertEqual(sorted(n for (_, before, after), n in ends.items() if before != after),
                          [1] * 2 * len(solved.blocks))
         again = os.path.join(self.tmp.name, "scheduled")

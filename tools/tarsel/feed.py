@@ -16,7 +16,7 @@ import stat
 import zipfile
 import zlib
 from dataclasses import dataclass, field
-from typing import IO, Iterator, Optional
+from typing import IO, Iterator, Optional, Union
 
 Row = dict[str, str]
 
@@ -308,3 +308,24 @@ def read_table(feed: Feed, name: str, required: bool = True) -> Optional[Table]:
                                 % (table.where, line, key, value, seen[value]))
             seen[value] = line
     return table
+
+
+FeedLike = Union[str, Feed]
+
+
+def as_feed(feed: FeedLike) -> Feed:
+    return feed if isinstance(feed, Feed) else Feed(feed)
+
+
+def table_rows(feed: FeedLike, name: str) -> list[Row]:
+    """Rows of a feed file by column name, by the strict reader (a missing
+    file is an error)."""
+    table = read_table(as_feed(feed), name)
+    assert table is not None
+    return table.rows
+
+
+def optional_rows(feed: FeedLike, name: str) -> Optional[list[Row]]:
+    """As table_rows; a missing file gives None."""
+    table = read_table(as_feed(feed), name, required=False)
+    return table.rows if table is not None else None

@@ -40,8 +40,8 @@ from typing import Optional, Sequence
 from . import blocks as tb
 from . import feed_out
 from . import files as tf
-from .feed import Feed, FeedError, TableStream, blank_lines, format_record, split_line_end
-from .gtfs_import import parse_gtfs_time, read_table
+from .feed import Feed, FeedError, TableStream, blank_lines, format_record, split_line_end, table_rows
+from .service_days import parse_gtfs_time
 
 SHIFTS_FILE = "Tarsel_shifts.csv"
 BLOCK_FILE = "Tarsel.bla"
@@ -460,7 +460,7 @@ def _check_files(staged: Feed, feed: Feed, files: dict[str, bytes]) -> None:
 
 def _check_blocks(staged: Feed, blocks: list[ExportBlock], spans: dict[str, tuple[int, int]]) -> None:
     members: dict[str, list[str]] = collections.defaultdict(list)
-    for row in read_table(staged, TRIPS_FILE):
+    for row in table_rows(staged, TRIPS_FILE):
         members[row.get("block_id", "")].append(row["trip_id"])
     for block in blocks:
         wanted = [t.trip_id for t in block.trips]

@@ -22,7 +22,7 @@ from typing import TYPE_CHECKING, Optional, Sequence
 from . import files as tf
 
 if TYPE_CHECKING:
-    from .gtfs_import import FeedTrip
+    from .feed_problem import FeedTrip
 
 DAY_SECONDS = 24 * 3600
 LEARNED, FIXED = "learned", "fixed"

@@ -40,6 +40,7 @@ from typing import Callable, Optional, Sequence
 
 from . import files as tf
 from . import gtfs_import, report
+from .feed_problem import Options
 from .files import FormatError
 from .solved import Solved, read_legend
 from .what_if_page import format_page
@@ -284,7 +285,7 @@ def parse_args(argv: Sequence[str]) -> tuple[argparse.Namespace, list[str]]:
     if args.jobs < 1 or args.shift_seconds < 1:
         parser.error("--jobs and --shift-seconds must be at least 1")
     options = gtfs_import.parse_args([args.feed, args.out] + rest)
-    defaults = gtfs_import.Options(args.feed, args.out)
+    defaults = Options(args.feed, args.out)
     if any(getattr(options, name) != getattr(defaults, name) for name in SCENARIO_OPTIONS if hasattr(defaults, name)):
         parser.error("--min-layover, --layovers, --layover-share and --interlining are set by each scenario "
                      "(--rules and --interlinings choose the scenarios)")

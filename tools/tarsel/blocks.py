@@ -72,6 +72,59 @@ _STATISTICS = {
 }
 
 
+def _read_statistic(result: BlockFile, stripped: str, where: str) -> None:
+    for label, name in _STATISTICS.items():
+        if stripped.startswith(label):
+            value = (stripped[len(label):].split() or [""])[0]
+            if not re.fullmatch(r"-?\d+(:-?\d+)?", value):
+                raise FormatError("%s: %r is not a number" % (where, value))
+            result.statistics[name] = parse_clock(value) if ":" in value else int(value)
+
+
+def _read_header_value(result: BlockFile, stripped: str, where: str) -> bool:
+    """Takes a header line's value; True for the minimum depot time's line,
+    which holds nothing else."""
+    for label, name in _HEADER_VALUES.items():
+        if stripped.startswith(label):
+            value = stripped[len(label):].strip()
+            if not re.fullmatch(r"-?\d+", value):
+                raise FormatError("%s: %r is not a number" % (where, value))
+            setattr(result, name, int(value))
+    if stripped.startswith("#Minimum depot time:"):
+        result.min_depot_time = parse_clock(stripped.split(":", 1)[1])
+        return True
+    return False
+
+
+def _read_block_line(block: Block, line: str, stripped: str,
+                     pending_return: Optional[tuple[int, int]]) -> tuple[bool, Optional[tuple[int, int]]]:
+    """A line within a block: whether it was one, and the depot return (park,
+    dead run) that waits for the next trip."""
+    match = re.fullmatch(r"Leave Depot: (\S+) at (\S+)", stripped)
+    if match:
+        block.depot = match.group(1)
+        block.leave = parse_clock(match.group(2))
+        return True, pending_return
+    match = _RETURN_LINE.fullmatch(line)
+    if match:
+        return True, (parse_clock(match.group(2)), int(match.group(3)))
+    match = re.fullmatch(r"Return to the Depot: (\S+) - DeadRun: (-?\d+)", stripped)
+    if match:
+        block.return_dead_run = int(match.group(2))
+        return True, pending_return
+    match = _TRIP_LINE.fullmatch(line)
+    if match:
+        trip = BlockTrip(int(match.group(1)), match.group(2), parse_clock(match.group(3)),
+                         match.group(4), parse_clock(match.group(5)), int(match.group(6)),
+                         int(match.group(7)), format_key(float(match.group(8))))
+        if pending_return is not None:
+            trip.depot_return = True
+            trip.park, trip.to_depot = pending_return
+        block.trips.append(trip)
+        return True, None
+    return stripped.startswith(("Trip ", "Total ", "-")), pending_return
+
+
 def read_block_file(path: str) -> BlockFile:
     """Parses Tarsel.bla into blocks of BlockTrip and the schedule statistics."""
     lines = read_text(path).split("\n")
@@ -81,64 +134,24 @@ def read_block_file(path: str) -> BlockFile:
     in_statistics = False
     for number, line in enumerate(lines, 1):
         stripped = line.strip()
+        where = "%s:%d" % (path, number)
         if not stripped:
             continue
         if stripped.startswith("----- Statistics from Schedule"):
             in_statistics = True
             block = None
+        elif in_statistics:
+            _read_statistic(result, stripped, where)
+        elif _read_header_value(result, stripped, where):
             continue
-        if in_statistics:
-            for label, name in _STATISTICS.items():
-                if stripped.startswith(label):
-                    value = (stripped[len(label):].split() or [""])[0]
-                    if not re.fullmatch(r"-?\d+(:-?\d+)?", value):
-                        raise FormatError("%s:%d: %r is not a number" % (path, number, value))
-                    result.statistics[name] = parse_clock(value) if ":" in value else int(value)
-            continue
-        for label, name in _HEADER_VALUES.items():
-            if stripped.startswith(label):
-                value = stripped[len(label):].strip()
-                if not re.fullmatch(r"-?\d+", value):
-                    raise FormatError("%s:%d: %r is not a number" % (path, number, value))
-                setattr(result, name, int(value))
-        if stripped.startswith("#Minimum depot time:"):
-            result.min_depot_time = parse_clock(stripped.split(":", 1)[1])
-            continue
-        match = re.fullmatch(r"<Vehicle Block --- (\d+) >", stripped)
-        if match:
-            block = Block(int(match.group(1)))
+        elif (opening := re.fullmatch(r"<Vehicle Block --- (\d+) >", stripped)):
+            block = Block(int(opening.group(1)))
             result.blocks.append(block)
             pending_return = None
-            continue
-        if block is None:
-            continue
-        match = re.fullmatch(r"Leave Depot: (\S+) at (\S+)", stripped)
-        if match:
-            block.depot = match.group(1)
-            block.leave = parse_clock(match.group(2))
-            continue
-        match = _RETURN_LINE.fullmatch(line)
-        if match:
-            pending_return = (parse_clock(match.group(2)), int(match.group(3)))
-            continue
-        match = re.fullmatch(r"Return to the Depot: (\S+) - DeadRun: (-?\d+)", stripped)
-        if match:
-            block.return_dead_run = int(match.group(2))
-            continue
-        match = _TRIP_LINE.fullmatch(line)
-        if match:
-            trip = BlockTrip(int(match.group(1)), match.group(2), parse_clock(match.group(3)),
-                             match.group(4), parse_clock(match.group(5)), int(match.group(6)),
-                             int(match.group(7)), format_key(float(match.group(8))))
-            if pending_return is not None:
-                trip.depot_return = True
-                trip.park, trip.to_depot = pending_return
-                pending_return = None
-            block.trips.append(trip)
-            continue
-        if stripped.startswith(("Trip ", "Total ", "-")):
-            continue
-        raise FormatError("%s:%d: unexpected line %r" % (path, number, line))
+        elif block is not None:
+            known, pending_return = _read_block_line(block, line, stripped, pending_return)
+            if not known:
+                raise FormatError("%s: unexpected line %r" % (where, line))
     if result.num_buses is None:
         raise FormatError("%s: no block file header" % path)
     return result

@@ -295,15 +295,9 @@ def read_text(path: str) -> str:
         return handle.read().decode("latin-1").replace("\r\n", "\n")
 
 
-def read_trip_file(path: str) -> TripFile:
-    """Reads a trip file by the rules and fixed columns the solver uses."""
-    data = read_text(path)
-    position = 0
-    while not data.startswith(MATRIX_TAG, position):
-        position = _skip_line(data, position)
-        if position >= len(data):
-            raise FormatError("%s: no %s line" % (path, MATRIX_TAG))
-    position = _skip_line(data, position)
+def _read_matrix(data: str, position: int, path: str) -> tuple[list[str], list[list[int]], int]:
+    """The terminal names and the dead-run rows from just after the section's
+    tag line, and where the section ends."""
     # The count stands after a label of 16 characters and one character
     # follows it (the line end, as a rule); the line after that is skipped.
     found = _INT.match(data, min(position + len(COUNT_LABEL), len(data)))
@@ -335,10 +329,13 @@ def read_trip_file(path: str) -> TripFile:
             if abs(values[-1]) > MAX_DEAD_RUN:
                 raise FormatError("%s: a dead run of row %d beyond %d minutes" % (path, row + 1, MAX_DEAD_RUN))
         matrix.append(values)
-    for _ in range(3):
-        position = _skip_line(data, position)
+    return names, matrix, position
+
+
+def _read_trip_lines(lines: list[str], path: str) -> list[TripRow]:
+    """The trip lines, up to the first line that is none."""
     trips: list[TripRow] = []
-    for line in data[position:].split("\n"):
+    for line in lines:
         if not line.startswith("T"):
             break
         read = _trip_values(line)
@@ -356,7 +353,21 @@ def read_trip_file(path: str) -> TripFile:
             number=len(trips) + 1))
     if len(trips) > MAX_TRIPS:
         raise FormatError("%s: %d trips, the solver takes at most %d" % (path, len(trips), MAX_TRIPS))
-    return TripFile(names, matrix, trips)
+    return trips
+
+
+def read_trip_file(path: str) -> TripFile:
+    """Reads a trip file by the rules and fixed columns the solver uses."""
+    data = read_text(path)
+    position = 0
+    while not data.startswith(MATRIX_TAG, position):
+        position = _skip_line(data, position)
+        if position >= len(data):
+            raise FormatError("%s: no %s line" % (path, MATRIX_TAG))
+    names, matrix, position = _read_matrix(data, _skip_line(data, position), path)
+    for _ in range(3):
+        position = _skip_line(data, position)
+    return TripFile(names, matrix, _read_trip_lines(data[position:].split("\n"), path))
 
 
 def read_parameters(path: str) -> Parameters:

@@ -542,15 +542,19 @@ class Page:
             legend_x += 44 + text_width(text, 11)
         svg.append("</svg>")
         self.add("\n".join(svg))
+        self.add("<p>%s</p>" % esc(" ".join(self.step_notes())))
+
+    def step_notes(self) -> list[str]:
+        """What the curves of vehicles in service count."""
         notes = ["A vehicle is in service from its first trip's departure to its last trip's arrival, less its "
                  "returns to the depot between trips."]
-        if f.operator is not None:
+        if self.figures.operator is not None:
             notes.append("An operator's block (the feed's block_id) is in service from its first trip's departure "
                          "to its last trip's arrival.")
         elif self.solved.from_feed:
             notes.append("The feed gives no block_id, so the operator's own blocks cannot be shown.")
         notes.append("No schedule can do with fewer vehicles than the most trips under way at once.")
-        self.add("<p>%s</p>" % esc(" ".join(notes)))
+        return notes
 
     def table(self, ident: str, headings: Sequence[str], rows: Sequence[Sequence[object]]) -> None:
         self.out.extend(sortable_table(ident, headings, rows))

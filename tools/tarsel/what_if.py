@@ -102,6 +102,7 @@ class Setup:
     tovarin: str
     shift_search: list[str]      # the program and the options every run of it takes
     shift_seconds: int
+    env: dict[str, str] = field(default_factory=dict)
     running: set[subprocess.Popen[bytes]] = field(default_factory=set)
     lock: threading.Lock = field(default_factory=threading.Lock)
     stopping: bool = False
@@ -136,8 +137,8 @@ def run_step(setup: Setup, what: str, command: list[str], cwd: Optional[str], lo
         if setup.stopping:
             raise ScenarioFailed("stopped")
         try:
-            process = subprocess.Popen(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                       stderr=subprocess.PIPE)
+            process = subprocess.Popen(command, cwd=cwd, env=setup.env or None, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         except OSError as error:
             raise ScenarioFailed("%s: %s" % (what, error.strerror or error)) from None
         setup.running.add(process)
@@ -367,6 +368,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 1
     setup = Setup(os.path.abspath(args.feed), scratch, rest, tovarin or "",
                   shift_command(shift_search, args.jobs) if args.shifts else [], args.shift_seconds)
+    # shift_search runs the Tovarin beside it, else the first on the search
+    # path: this one, where none stands beside it.
+    setup.env = dict(os.environ, PATH=os.pathsep.join([os.path.dirname(setup.tovarin), os.environ.get("PATH", "")]))
 
     def on_signal(number: int, frame: Optional[FrameType]) -> None:
         raise KeyboardInterrupt

@@ -10,6 +10,7 @@ import unittest
 
 GENERATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "gen_instance")
 LEMON_BASELINE = os.environ.get("LEMON_BASELINE", "")
+TOVARIN = os.environ.get("TOVARIN", "")
 
 
 def generate(directory, *options):
@@ -126,6 +127,23 @@ class Generator(unittest.TestCase):
         done = subprocess.run([LEMON_BASELINE, self.tmp.name], check=True, capture_output=True, text=True)
         self.assertIn("short=%s long=%s " % sizes, done.stdout)
         self.assertIn("status=OPTIMAL", done.stdout)
+
+    @unittest.skipUnless(TOVARIN, "TOVARIN names the solver")
+    def test_network_size_agrees_with_the_solver(self):
+        """The tools' connection rule (short arcs in memory, long-arc records)
+        against the network the solver itself builds, ties and all."""
+        cases = [("--seed", "3"), ("--seed", "4", "--short-arc-param", "0", "--terminals", "4"),
+                 ("--seed", "5", "--short-arc-param", "240", "--long-share", "0.5"),
+                 ("--seed", "6", "--terminals", "2", "--short-arc-param", "15")]
+        for options in cases:
+            with self.subTest(options=options), tempfile.TemporaryDirectory() as tmp:
+                report = generate(tmp, "--trips", "150", *options)
+                sizes = re.search(r"holds (\d+) arcs in memory and writes (\d+) long", report).groups()
+                done = subprocess.run([TOVARIN], cwd=tmp, stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                                      timeout=300)
+                self.assertEqual(done.returncode, 0, done.stderr)
+                solver = re.search(r"Total of Short Arcs: (\d+)\nTotal of Long Arcs: (\d+)", done.stdout).groups()
+                self.assertEqual(sizes, solver)
 
     def test_parameters_by_label_width(self):
         with tempfile.TemporaryDirectory() as tmp:

@@ -1,6 +1,7 @@
 """The file readers of the tarsel package, the arc count, and blocks_csv and
 block_chart on a small solved directory written here."""
 
+import collections
 import csv
 import io
 import math
@@ -16,7 +17,7 @@ import support
 from tarsel import block_chart, blocks_csv, report
 from tarsel import blocks as tb
 from tarsel import files as tf
-from tarsel.network import count_connection_arcs
+from tarsel.network import LONG, SHORT, connection_kind, count_connection_arcs
 
 SVG = "{http://www.w3.org/2000/svg}"
 NAMES = ["DEPOT", "A", "B"]
@@ -356,7 +357,7 @@ class Readers(unittest.TestCase):
             tf.format_trip_line(0, tf.TripRow(0, "TOOLONGNM", 10, "A", 1.0, 1, 0))
 
     def test_arc_count_follows_network_generation(self):
-        """Against the pair-by-pair rule on random timetables with ties."""
+        """Against the rule pair by pair on random timetables with ties."""
         rng = random.Random(7)
         for _ in range(30):
             size = rng.randint(1, 6)
@@ -368,17 +369,11 @@ class Readers(unittest.TestCase):
                                         rng.randrange(size), 1.0, 0, rng.choice([0, 5])))
             trips.sort(key=lambda t: t.departure)
             param = rng.choice([0, 30, 120])
-            short = long_ = 0
-            for i, a in enumerate(trips):
-                for b in trips[i + 1:]:
-                    available = b.departure - a.arrival - a.min_layover
-                    if available - matrix[a.destination][b.origin] < 0:
-                        continue
-                    if available < matrix[a.destination][0] + matrix[0][b.origin] + param:
-                        short += 1
-                    else:
-                        long_ += 1
-            self.assertEqual(count_connection_arcs(trips, lambda n: n, matrix, param), (short, long_))
+            kinds = collections.Counter(
+                connection_kind(a.arrival + a.min_layover, b.departure, matrix[a.destination][b.origin],
+                                matrix[a.destination][0] + matrix[0][b.origin], param)
+                for i, a in enumerate(trips) for b in trips[i + 1:])
+            self.assertEqual(count_connection_arcs(trips, lambda n: n, matrix, param), (kinds[SHORT], kinds[LONG]))
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from .files import FormatError, TripFile, TripRow, format_key, parse_clock, read_text
+from .network import earliest_connection
 
 
 @dataclass(slots=True)
@@ -208,7 +209,7 @@ def check_blocks(trip_file: TripFile, block_file: BlockFile) -> list[str]:
             prev = matched.get((block.number, before.position))
             layover = prev.min_layover if prev else 0
             direct = trip_file.dead_run(before.destination, after.origin)
-            if after.departure < before.arrival + layover + direct:
+            if after.departure < earliest_connection(before.arrival + layover, direct):
                 faults.append("block %d: line %d cannot follow line %d in time"
                               % (block.number, after.position, before.position))
     return faults

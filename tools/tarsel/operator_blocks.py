@@ -27,6 +27,7 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from .blocks import interlinings, read_block_file
+from .network import earliest_connection
 from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, format_key, format_matrix_section,
                     format_trip_file, read_parameters, read_trip_file, write_output)
 from .report import read_link_cost
@@ -72,7 +73,7 @@ def forbidden(trip_file: TripFile, legend: Legend, blocks: Sequence[OperatorBloc
         for before, after in zip(block.trips, block.trips[1:]):
             gap = after.departure - before.arrival
             direct = trip_file.dead_run(before.destination, after.origin)
-            if gap - before.min_layover >= direct:
+            if after.departure >= earliest_connection(before.arrival + before.min_layover, direct):
                 continue
             why = ("the trips overlap" if gap < 0 else "layover too short" if gap < before.min_layover
                    else "dead run too short")

@@ -11,6 +11,7 @@ from typing import Optional, Protocol, Sequence
 
 from .files import Parameters, TripFile, TripRow, split_minutes
 from .interlining import float32
+from .network import LONG, connection_kind
 from .solved import Solved
 
 
@@ -50,9 +51,10 @@ def connection(files: TripFile, parameters: Parameters, groups: bool, before: Ti
     depot = files.names[0]
     direct = files.dead_run(before.destination, after.origin)
     via = files.dead_run(before.destination, depot) + files.dead_run(depot, after.origin)
-    gap = after.departure - before.arrival
-    if gap - layover >= via + parameters.short_arc_param:
+    if connection_kind(before.arrival + layover, after.departure, direct, via, parameters.short_arc_param,
+                       groups) == LONG:
         return Charge(via, 0, 1)
+    gap = after.departure - before.arrival
     return Charge(direct, gap - (min(direct, via) if groups else direct), 0)
 
 

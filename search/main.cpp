@@ -317,6 +317,15 @@ void print_results(const std::vector<TableRow>& rows, const Figures& f) {
       f.proven ? "true" : "false");
 }
 
+// The fewest vehicles Tovarin gave a timetable of the run; a count it did not
+// write (-1) proves nothing.
+int fewest_vehicles(const SolverCheck& initial, const SolverCheck& best, const std::vector<TableRow>& rows) {
+  int fewest = INT_MAX;
+  for (int v : {initial.vehicles, best.vehicles}) fewest = v >= 0 ? std::min(fewest, v) : fewest;
+  for (const TableRow& row : rows) fewest = row.vehicles >= 0 ? std::min(fewest, row.vehicles) : fewest;
+  return fewest;
+}
+
 // The files go in place with the signals held back, so that a signal cannot
 // part the set; one that came before ends the run without them.
 void put_in_place(const std::string& dir, const std::vector<OutputFile>& files) {
@@ -417,10 +426,7 @@ int main(int argc, char** argv) {
   f.best_cost = confirm.total_cost;
   f.best_vehicles = confirm.vehicles;
   f.moved = net->moved;
-  // Tovarin's counts; a count it did not write (-1) proves nothing.
-  int fewest = INT_MAX;
-  for (int v : {initial.vehicles, confirm.vehicles}) fewest = v >= 0 ? std::min(fewest, v) : fewest;
-  for (const TableRow& row : table) fewest = row.vehicles >= 0 ? std::min(fewest, row.vehicles) : fewest;
+  const int fewest = fewest_vehicles(initial, confirm, table);
   if (fewest < f.bound)
     std::fprintf(stderr, "shift_search: a timetable needs %d vehicles, fewer than the bound (internal error)\n",
                  fewest);

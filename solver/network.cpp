@@ -125,6 +125,59 @@ void build_network(const Problem& problem, Network& net, const std::string& long
   ::close(file.fd);
 }
 
+namespace {
+
+// Network generation under way: arcs are numbered as they are made, long
+// connections written as records.
+struct NetworkBuilder {
+  const Problem& problem;
+  Network& net;
+  LongArcWriter& writer;
+  GroupLinkTable* links;  // where the groups' rule is in force
+  int k = 0;              // the last arc made
+
+  void add(int tail, int head, int lower, int upper, long long cost) {
+    add_arc(net, ++k, tail, head, lower, upper, checked_cost(cost, 2 * problem.num_trips + 2), 0);
+  }
+};
+
+// Trip i's connections to the later trips: short ones as arcs, long ones as
+// records. The same decision as decide_connection, with what depends on trip
+// i alone taken out of the loop; where the groups' rule is in force, only the
+// later trips it allows are visited.
+void add_connections(NetworkBuilder& b, int i) {
+  const Problem& problem = b.problem;
+  Network& net = b.net;
+  const int T = problem.num_trips;
+  const int num_nodes = 2 * T + 2;
+  int k = b.k;  // in a local for the loop, given back at the end
+  const ConnectionFrom from = connection_from(problem, problem.trips[i]);
+  auto connect = [&](int j) {
+    Connection c = connect_allowed(problem, from, problem.trips[j]);
+    if (c.kind == ConnectionKind::short_arc) {
+      add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, num_nodes), 0);
+    } else if (c.kind == ConnectionKind::long_record) {
+      b.writer.write(trip_end_node(T, i), trip_start_node(j), checked_cost(c.cost, num_nodes), 0);
+      ++net.num_long_arcs;
+    }
+  };
+  if (b.links) {
+    const std::vector<uint64_t>& allowed =
+        b.links->trips_allowed_from(problem, static_cast<size_t>(b.links->class_of_trip[i]));
+    // The allowed trips from i + 1 on, by their bits.
+    const size_t first_word = static_cast<size_t>(i + 1) / 64;
+    for (size_t w = first_word; w < allowed.size(); ++w) {
+      uint64_t bits = w == first_word ? allowed[w] & (~uint64_t{0} << ((i + 1) % 64)) : allowed[w];
+      for (; bits != 0; bits &= bits - 1) connect(static_cast<int>(w * 64) + std::countr_zero(bits));
+    }
+  } else {
+    for (int j = i + 1; j <= T; ++j) connect(j);
+  }
+  b.k = k;
+}
+
+}  // namespace
+
 void build_network(const Problem& problem, Network& net, const LongArcFile& long_arcs) {
   LongArcWriter writer{long_arcs, {}};
   writer.buffer.reserve(4096);
@@ -132,59 +185,30 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
   std::printf("\nGenerating network...");
   const int T = problem.num_trips;
   const Parameters& p = problem.params;
-  int k = 0;
   net.num_long_arcs = 0;
   net.feasible = true;
   // Trips whose keys stand in the same groups' lists are linked alike, so the
   // rule is worked out once per pair of such classes.
   std::unique_ptr<GroupLinkTable> links;
   if (problem.link_preference_cost > 0) links = std::make_unique<GroupLinkTable>(make_group_link_table(problem));
+  NetworkBuilder b{problem, net, writer, links.get()};
   for (int i = 1; i <= T; ++i) {
     const Trip& trip = problem.trips[i];
-    add_arc(net, ++k, depot_out_node(T), trip_start_node(i), 0, 1,
-            checked_cost(static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal],
-                         2 * T + 2),
-            0);
-    add_arc(net, ++k, trip_start_node(i), trip_end_node(T, i), 1, 1, 0, 0);
-    // The same decision as decide_connection, with what depends on trip i
-    // alone taken out of the loop; where the groups' rule is in force, only
-    // the later trips it allows are visited.
-    const ConnectionFrom from = connection_from(problem, trip);
-    auto connect = [&](int j) {
-      Connection c = connect_allowed(problem, from, problem.trips[j]);
-      if (c.kind == ConnectionKind::short_arc) {
-        add_arc(net, ++k, trip_end_node(T, i), trip_start_node(j), 0, 1, checked_cost(c.cost, 2 * T + 2), 0);
-      } else if (c.kind == ConnectionKind::long_record) {
-        writer.write(trip_end_node(T, i), trip_start_node(j), checked_cost(c.cost, 2 * T + 2), 0);
-        ++net.num_long_arcs;
-      }
-    };
-    if (links) {
-      const std::vector<uint64_t>& allowed =
-          links->trips_allowed_from(problem, static_cast<size_t>(links->class_of_trip[i]));
-      // The allowed trips from i + 1 on, by their bits.
-      const size_t first_word = static_cast<size_t>(i + 1) / 64;
-      for (size_t w = first_word; w < allowed.size(); ++w) {
-        uint64_t bits = w == first_word ? allowed[w] & (~uint64_t{0} << ((i + 1) % 64)) : allowed[w];
-        for (; bits != 0; bits &= bits - 1) connect(static_cast<int>(w * 64) + std::countr_zero(bits));
-      }
-    } else {
-      for (int j = i + 1; j <= T; ++j) connect(j);
-    }
-    add_arc(net, ++k, trip_end_node(T, i), depot_in_node(T), 0, 1,
-            checked_cost(static_cast<long long>(p.deadrun_weight) *
-                             problem.deadrun_matrix[trip.destination_terminal][0],
-                         2 * T + 2),
-            0);
+    b.add(depot_out_node(T), trip_start_node(i), 0, 1,
+          static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal]);
+    b.add(trip_start_node(i), trip_end_node(T, i), 1, 1, 0);
+    add_connections(b, i);
+    b.add(trip_end_node(T, i), depot_in_node(T), 0, 1,
+          static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[trip.destination_terminal][0]);
   }
-  add_arc(net, ++k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
+  add_arc(net, ++b.k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
   writer.flush();
 
-  net.num_short_arcs = k;
+  net.num_short_arcs = b.k;
   std::printf("\nTotal of Nodes: %d", 2 * T + 2);
-  std::printf("\nTotal of Short Arcs: %d", k);
+  std::printf("\nTotal of Short Arcs: %d", b.k);
   std::printf("\nTotal of Long Arcs: %d\n", net.num_long_arcs);
-  net.num_arcs = k;
+  net.num_arcs = b.k;
   net.num_nodes = 2 * T + 2;
   prepare_network(net);
 }

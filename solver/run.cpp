@@ -157,14 +157,11 @@ void close_run_files(SolverRun& run) {
   release_problem_lock(run.lock);
 }
 
-void run_solver(SolverRun& run) {
-  const std::string base = make_file_base(run);
-  std::printf("\nThe problem is: %s \n", base.c_str());
-  // Before any file is touched: a second run here would rewrite the long-arc
-  // file and the reports under the first one.
-  hold_problem_lock(problem_lock_path(run.prefix, run.problem_name), run.lock);
-  remove_on_interrupt(run.long_arc_path);
+namespace {
 
+// The run log, the iteration file and the long-arc usage file, each opened
+// with its heading.
+void open_run_logs(SolverRun& run, const std::string& base) {
   run.run_log = open_report_file(base + ".log", run.run_log_file, "\nProblem to open file %s\n");
   std::time_t now = std::time(nullptr);
   std::fprintf(run.run_log, "%s", std::ctime(&now));
@@ -184,12 +181,10 @@ void run_solver(SolverRun& run) {
   std::fprintf(run.iteration_file, "\nIter\tCalc Time\tDisc Time\tIncl\tC Max\tC Min\tZ_Optim\tNum Bus\n");
   write_dashes(run.iteration_file, 79);
   std::fputc('\n', run.iteration_file);
+}
 
-  delete_long_arc_file(run);
-  create_long_arc_file(run);
-  reset_kilter(run.kilter);
-  generate_network(run.prefix, run.problem_name, run.problem, run.net, run.long_arcs);
-
+// Solve, then price the long records, while arc generation adds arcs.
+void solve_with_arc_generation(SolverRun& run) {
   std::printf("\n\nOptimizing...");
   run.start_time = std::time(nullptr);
   RunCounters& c = run.counters;
@@ -210,6 +205,38 @@ void run_solver(SolverRun& run) {
     check_run_logs(run);
     if (!added) break;
   }
+}
+
+// The flow report, the blocks and the run log's row, once the solves are over.
+void write_solution_reports(SolverRun& run, const std::string& base) {
+  RunCounters& c = run.counters;
+  const FlowTotals flow = write_flow_report(base, run.net, run.problem.num_trips, c, run.start_time, run.end_time);
+  write_arc_columns(run.run_log, run.net, c);
+  c.num_buses = flow.num_buses;
+  c.total_cost = flow.operational_cost;
+  c.num_flow_arcs = compact_to_flow_arcs(run.net);
+  const ScheduleTotals schedule =
+      write_blocks(base, run.net, c.num_flow_arcs, run.problem, c.num_buses, c.total_cost);
+  write_schedule_columns(run.run_log, run.problem.num_trips, c.num_buses, schedule);
+  write_closing_lines(run);
+}
+
+}  // namespace
+
+void run_solver(SolverRun& run) {
+  const std::string base = make_file_base(run);
+  std::printf("\nThe problem is: %s \n", base.c_str());
+  // Before any file is touched: a second run here would rewrite the long-arc
+  // file and the reports under the first one.
+  hold_problem_lock(problem_lock_path(run.prefix, run.problem_name), run.lock);
+  remove_on_interrupt(run.long_arc_path);
+  open_run_logs(run, base);
+
+  delete_long_arc_file(run);
+  create_long_arc_file(run);
+  reset_kilter(run.kilter);
+  generate_network(run.prefix, run.problem_name, run.problem, run.net, run.long_arcs);
+  solve_with_arc_generation(run);
 
   write_long_arc_usage(run);
   close_report(run.usage_checked);
@@ -221,16 +248,7 @@ void run_solver(SolverRun& run) {
   delete_long_arc_file(run);
   run.end_time = std::time(nullptr);
 
-  const FlowTotals flow = write_flow_report(base, run.net, run.problem.num_trips, c, run.start_time, run.end_time);
-  write_arc_columns(run.run_log, run.net, c);
-  c.num_buses = flow.num_buses;
-  c.total_cost = flow.operational_cost;
-  c.num_flow_arcs = compact_to_flow_arcs(run.net);
-  const ScheduleTotals schedule =
-      write_blocks(base, run.net, c.num_flow_arcs, run.problem, c.num_buses, c.total_cost);
-  write_schedule_columns(run.run_log, run.problem.num_trips, c.num_buses, schedule);
-
-  write_closing_lines(run);
+  write_solution_reports(run, base);
   close_report(run.run_log_file);
   run.run_log = nullptr;
   delete_long_arc_file(run);

@@ -39,8 +39,8 @@ class AnnealingWithFakeSolver : public ScratchDirTest {
   void SetUp() override {
     ScratchDirTest::SetUp();
     std::srand(12345);
-    write_file(TEMPLATE_FILE_NAME, template_text(3));
-    write_file("Tarsel.bss", trip_file_text(3, 11));
+    write_whole_file(TEMPLATE_FILE_NAME, template_text(3));
+    write_whole_file("Tarsel.bss", trip_file_text(3, 11));
     write_fake_solver(dir_ + "/Tovarin", SCRIPTED_COSTS);
     run_.solver_path = dir_ + "/Tovarin";
     for (TripTable* table : {&run_.current, &run_.initial, &run_.best, &run_.neighbour})
@@ -50,7 +50,7 @@ class AnnealingWithFakeSolver : public ScratchDirTest {
     run_.fo = 100;
   }
   void costs(const std::string& values, bool keep_trip_files = false) {
-    write_file("values", values);
+    write_whole_file("values", values);
     write_fake_solver(dir_ + "/Tovarin", SCRIPTED_COSTS, keep_trip_files);
   }
   TripTable trips_of_run(int n) {
@@ -116,10 +116,10 @@ TEST_F(AnnealingWithFakeSolver, TemperatureSearchStopsHeatingWhenNoTrialEverCoun
 TEST_F(AnnealingWithFakeSolver, SolverGetsNoKeyboardAndNoStaleSolution) {
   // A solver that waits for a key on its failures must not wait on the user's.
   write_fake_solver(dir_ + "/Tovarin", "read key; echo \"${key:-none}\" > got; echo 7 > Tarsel.sol");
-  write_file("keys", "secret\n");
+  write_whole_file("keys", "secret\n");
   ASSERT_NE(std::freopen("keys", "r", stdin), nullptr);
   EXPECT_EQ(evaluate_trip_file(run_), 7);
-  EXPECT_EQ(read_file("got"), "none\n");
+  EXPECT_EQ(read_whole_file("got"), "none\n");
 
   write_fake_solver(dir_ + "/Tovarin", "exit 0");
   EXPECT_EQ(catch_fatal([&] { evaluate_trip_file(run_); }).message, "\nFile Tarsel.sol not found\n");

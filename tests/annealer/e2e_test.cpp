@@ -3,8 +3,6 @@
 // copy of the program.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +11,7 @@
 
 #include "annealer/timetable.h"
 #include "test_support.h"
+#include "tests/support/run_program.h"
 
 using namespace annealer;
 
@@ -29,15 +28,16 @@ struct Outcome {
 class AnnealerProgram : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = make_temp_dir();
+    dir_ = make_temp_dir("annealer");
     for (const char* name : {"Tarsel.bss", "Tarsel.ini", "Teste.mvm"})
       std::filesystem::copy_file(std::string(TARSEL_EXAMPLES_DIR) + "/small/" + name, dir_ + "/" + name);
-    original_ = read_file(dir_ + "/Tarsel.bss");
+    original_ = read_whole_file(dir_ + "/Tarsel.bss");
     trip_count_ = count_occurrences(original_, "\nTrip");
   }
-  void TearDown() override { remove_tree(dir_); }
+  void TearDown() override { remove_dir(dir_); }
 
   // With `fake_solver`, runs a copy of the program with that fake beside it.
+  // environment: "NAME=value" settings for the program.
   Outcome run(const std::string& program, const std::string& keys, const char* fake_solver = nullptr,
               const std::string& environment = "") {
     std::string binary = BIN_DIR + "/" + program;
@@ -48,9 +48,11 @@ class AnnealerProgram : public ::testing::Test {
       binary = dir_ + "/bin/" + program;
       if (*fake_solver != '\0') write_fake_solver(dir_ + "/bin/Tovarin", fake_solver);
     }
-    write_file(dir_ + "/keys", keys);
-    int status = std::system(("cd '" + dir_ + "' && " + environment + " '" + binary + "' < keys > console.txt 2>&1").c_str());
-    return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(dir_ + "/console.txt")};
+    RunLimits limits;
+    limits.input = keys;
+    if (!environment.empty()) limits.environment.push_back(environment);
+    const ProgramResult r = run_limited(binary, dir_, limits);
+    return Outcome{r.exit_code, r.output};
   }
 
   static int value_after(const std::string& output, const std::string& label) {
@@ -88,7 +90,7 @@ class AnnealerProgram : public ::testing::Test {
     std::map<int, int> after = departures_listed(outcome.output, "\nTRIP_STAR:");
     ASSERT_EQ(before.size(), static_cast<size_t>(trip_count_));
     ASSERT_EQ(after.size(), before.size());
-    std::istringstream rows(read_file(dir_ + "/Tarsel_shifts.csv"));
+    std::istringstream rows(read_whole_file(dir_ + "/Tarsel_shifts.csv"));
     std::string row;
     std::getline(rows, row);
     EXPECT_EQ(row, "aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes");
@@ -111,8 +113,8 @@ class AnnealerProgram : public ::testing::Test {
     std::filesystem::create_directories(check);
     std::filesystem::copy_file(dir_ + "/Tarsel.ini", check + "/Tarsel.ini");
     std::filesystem::copy_file(dir_ + "/Tarsel_best.bss", check + "/Tarsel.bss");
-    ASSERT_EQ(std::system(("cd '" + check + "' && '" + BIN_DIR + "/Tovarin' </dev/null >/dev/null").c_str()), 0);
-    EXPECT_EQ(std::atoi(read_file(check + "/Tarsel.sol").c_str()), value_after(outcome.output, "\nMelhor FO: "));
+    ASSERT_EQ(run_program(BIN_DIR + "/Tovarin", check).exit_code, 0);
+    EXPECT_EQ(std::atoi(read_whole_file(check + "/Tarsel.sol").c_str()), value_after(outcome.output, "\nMelhor FO: "));
   }
 
   std::string dir_;
@@ -126,11 +128,12 @@ TEST_F(AnnealerProgram, LurrickAnnealsTheExampleAndLeavesASolvableTripFile) {
   EXPECT_EQ(count_occurrences(outcome.output, "\nFO Vizinho: "), 25);
   EXPECT_EQ(count_occurrences(outcome.output, "\nTemperatura: "), 5);
   EXPECT_LE(value_after(outcome.output, "\nMelhor FO: "), value_after(outcome.output, "\nFO inicial: "));
-  EXPECT_NE(read_file(dir_ + "/Tarsel.bss").find("\n\n[TRIP] 5\nTrip0    = "), std::string::npos);
+  EXPECT_NE(read_whole_file(dir_ + "/Tarsel.bss").find("\n\n[TRIP] 5\nTrip0    = "), std::string::npos);
   EXPECT_EQ(trips_left(), trip_count_);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/Tarsel.bss.new")) << "the candidates' spare";
-  EXPECT_EQ(std::system(("cd '" + dir_ + "' && rm Tarsel.sol && '" + BIN_DIR + "/Tovarin' </dev/null >/dev/null").c_str()), 0);
-  EXPECT_GT(std::atoi(read_file(dir_ + "/Tarsel.sol").c_str()), 0);
+  std::filesystem::remove(dir_ + "/Tarsel.sol");
+  EXPECT_EQ(run_program(BIN_DIR + "/Tovarin", dir_).exit_code, 0);
+  EXPECT_GT(std::atoi(read_whole_file(dir_ + "/Tarsel.sol").c_str()), 0);
   check_best_files(outcome, true);
 }
 
@@ -144,7 +147,7 @@ TEST_P(SorvennaQuits, OnAChoiceOtherThanOneOrTwo) {
   EXPECT_NE(outcome.output.find("\n 2 - Otimizar utilizando o Simuleted Annealing:\n"), std::string::npos);
   EXPECT_EQ(outcome.output.find("FO Vizinho"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir_ + "/Temp.txt"));
-  EXPECT_EQ(read_file(dir_ + "/Tarsel.bss"), original_);
+  EXPECT_EQ(read_whole_file(dir_ + "/Tarsel.bss"), original_);
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, SorvennaQuits, ::testing::Values("0", "3", "-1"));
@@ -155,7 +158,7 @@ TEST_F(AnnealerProgram, SorvennaChoiceTwoAnnealsFromTheStoredTemperature) {
   EXPECT_NE(missing.output.find("\nFile Temp.txt not found\n"), std::string::npos);
   EXPECT_EQ(missing.output.find("FO Vizinho"), std::string::npos);
 
-  write_file(dir_ + "/Temp.txt", "0.004");
+  write_whole_file(dir_ + "/Temp.txt", "0.004");
   Outcome outcome = run("Sorvenna", "\n\n\n2\n" + KEYS);
   ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
   // Read as a 32-bit real, 0.004 quartered is still above the stop.
@@ -169,11 +172,11 @@ TEST_F(AnnealerProgram, SorvennaChoiceTwoAnnealsFromTheStoredTemperature) {
 
 TEST_F(AnnealerProgram, SorvennaChoiceOneStoresTheTemperatureItFound) {
   // Every neighbour is cheaper than the timetable read: the search stops at once.
-  write_file(dir_ + "/values", "1000\n999\n");
+  write_whole_file(dir_ + "/values", "1000\n999\n");
   Outcome outcome = run("Sorvenna", "\n\n\n1\n" + KEYS, SCRIPTED_COSTS);
   ASSERT_EQ(outcome.exit_code, 0) << outcome.output;
   EXPECT_NE(outcome.output.find("\n Temperatura Inicial: 1.000000\n"), std::string::npos);
-  EXPECT_EQ(read_file(dir_ + "/Temp.txt"), "1.000000");
+  EXPECT_EQ(read_whole_file(dir_ + "/Temp.txt"), "1.000000");
   // 10 trials, then 1 halved down to 1/512: 10 temperatures of 10.
   EXPECT_EQ(count_occurrences(outcome.output, "\nFO Vizinho: "), 110);
   EXPECT_EQ(outcome.output.find("CONTADOR"), std::string::npos);
@@ -185,7 +188,7 @@ TEST_F(AnnealerProgram, FailingSolverStopsTheRunAndKeepsTheTripFile) {
   Outcome outcome = run("Lurrick", KEYS);
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_NE(outcome.output.find("\nO Tovarin terminou com o c\xF3" "digo 1."), std::string::npos) << outcome.output;
-  EXPECT_EQ(read_file(dir_ + "/Tarsel.bss"), original_);
+  EXPECT_EQ(read_whole_file(dir_ + "/Tarsel.bss"), original_);
 
   Outcome later = run("Lurrick", KEYS, "[ $n -ge 3 ] && exit 2\necho 500 > Tarsel.sol");
   EXPECT_EQ(later.exit_code, 1);
@@ -205,7 +208,7 @@ void PrintTo(const BrokenSolver& solver, std::ostream* out) {
 class AnnealerWithBrokenSolver : public AnnealerProgram, public ::testing::WithParamInterface<BrokenSolver> {};
 
 TEST_P(AnnealerWithBrokenSolver, EndsWithCodeOneAndSaysWhy) {
-  write_file(dir_ + "/Tarsel.sol", "1\n");  // left by an earlier run: never to be taken
+  write_whole_file(dir_ + "/Tarsel.sol", "1\n");  // left by an earlier run: never to be taken
   for (const char* program : {"Lurrick", "Sorvenna"}) {
     Outcome outcome = run(program, KEYS, GetParam().body, "PATH=/usr/bin:/bin");
     EXPECT_EQ(outcome.exit_code, 1) << program;
@@ -228,9 +231,9 @@ TEST_F(AnnealerProgram, MissingTemplateOrTripsStopBeforeTheTripFileIsReplaced) {
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_NE(outcome.output.find("\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n"),
             std::string::npos);
-  EXPECT_EQ(read_file(dir_ + "/Tarsel.bss"), original_);
+  EXPECT_EQ(read_whole_file(dir_ + "/Tarsel.bss"), original_);
 
-  write_file(dir_ + "/Tarsel.bss", original_.substr(0, original_.find("\nTrip0")) + "\n-----\n");
+  write_whole_file(dir_ + "/Tarsel.bss", original_.substr(0, original_.find("\nTrip0")) + "\n-----\n");
   std::filesystem::remove(dir_ + "/Tarsel.sol");
   Outcome no_trips = run("Lurrick", KEYS);
   EXPECT_EQ(no_trips.exit_code, 1);

@@ -180,8 +180,8 @@ class TripFileWriting : public ScratchDirTest {
  protected:
   void SetUp() override {
     ScratchDirTest::SetUp();
-    write_file(TEMPLATE_FILE_NAME, template_text(3));
-    write_file("Tarsel.bss", trip_file_text(3, 0));
+    write_whole_file(TEMPLATE_FILE_NAME, template_text(3));
+    write_whole_file("Tarsel.bss", trip_file_text(3, 0));
     TripTable unused = allocate_trip_table(TRIP_TABLE_RECORDS);
     read_trip_file("Tarsel.bss", problem_, unused, false);
   }
@@ -195,7 +195,7 @@ TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
   problem_.num_trips = 2;
   write_trip_file("Tarsel", problem_, 5, table);
 
-  std::string written = read_file("Tarsel.bss");
+  std::string written = read_whole_file("Tarsel.bss");
   const std::string first_line = "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n";
   ASSERT_EQ(written.compare(0, first_line.size(), first_line), 0);
   size_t clock_end = written.find('\n', first_line.size());
@@ -222,9 +222,9 @@ TEST_F(TripFileWriting, WritesHeaderTemplateSortedTripLinesAndTotals) {
   EXPECT_EQ(text, written);
 
   // So is its template, read as the candidates' writer reads it: a NUL byte and all.
-  write_file(TEMPLATE_FILE_NAME, std::string("# ") + '\0' + " ends a text line early\n" + template_text(3));
+  write_whole_file(TEMPLATE_FILE_NAME, std::string("# ") + '\0' + " ends a text line early\n" + template_text(3));
   write_trip_file("Tarsel", problem_, 5, table);
-  written = read_file("Tarsel.bss");
+  written = read_whole_file("Tarsel.bss");
   std::string best_template;
   ASSERT_TRUE(read_template_text(TEMPLATE_FILE_NAME, best_template));
   ASSERT_TRUE(format_trip_file(timetable, best_template, 5, written.c_str() + first_line.size() + 2, text, error));
@@ -347,25 +347,25 @@ TEST_F(TripFileWriting, FailuresEndWithCodeOneAndSpareTheUsersTripFile) {
   TripTable table = table_with_departures({600});
   problem_.num_trips = 1;
   std::remove(TEMPLATE_FILE_NAME);
-  write_file("Tarsel.bss", "the user's timetable");
+  write_whole_file("Tarsel.bss", "the user's timetable");
   FatalError no_template = catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); });
   EXPECT_EQ(no_template.message, "\nProblemas na leitura do arquivo teste.mvm\nVerifique a sua exist\xEAncia\n");
   EXPECT_EQ(no_template.exit_code, 1);
-  EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+  EXPECT_EQ(read_whole_file("Tarsel.bss"), "the user's timetable");
   // A template that is there but cannot give the dead-run matrix section.
   for (const char* content : {"", "Num. Terminals: 3\n"}) {
-    write_file(TEMPLATE_FILE_NAME, content);
+    write_whole_file(TEMPLATE_FILE_NAME, content);
     FatalError bad = catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); });
     EXPECT_EQ(bad.message, no_template.message) << content;
-    EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+    EXPECT_EQ(read_whole_file("Tarsel.bss"), "the user's timetable");
   }
   std::remove(TEMPLATE_FILE_NAME);
   ASSERT_EQ(mkdir(TEMPLATE_FILE_NAME, 0755), 0);
   EXPECT_EQ(catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); }).message, no_template.message);
-  EXPECT_EQ(read_file("Tarsel.bss"), "the user's timetable");
+  EXPECT_EQ(read_whole_file("Tarsel.bss"), "the user's timetable");
   rmdir(TEMPLATE_FILE_NAME);
 
-  write_file(TEMPLATE_FILE_NAME, template_text(3));
+  write_whole_file(TEMPLATE_FILE_NAME, template_text(3));
   std::remove("Tarsel.bss");
   ASSERT_EQ(mkdir("Tarsel.bss", 0755), 0);
   FatalError no_trip_file = catch_fatal([&] { write_trip_file("Tarsel", problem_, 5, table); });

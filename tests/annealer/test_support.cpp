@@ -9,26 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-std::string make_temp_dir() {
-  char pattern[] = "/tmp/annealer_test_XXXXXX";
-  return mkdtemp(pattern) != nullptr ? std::string(pattern) : std::string();
-}
-
-void remove_tree(const std::string& dir) {
-  std::error_code ignored;
-  if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
-}
-
-void write_file(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-std::string read_file(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
-}
-
 int count_occurrences(const std::string& text, const std::string& what) {
   int count = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
@@ -84,19 +64,19 @@ TripTable table_with_departures(std::initializer_list<int> departures) {
 void ScratchDirTest::SetUp() {
   ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
   previous_dir_ = std::filesystem::current_path().string();
-  dir_ = make_temp_dir();
+  dir_ = make_temp_dir("annealer");
   ASSERT_FALSE(dir_.empty());
   ASSERT_EQ(chdir(dir_.c_str()), 0);
 }
 
 void ScratchDirTest::TearDown() {
   if (!previous_dir_.empty()) (void)chdir(previous_dir_.c_str());
-  remove_tree(dir_);
+  remove_dir(dir_);
 }
 
 void write_fake_solver(const std::string& path, const std::string& body, bool keep_trip_files) {
   // Shell builtins only, bar the optional copy: every process started costs.
-  write_file(path, std::string("#!/bin/sh\nn=0\n[ -f runs ] && read n < runs\nn=$((n + 1))\necho $n > runs\n") +
+  write_whole_file(path, std::string("#!/bin/sh\nn=0\n[ -f runs ] && read n < runs\nn=$((n + 1))\necho $n > runs\n") +
                        (keep_trip_files ? "cp Tarsel.bss run$n.bss\n" : "") + body + "\n");
   chmod(path.c_str(), 0755);
 }
@@ -107,5 +87,5 @@ const char* const SCRIPTED_COSTS =
     "echo \"$v\" > Tarsel.sol";
 
 int solver_runs() {
-  return std::atoi(read_file("runs").c_str());
+  return std::atoi(read_whole_file("runs").c_str());
 }

@@ -9,14 +9,11 @@
 
 #include "annealer/timetable.h"
 #include "common/common.h"
+#include "tests/support/files.h"
 
 using namespace common;
 using namespace annealer;
 
-std::string make_temp_dir();
-void remove_tree(const std::string& dir);
-void write_file(const std::string& path, const std::string& content);
-std::string read_file(const std::string& path);
 int count_occurrences(const std::string& text, const std::string& what);
 
 // Terminals "DEPOT", "T1", "T2", ...; the matrix section ends right after its

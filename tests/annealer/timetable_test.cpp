@@ -10,7 +10,7 @@ namespace {
 class TripFileReading : public ScratchDirTest {
  protected:
   void read(const std::string& content) {
-    write_file("Tarsel.bss", content);
+    write_whole_file("Tarsel.bss", content);
     read_trip_file("Tarsel.bss", problem_, table_, false);
   }
   FatalError read_fails(const std::string& content) {

@@ -87,7 +87,7 @@ TEST_P(AnnealerReaderSweep, TakesOrRefusesEveryDamagedCopyAsTheSolverDoes) {
   int accepted = 0, refused = 0, both = 0;
   for (const DamagedCopy& copy : copies) {
     const std::string what = std::string(damage_name(copy.damage)) + ", " + copy.where;
-    write_text(path, copy.content);
+    write_whole_file(path, copy.content);
     auto annealer_problem = std::make_unique<ProblemData>();
     Reading a = read_with_annealer(path, *annealer_problem, table);
     (a.accepted ? accepted : refused)++;
@@ -129,7 +129,7 @@ TEST(LurrickSweep, DamagedTripFilesEndTheRunCleanly) {
     const std::string what = std::string(damage_name(copy.damage)) + ", " + copy.where;
     ScopedSandbox box("lurrick_sweep");
     copy_example("small", box.dir);
-    write_text(box.dir + "Tarsel.bss", copy.content);
+    write_whole_file(box.dir + "Tarsel.bss", copy.content);
     const std::string lurrick = annealer_with_fake_solver(
         "Lurrick", box.root + "bin",
         "mark=\"$(dirname \"$0\")/priced\"\n"

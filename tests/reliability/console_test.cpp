@@ -113,7 +113,7 @@ void replace_in_file(const std::string& path, const std::string& from, const std
   std::string text = read_whole_file(path);
   size_t at = text.find(from);
   ASSERT_NE(at, std::string::npos) << path << ": " << from;
-  write_text(path, text.replace(at, from.size(), to));
+  write_whole_file(path, text.replace(at, from.size(), to));
 }
 
 TEST(LenientInput, ReadAsAlwaysWithOneWarningPerValueOnStandardError) {
@@ -144,8 +144,8 @@ TEST(LenientInput, ReadAsAlwaysWithOneWarningPerValueOnStandardError) {
   // run's of the trip file read, and the first candidate's.
   std::string template_text = read_whole_file(damaged.dir + "Teste.mvm");
   ASSERT_EQ(template_text.substr(template_text.size() - 9), "0:58 0:00");
-  write_text(damaged.dir + "Teste.mvm", template_text.substr(0, template_text.size() - 1) + "O");
-  write_text(damaged.dir + "keys", std::string(40, '\n'));
+  write_whole_file(damaged.dir + "Teste.mvm", template_text.substr(0, template_text.size() - 1) + "O");
+  write_whole_file(damaged.dir + "keys", std::string(40, '\n'));
   Console lurrick = run_console(kBinDir + "/Lurrick", damaged.dir, "", "keys");
   ASSERT_EQ(lurrick.exit_code, 0) << lurrick.out << lurrick.err;
   for (const LenientValue& v : kSolverValues) {
@@ -163,8 +163,8 @@ TEST(LenientInput, ReadAsAlwaysWithOneWarningPerValueOnStandardError) {
   copy_example("groups", annealer.dir);
   replace_in_file(annealer.dir + "Tarsel.bss", "= 0502,", "= 05x2,");
   replace_in_file(annealer.dir + "Tarsel.bss", "201.00 \t2\t5", "201.00 \t2\t7x");
-  write_text(annealer.dir + "Temp.txt", "0.002x");
-  write_text(annealer.dir + "keys", "\n\n\n2\n\n\n\n");
+  write_whole_file(annealer.dir + "Temp.txt", "0.002x");
+  write_whole_file(annealer.dir + "keys", "\n\n\n2\n\n\n\n");
   const std::string sorvenna = annealer_with_fake_solver("Sorvenna", annealer.root + "bin", "echo 1000x > Tarsel.sol");
   Console console = run_console(sorvenna, annealer.dir, "", "keys");
   ASSERT_EQ(console.exit_code, 0) << console.out << console.err;

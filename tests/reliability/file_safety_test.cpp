@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 TEST(AtomicFile, PlantedLinkIsReplacedNotWrittenThrough) {
   ScopedSandbox box("atomic_link");
-  write_text(box.root + "victim", "keep me");
+  write_whole_file(box.root + "victim", "keep me");
   fs::create_symlink(box.root + "victim", box.dir + "out.txt.new");
   FileFailure failure;
   ASSERT_TRUE(write_file_atomically(box.dir + "out.txt", "whole\n", failure)) << failure.text();
@@ -37,7 +37,7 @@ TEST(AtomicFile, PlantedLinkIsReplacedNotWrittenThrough) {
 TEST(AtomicFile, FailedWriteLeavesTheOldFile) {
   ScopedSandbox box("atomic_full");
   const std::string path = box.dir + "out.txt";
-  write_text(path, "old\n");
+  write_whole_file(path, "old\n");
   auto attempt = [&] {
     std::signal(SIGXFSZ, SIG_IGN);
     struct rlimit limit = {100, 100};
@@ -56,7 +56,7 @@ TEST(AtomicFile, FailedWriteLeavesTheOldFile) {
 TEST(RewrittenFile, VersionsAreWholeLinksKeptAndNoSpareLeft) {
   ScopedSandbox box("rewritten");
   const std::string path = box.dir + "out.txt";
-  write_text(path, "the user's\n");
+  write_whole_file(path, "the user's\n");
   fs::create_hard_link(path, box.root + "kept");
   {
     RewrittenFile file(path);
@@ -149,7 +149,7 @@ TEST(ProblemLock, SecondProgramInTheDirectoryChangesNothing) {
   const std::string trips = read_whole_file(box.dir + "Tarsel.bss");
   for (const std::string& program : {kTovarin, kBinDir + "/Lurrick", kBinDir + "/Sorvenna"}) {
     SCOPED_TRACE(program);
-    ProgramResult r = run_limited(program, box.dir, RunLimits{60, true, "", 0, 0, 0, ""});
+    ProgramResult r = run_limited(program, box.dir, RunLimits{60, true, "", 0, 0, 0, "", {}});
     EXPECT_EQ(r.signal, 0) << "waited";
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.output.find("Another run is working on this problem"), std::string::npos) << r.output;

@@ -24,8 +24,8 @@ class Limits : public ::testing::Test {
     remove_sandbox(box_);
   }
   void write_problem(const std::string& ini, const std::string& bss) {
-    write_text(box_.dir + "Tarsel.ini", ini);
-    write_text(box_.dir + "Tarsel.bss", bss);
+    write_whole_file(box_.dir + "Tarsel.ini", ini);
+    write_whole_file(box_.dir + "Tarsel.bss", bss);
   }
   bool exists(const std::string& name) const { return std::filesystem::exists(box_.dir + name); }
   Sandbox box_;
@@ -78,7 +78,7 @@ TEST_F(Limits, SolverTakes65TerminalsAndRefuses66WithoutWaitingForAKey) {
 
   std::filesystem::remove(box_.dir + "Tarsel.sol");
   write_problem(parameter_file_text(60), trip_file_text(66, trips, 10));
-  ProgramResult refused = run_limited(kTovarin, box_.dir, RunLimits{60, true, "", 0, 0, 0, ""});
+  ProgramResult refused = run_limited(kTovarin, box_.dir, RunLimits{60, true, "", 0, 0, 0, "", {}});
   EXPECT_EQ(refused.signal, 0) << "waited for a key";
   EXPECT_EQ(refused.exit_code, 1);
   const std::string tail =
@@ -150,7 +150,7 @@ TEST_F(Limits, ShortArcParameterAtTheTopOfTheIntegersMakesEveryConnectionShort) 
   copy_example("small", box_.dir);
   std::string ini = read_whole_file(box_.dir + "Tarsel.ini");
   ini.replace(ini.find("ShortArcParam: 60"), 17, "ShortArcParam: 2147483647");
-  write_text(box_.dir + "Tarsel.ini", ini);
+  write_whole_file(box_.dir + "Tarsel.ini", ini);
   ProgramResult r = run_program(kTovarin, box_.dir, "x", kTimeout);
   ASSERT_EQ(r.exit_code, 0) << last_line(r.output);
   EXPECT_NE(r.output.find("\nTotal of Long Arcs: 0\n"), std::string::npos);
@@ -165,7 +165,7 @@ TEST_F(Limits, ArcCostsOfAMillionAreSolvedOrRefused) {
   copy_example("small", box_.dir);
   std::string ini = read_whole_file(box_.dir + "Tarsel.ini");
   ini.replace(ini.find("DeadrunWeight: 10"), 17, "DeadrunWeight: 100000");
-  write_text(box_.dir + "Tarsel.ini", ini);
+  write_whole_file(box_.dir + "Tarsel.ini", ini);
   ProgramResult r = run_program(kTovarin, box_.dir, "x", kTimeout);
   ASSERT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code;
   if (r.exit_code == 1) {
@@ -182,7 +182,7 @@ class AnnealerLimits : public Limits {
  protected:
   ProgramResult run_lurrick(int terminals, int trips) {
     write_problem(parameter_file_text(60), trip_file_text(terminals, parallel_trips(trips, terminals)));
-    write_text(box_.dir + "Teste.mvm", "[DEAD_RUN_MATRIX]\nNum. Terminals: 1\nx\nDEPOT\nDEPOT 0:00");
+    write_whole_file(box_.dir + "Teste.mvm", "[DEAD_RUN_MATRIX]\nNum. Terminals: 1\nx\nDEPOT\nDEPOT 0:00");
     expected_strays_ = {"bin"};
     const std::string lurrick = annealer_with_fake_solver("Lurrick", box_.root + "bin",
                                                           "echo run >> solver_runs\necho 5000 > Tarsel.sol");

@@ -41,12 +41,6 @@ std::vector<std::string> strays(const Sandbox& box) {
   return names;
 }
 
-void write_text(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 void copy_example(const std::string& example, const std::string& dir) {
   for (const char* name : {"Tarsel.ini", "Tarsel.bss", "Tarsel.prr", "Teste.mvm"}) {
     std::string from = kExamplesDir + example + "/" + name;
@@ -120,7 +114,7 @@ std::string annealer_with_fake_solver(const std::string& program, const std::str
   const std::string copy = bin_dir + "/" + program;
   fs::copy_file(kBinDir + "/" + program, copy, fs::copy_options::overwrite_existing);
   const std::string solver = bin_dir + "/Tovarin";
-  write_text(solver, "#!/bin/sh\n" + body + "\n");
+  write_whole_file(solver, "#!/bin/sh\n" + body + "\n");
   fs::permissions(solver, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
   return copy;
 }

@@ -47,7 +47,6 @@ struct ScopedSandbox : Sandbox {
 std::vector<std::string> strays(const Sandbox& box);
 
 std::vector<std::string> list_dir(const std::string& dir);
-void write_text(const std::string& path, const std::string& content);
 // The example's input files (Tarsel.ini, .bss, .prr when it has one, and
 // Teste.mvm) copied into dir.
 void copy_example(const std::string& example, const std::string& dir);

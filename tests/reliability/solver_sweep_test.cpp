@@ -60,7 +60,7 @@ class TovarinSweep : public ::testing::TestWithParam<SweepCase> {
     const std::string what = std::string(c.example) + "/" + c.file + ", " + damage_name(copy.damage) + ", " + copy.where;
     ScopedSandbox box("sweep");
     copy_example(c.example, box.dir);
-    write_text(box.dir + c.file, copy.content);
+    write_whole_file(box.dir + c.file, copy.content);
     const std::vector<std::string> inputs = list_dir(box.dir);
 
     ProgramResult r = run_program(kTovarin, box.dir, "x", kTimeoutSeconds);

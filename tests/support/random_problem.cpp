@@ -75,12 +75,6 @@ Problem random_problem(unsigned seed, const RandomProblemShape& shape) {
 }
 
 namespace {
-void write_file(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
 std::string hhmm(int minutes) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%02d%02d", minutes / 60, minutes % 60);
@@ -100,7 +94,7 @@ void write_problem_files(const std::string& dir, const Problem& p) {
   std::snprintf(buf, sizeof buf, "%-14s %d\n%-14s %d\n%-14s %d\n", "DeadrunWeight:", p.params.deadrun_weight,
                 "LayoverWeight:", p.params.layover_weight, "ShortArcParam:", p.params.short_arc_param);
   ini << buf;
-  write_file(dir + "Tarsel.ini", ini.str());
+  write_whole_file(dir + "Tarsel.ini", ini.str());
 
   std::ostringstream bss;
   bss << "# Rede criada com base nos hor\xE1rios de partida e chegadas das viagens\n# Mon Jan 01 00:00:00\n\n";
@@ -128,7 +122,7 @@ void write_problem_files(const std::string& dir, const Problem& p) {
   bss << "\n-----------------------------------------------------------\n";
   bss << "Total de viagens: " << p.num_trips << "\n";
   bss << "\nTempo total de opera\xE7\xE3o: 00:00\n";
-  write_file(dir + "Tarsel.bss", bss.str());
+  write_whole_file(dir + "Tarsel.bss", bss.str());
 
   if (p.num_groups > 0) {
     std::ostringstream prr;
@@ -152,26 +146,6 @@ void write_problem_files(const std::string& dir, const Problem& p) {
       prr << "\n";
     }
     prr << "End\n";
-    write_file(dir + "Tarsel.prr", prr.str());
+    write_whole_file(dir + "Tarsel.prr", prr.str());
   }
-}
-
-std::string make_temp_dir(const std::string& tag) {
-  std::string pattern = (std::filesystem::temp_directory_path() / ("tarsel_" + tag + "_XXXXXX")).string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-  return std::string(buf.data()) + "/";
-}
-
-void remove_dir(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::remove_all(dir, ec);
-}
-
-std::string read_whole_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "solver/problem.h"
+#include "tests/support/files.h"
 
 using namespace solver;
 
@@ -24,8 +25,3 @@ Problem random_problem(unsigned seed, const RandomProblemShape& shape);
 // dir/Tarsel.prr. dir ends with '/'.
 void write_problem_files(const std::string& dir, const Problem& problem);
 
-// A fresh empty directory under the system's temporary folder, ending in '/'.
-std::string make_temp_dir(const std::string& tag);
-void remove_dir(const std::string& dir);
-
-std::string read_whole_file(const std::string& path);

@@ -25,6 +25,7 @@ ProgramResult run_limited(const std::string& program, const std::string& dir, co
     close(out_pipe[0]);
     close(out_pipe[1]);
     if (chdir(dir.c_str()) != 0) _exit(127);
+    for (const std::string& setting : limits.environment) putenv(const_cast<char*>(setting.c_str()));
     if (limits.file_size_limit > 0) {
       signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {static_cast<rlim_t>(limits.file_size_limit), static_cast<rlim_t>(limits.file_size_limit)};
@@ -93,6 +94,3 @@ std::string mask_times(const std::string& text) {
   return std::regex_replace(s, cpu, "CPU Time:      \t <seconds> ");
 }
 
-void copy_file(const std::string& from, const std::string& to) {
-  std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
-}

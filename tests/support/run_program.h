@@ -4,6 +4,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "tests/support/files.h"
 
 struct ProgramResult {
   int exit_code = -1;  // -1 when it ended by a signal
@@ -28,6 +31,8 @@ struct RunLimits {
   // `interrupt_when_exists` is there (a run in the middle of its work).
   int interrupt_signal = 0;
   std::string interrupt_when_exists;
+  // "NAME=value" settings the program gets besides the test's environment.
+  std::vector<std::string> environment;
 };
 ProgramResult run_limited(const std::string& program, const std::string& dir, const RunLimits& limits);
 
@@ -38,4 +43,3 @@ ProgramResult run_program(const std::string& program, const std::string& dir, co
 // durations ("00:00:00"), and elapsed seconds by fixed marks.
 std::string mask_times(const std::string& text);
 
-void copy_file(const std::string& from, const std::string& to);

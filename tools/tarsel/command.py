@@ -1,13 +1,15 @@
 """The frame every command runs in: whatever goes wrong ends as one line on
 the standard error and an exit status, never as a traceback.  Usage errors
-keep argparse's status 2; a failure of the system (a file that cannot be
-read, a full disk) and a fault of the command itself give 1."""
+keep argparse's status 2; what the command refuses (the package's errors),
+a failure of the system (a file that cannot be read, a full disk) and a
+fault of the command itself give 1."""
 
 from __future__ import annotations
 
 import sys
 from typing import Callable
 
+from .errors import TarselError
 from .files import silence_stdout
 
 INTERNAL = "internal error"     # what a fault of the command itself is called; tests look for it
@@ -35,6 +37,10 @@ def guarded(program: str, main: Callable[[], int]) -> int:
     except KeyboardInterrupt:
         print("%s: interrupted" % program, file=sys.stderr)
         return 130
+    except TarselError as error:
+        print("%s: %s" % (program, " ".join(str(error).splitlines())), file=sys.stderr)
+        _flush_stdout(program)
+        return 1
     except OSError as error:
         where = "%s: " % error.filename if error.filename else ""
         print("%s: %s%s" % (program, where, error.strerror or error), file=sys.stderr)

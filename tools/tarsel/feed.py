@@ -18,6 +18,8 @@ import zlib
 from dataclasses import dataclass, field
 from typing import IO, Iterator, Optional, Union
 
+from .errors import TarselError
+
 Row = dict[str, str]
 
 # The columns a file must have wherever it is present.
@@ -36,7 +38,7 @@ COLUMNS: dict[str, tuple[str, ...]] = {
 UNIQUE: dict[str, str] = {"routes.txt": "route_id", "trips.txt": "trip_id", "stops.txt": "stop_id"}
 
 
-class FeedError(Exception):
+class FeedError(TarselError):
     """A feed or a choice of options that cannot make a problem."""
 
 

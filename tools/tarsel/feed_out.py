@@ -14,10 +14,11 @@ import tempfile
 import zipfile
 from dataclasses import dataclass
 
+from .errors import TarselError
 from .feed import Feed
 
 
-class OutError(Exception):
+class OutError(TarselError):
     """An output that would harm the feed, the problem or files beside it."""
 
 

@@ -20,6 +20,7 @@ import time
 from dataclasses import dataclass, field
 from typing import Match, Optional, Pattern, Sequence
 
+from .errors import TarselError
 from .limits import MAX_DEAD_RUN, MAX_HOURS, MAX_TERMINALS, MAX_TRIPS, TRIP_NAME_WIDTH
 
 TRIP_FILE_TITLE = "# Rede criada com base nos hor\xe1rios de partida e chegadas das viagens\n"
@@ -29,7 +30,7 @@ COUNT_LABEL = "NUM_TERMINALS = "   # 16 characters, then the count
 MATRIX_NOTE = "# dead runs in h:mm from the row's terminal to the column's; terminal 0 is the depot"
 
 
-class FormatError(ValueError):
+class FormatError(TarselError, ValueError):
     """A file that does not hold what its reader expects."""
 
 

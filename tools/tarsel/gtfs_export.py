@@ -40,7 +40,8 @@ from typing import Optional, Sequence
 from . import blocks as tb
 from . import feed_out
 from . import files as tf
-from .feed import Feed, FeedError, TableStream, blank_lines, format_record, split_line_end, table_rows
+from .errors import TarselError
+from .feed import Feed, TableStream, blank_lines, format_record, split_line_end, table_rows
 from .service_days import parse_gtfs_time
 
 SHIFTS_FILE = "Tarsel_shifts.csv"
@@ -56,7 +57,7 @@ OPS_LOCATIONS_FILE = "ops_locations.txt"
 _TIME = re.compile(r"(\d+):(\d\d)(?::(\d\d))?")
 
 
-class ExportError(Exception):
+class ExportError(TarselError):
     """A problem, its results or a feed that cannot make the copy."""
 
 
@@ -542,7 +543,9 @@ def export(feed_path: str, problem: str, out: str, blocks: bool = True, shifts: 
     return exported
 
 
-ERRORS = (ExportError, feed_out.OutError, FeedError, OSError, zipfile.BadZipFile, tf.FormatError)
+# Where the system refuses; the package's own errors end in the frame every
+# command runs in.
+ERRORS = (OSError, zipfile.BadZipFile)
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

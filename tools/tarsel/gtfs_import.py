@@ -28,7 +28,7 @@ from typing import Callable, Optional, Sequence
 
 from . import files as tf
 from . import interlining, layover_rules, limits
-from .feed import Feed, FeedError
+from .feed import Feed
 from .feed_problem import Options, Problem, build_problem
 from .problem_files import check_arc_room, format_problem, stale_results
 from .terminals import MAX_MERGE_RADIUS_M, Coord
@@ -202,14 +202,10 @@ def _tell(args: Options, problem: Problem, arcs: tuple[int, int, int], notes: li
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parse_args(sys.argv[1:] if argv is None else argv)
-    try:
-        with Feed(args.feed) as feed:
-            problem = build_problem(feed, args)
-        short, long_, memory, notes = check_arc_room(problem, args)
-        files = format_problem(problem, args, _title(args, problem))
-    except FeedError as error:
-        print("gtfs_import: %s" % error, file=sys.stderr)
-        return 1
+    with Feed(args.feed) as feed:
+        problem = build_problem(feed, args)
+    short, long_, memory, notes = check_arc_room(problem, args)
+    files = format_problem(problem, args, _title(args, problem))
     try:
         _put_in_place(args, problem, files)
     except OSError as error:

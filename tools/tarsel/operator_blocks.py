@@ -27,9 +27,10 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from .blocks import interlinings, read_block_file
-from .network import earliest_connection
-from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, format_key, format_matrix_section,
+from .errors import TarselError
+from .files import (Parameters, TripFile, TripRow, format_clock, format_key, format_matrix_section,
                     format_trip_file, read_parameters, read_trip_file, write_output)
+from .network import earliest_connection
 from .report import read_link_cost
 from .schedule import format_block_file
 from .solved import Legend, read_legend
@@ -37,7 +38,7 @@ from .solved import Legend, read_legend
 OUTPUT = "Tarsel_operator.bla"
 
 
-class OperatorError(Exception):
+class OperatorError(TarselError):
     """What stops the command, with its message."""
 
 
@@ -170,6 +171,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     try:
         return run(args.directory, args.output)
-    except (OSError, FormatError, OperatorError) as error:
+    except OSError as error:
         print("operator_blocks: %s" % error, file=sys.stderr)
         return 1

@@ -40,6 +40,7 @@ from typing import Callable, Optional, Sequence
 
 from . import files as tf
 from . import gtfs_import, report
+from .errors import TarselError
 from .feed_problem import Options
 from .files import FormatError
 from .solved import Solved, read_legend
@@ -108,7 +109,7 @@ class Setup:
     stopping: bool = False
 
 
-class ScenarioFailed(Exception):
+class ScenarioFailed(TarselError):
     """A step of a scenario that did not end well; the text is the row's reason."""
 
 

@@ -26,4 +26,9 @@ cd "$work"
 "$prefix/bin/blocks_csv" problem
 rows=$(wc -l <problem/Tarsel_blocks.csv)
 [ "$rows" -eq 21 ] || { echo "Tarsel_blocks.csv holds $rows lines, not a header and 20 trips"; exit 1; }
+# The report's style and script are files of the package, installed with it.
+"$prefix/bin/report" problem 2>/dev/null
+grep -q "table.sortable th{cursor:pointer}" problem/Tarsel_report.html &&
+  grep -q "^function cellValue" problem/Tarsel_report.html ||
+  { echo "the installed report's page lacks its style or script"; exit 1; }
 echo "installed programs and tools ran from $prefix/bin"

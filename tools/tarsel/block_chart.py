@@ -15,16 +15,15 @@ another trip file is refused with exit code 1 and nothing written.
 
 from __future__ import annotations
 
-import argparse
 import math
 import os
 import re
-import sys
 from typing import Iterable, Optional, Sequence
 from xml.sax import saxutils
 
 from . import files as tf
 from .blocks import Block, BlockTrip
+from .command import DEFAULT_OUTPUT, chart_arguments
 from .files import write_output
 from .solved import BLOCK_FILE, Solved, key_label, open_solved
 
@@ -369,31 +368,6 @@ class Chart:
             '<text x="%d" y="44" font-size="12" %s>%s</text>' % (LEFT, FONT, escape(self.subtitle())),
         ]
         return "\n".join(head + self.out + ["</svg>", ""])
-
-
-def chart_arguments(program: str, doc: Optional[str], output: str,
-                    argv: Optional[Sequence[str]]) -> argparse.Namespace:
-    """The command line of a command that draws the chart: directory, -o, --scale."""
-    parser = argparse.ArgumentParser(prog=program, description=(doc or "").split("\n")[0])
-    parser.add_argument("directory", nargs="?", default=".", help="solved problem directory")
-    parser.add_argument("-o", "--output", help="%s, - for the standard output (default PROBLEM_DIR/%s)"
-                                               % (output, DEFAULT_OUTPUT[program]))
-    parser.add_argument("--scale", type=float, default=1.2,
-                        help="pixels per minute of the chart, above 0 and at most %g (default 1.2)" % MAX_SCALE)
-    if program == "block_chart":
-        parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
-                            help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
-                                 "blocks that operator_blocks wrote)" % BLOCK_FILE)
-    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
-    if not 0 < args.scale <= MAX_SCALE:
-        parser.error("--scale must be a number above 0 and at most %g" % MAX_SCALE)
-    return args
-
-
-MAX_SCALE = 100.0   # pixels per minute: a day is then 144000 pixels wide
-
-
-DEFAULT_OUTPUT = {"block_chart": "Tarsel_blocks.svg", "report": "Tarsel_report.html"}
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

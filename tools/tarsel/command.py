@@ -2,15 +2,18 @@
 the standard error and an exit status, never as a traceback.  Usage errors
 keep argparse's status 2; what the command refuses (the package's errors),
 a failure of the system (a file that cannot be read, a full disk) and a
-fault of the command itself give 1."""
+fault of the command itself give 1.  Here too: the command line of the
+commands that draw the block chart (block_chart, report)."""
 
 from __future__ import annotations
 
+import argparse
 import sys
-from typing import Callable
+from typing import Callable, Optional, Sequence
 
 from .errors import TarselError
 from .files import silence_stdout
+from .solved import BLOCK_FILE
 
 INTERNAL = "internal error"     # what a fault of the command itself is called; tests look for it
 
@@ -53,3 +56,28 @@ def guarded(program: str, main: Callable[[], int]) -> int:
         _flush_stdout(program)
         return 1
     return _flush_stdout(program) or status
+
+
+def chart_arguments(program: str, doc: Optional[str], output: str,
+                    argv: Optional[Sequence[str]]) -> argparse.Namespace:
+    """The command line of a command that draws the chart: directory, -o, --scale."""
+    parser = argparse.ArgumentParser(prog=program, description=(doc or "").split("\n")[0])
+    parser.add_argument("directory", nargs="?", default=".", help="solved problem directory")
+    parser.add_argument("-o", "--output", help="%s, - for the standard output (default PROBLEM_DIR/%s)"
+                                               % (output, DEFAULT_OUTPUT[program]))
+    parser.add_argument("--scale", type=float, default=1.2,
+                        help="pixels per minute of the chart, above 0 and at most %g (default 1.2)" % MAX_SCALE)
+    if program == "block_chart":
+        parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
+                            help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
+                                 "blocks that operator_blocks wrote)" % BLOCK_FILE)
+    args = parser.parse_args(sys.argv[1:] if argv is None else argv)
+    if not 0 < args.scale <= MAX_SCALE:
+        parser.error("--scale must be a number above 0 and at most %g" % MAX_SCALE)
+    return args
+
+
+MAX_SCALE = 100.0   # pixels per minute: a day is then 144000 pixels wide
+
+
+DEFAULT_OUTPUT = {"block_chart": "Tarsel_blocks.svg", "report": "Tarsel_report.html"}

@@ -20,7 +20,6 @@ from __future__ import annotations
 
 import collections
 import csv
-import html
 import math
 import os
 import re
@@ -29,10 +28,12 @@ from dataclasses import dataclass, field
 from typing import Optional, Sequence
 
 from . import blocks_csv, report_operator
-from .block_chart import DEFAULT_OUTPUT, FONT, Chart, chart_arguments, printable, text_width
+from .block_chart import FONT, Chart, text_width
 from .blocks import Block
+from .command import DEFAULT_OUTPUT, chart_arguments
 from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, parse_clock, read_parameters,
                     read_text, read_trip_file, write_output)
+from .page import esc, html_head, page_end, sortable_table
 from .schedule import Charge as ArcCost
 from .schedule import solved_charge as arc_cost
 from .solved import Solved, open_solved
@@ -293,94 +294,12 @@ def changed_timetable(solved: Solved) -> Optional[Changed]:
 
 # ---------------------------------------------------------------- page
 
-def esc(value: object) -> str:
-    return html.escape(printable(str(value)), quote=True)
-
-
 def hours(minutes: int) -> str:
     return "%s h" % format_clock(minutes)
 
 
 def plural(count: int, word: str) -> str:
     return "%d %s%s" % (count, word, "" if count == 1 else "s")
-
-
-def html_head(title: str) -> list[str]:
-    """The page's head, up to the opening of its body: UTF-8, STYLE, and a
-    handler that leaves any script error on the page for a headless browser."""
-    return ['<!DOCTYPE html>', '<html lang="en"><head><meta charset="utf-8">',
-            '<meta name="viewport" content="width=device-width, initial-scale=1">',
-            "<title>%s</title>" % esc(title),
-            "<script>window.onerror=function(m,s,l){document.documentElement.dataset.error=m+' (line '+l+')';};"
-            "</script>",
-            "<style>%s</style></head><body>" % STYLE]
-
-
-def sortable_table(ident: str, headings: Sequence[str], rows: Sequence[Sequence[object]]) -> list[str]:
-    """A table that SCRIPT sorts by a click on a heading; columns of numbers
-    and times stand right-aligned."""
-    cells = [[str(v) for v in row] for row in rows]
-    text = [not all(re.fullmatch(r"[-+]?[\d.:]*", row[i]) for row in cells) for i in range(len(headings))]
-    out = ['<div class="scroll"><table class="sortable" id="%s"><thead><tr>%s</tr></thead><tbody>' % (
-        ident, "".join('<th%s>%s</th>' % (' class="t"' if t else "", esc(h)) for h, t in zip(headings, text)))]
-    for row in cells:
-        out.append("<tr>%s</tr>" % "".join('<td%s>%s</td>' % (' class="t"' if t else "", esc(v))
-                                          for v, t in zip(row, text)))
-    out.append("</tbody></table></div>")
-    return out
-
-
-STYLE = """
-body{font-family:Helvetica,Arial,sans-serif;margin:24px;color:#1a1a1a;max-width:1800px}
-h1{font-size:22px;margin:0 0 4px} h2{font-size:17px;margin:28px 0 8px;border-bottom:1px solid #ccc}
-.sub{color:#555;margin:0 0 16px}
-.figures{display:flex;flex-wrap:wrap;gap:10px;margin:8px 0}
-.figure{border:1px solid #ccc;border-radius:6px;padding:8px 14px;min-width:140px;background:#fafafa}
-.figure b{display:block;font-size:24px} .figure span{color:#555;font-size:12px}
-table{border-collapse:collapse;font-size:12px}
-td,th{border:1px solid #ddd;padding:2px 6px;text-align:right;white-space:nowrap}
-th{background:#eee;position:sticky;top:0} td.t,th.t{text-align:left}
-table.sortable th{cursor:pointer} table.sortable th:hover{background:#ddd}
-.ok{color:#176d2c} .bad{color:#b00020;font-weight:bold}
-ul.checks{font-size:12px;margin:0;padding-left:18px;list-style:none}
-.cost td{text-align:right} .cost td.t{text-align:left}
-.scroll{overflow:auto;max-height:640px;border:1px solid #ddd}
-.chart svg,svg.steps{max-width:100%;height:auto}
-"""
-
-# Sorting by a header's column, numbers and hh:mm times by value; the marker
-# on <body> tells a headless browser that the script ran, and the count of
-# rows it sorted, and an error handler leaves any script error there too.
-SCRIPT = """
-function cellValue(text){
-  var t=text.trim(), m=/^(-?\\d+):(-?\\d+)$/.exec(t);
-  if(m) return [0, parseInt(m[1],10)*60+(m[1][0]=='-'?-1:1)*Math.abs(parseInt(m[2],10))];
-  if(t!=='' && !isNaN(Number(t))) return [0, Number(t)];
-  return [1, t.toLowerCase()];
-}
-function sortBy(th){
-  var table=th.closest('table'), body=table.tBodies[0], col=th.cellIndex;
-  var down=th.dataset.dir!=='up';
-  Array.prototype.forEach.call(table.tHead.rows[0].cells,function(c){delete c.dataset.dir;});
-  th.dataset.dir=down?'up':'down';
-  var rows=Array.prototype.slice.call(body.rows).map(function(r,i){return [cellValue(r.cells[col].textContent),i,r];});
-  rows.sort(function(a,b){
-    var x=a[0],y=b[0],s=(x[0]-y[0])||(x[1]<y[1]?-1:x[1]>y[1]?1:0);
-    return (down?s:-s)||(a[1]-b[1]);
-  });
-  rows.forEach(function(r){body.appendChild(r[2]);});
-}
-document.addEventListener('DOMContentLoaded',function(){
-  var count=0;
-  document.querySelectorAll('table.sortable').forEach(function(t){
-    t.tHead.rows[0].querySelectorAll('th').forEach(function(th){th.addEventListener('click',function(){sortBy(th);});});
-    count+=t.tBodies[0].rows.length;
-  });
-  document.body.dataset.rows=count;
-  document.body.dataset.blocks=document.querySelectorAll('.chart svg g.block').length;
-  document.body.dataset.ok='1';
-});
-"""
 
 
 class Page:
@@ -639,7 +558,7 @@ class Page:
                 "<h1>%s</h1>" % esc(title),
                 '<p class="sub">%s. Problem directory %s.</p>' % (esc(self.chart.subtitle()),
                                                                   esc(os.path.abspath(self.solved.directory)))]
-        return "\n".join(head + self.out + ["<script>%s</script>" % SCRIPT, "</body></html>", ""])
+        return "\n".join(head + self.out + page_end())
 
 
 def marked(page: Page) -> list[str]:

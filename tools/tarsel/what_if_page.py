@@ -7,7 +7,7 @@ import time
 from typing import TYPE_CHECKING, Optional, Sequence
 
 from .block_chart import FONT, text_width
-from .report import SCRIPT, esc, html_head, sortable_table
+from .page import esc, html_head, page_end, sortable_table
 
 if TYPE_CHECKING:
     from .what_if import Row
@@ -81,4 +81,4 @@ def format_page(rows: Sequence[Row], headings: Sequence[str], feed: str, caption
             '<div class="chart">%s</div>' % chart(rows),
             "<h2>Scenarios</h2><p>The rows of what_if.csv; click a heading to sort by it.</p>"]
     body += sortable_table("scenarios", headings, [row.cells() for row in rows])
-    return "\n".join(html_head(title) + body + ["<script>%s</script>" % SCRIPT, "</body></html>", ""])
+    return "\n".join(html_head(title) + body + page_end())

@@ -91,6 +91,17 @@ def run_in_process(module, *args):
     return status, out.getvalue(), err.getvalue()
 
 
+def mode(path):
+    return os.stat(path).st_mode & 0o777
+
+
+def new_mode(full):
+    """The mode a new file (0o666) or folder (0o777) gets by the umask."""
+    umask = os.umask(0)
+    os.umask(umask)
+    return full & ~umask
+
+
 def snapshot(directory):
     """Every file under directory (hidden ones included) and its bytes."""
     files = {}

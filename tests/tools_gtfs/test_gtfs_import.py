@@ -436,6 +436,7 @@ class Interlining(unittest.TestCase):
         feed, out = self.feed, self.out
         done = support.run_tool("what_if", feed, out, "--service", "WK", "--rules", "fixed-5")
         self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(support.mode(out), support.new_mode(0o777))
         with open(os.path.join(out, "what_if.csv"), encoding="utf-8", newline="") as handle:
             table = list(csv.reader(handle))
         self.assertEqual(table[0], ["rule", "interlining", "max_shift", "vehicles", "bound_vehicles", "total_cost",

@@ -59,6 +59,9 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         done = self.apply(self.path("shifted.zip"))
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(self.apply(self.path("shifted")).returncode, 0)
+        # The copy is as readable as any new file and folder, not private to its writer.
+        self.assertEqual([support.mode(self.path(n)) for n in ("shifted.zip", "shifted")],
+                         [support.new_mode(0o666), support.new_mode(0o777)])
         with zipfile.ZipFile(self.feed) as original, zipfile.ZipFile(self.path("shifted.zip")) as shifted:
             self.assertEqual(sorted(original.namelist()), sorted(shifted.namelist()))
             for name in original.namelist():

@@ -16,6 +16,7 @@ from dataclasses import dataclass
 
 from .errors import TarselError
 from .feed import Feed
+from .files import put_folder_in_place, scratch_file, sync_directory
 
 
 class OutError(TarselError):
@@ -76,14 +77,6 @@ def check_member_names(feed: Feed) -> None:
             raise OutError("%s: member %r names a place outside the feed; refused" % (feed.path, name))
 
 
-def _sync_folder(path: str) -> None:
-    handle = os.open(path, os.O_RDONLY)
-    try:
-        os.fsync(handle)
-    finally:
-        os.close(handle)
-
-
 def stage(target: Target, feed: Feed, files: dict[str, bytes]) -> str:
     """Writes every file of the feed (files' own bytes where given, in the
     feed's order, then the new ones) to a staging path beside the target;
@@ -92,8 +85,7 @@ def stage(target: Target, feed: Feed, files: dict[str, bytes]) -> str:
     prefix = ".%s." % os.path.basename(target.path)
     names = feed.names() + [n for n in files if not feed.has(n)]
     if target.is_zip:
-        handle, scratch = tempfile.mkstemp(prefix=prefix, suffix=".zip", dir=parent)
-        os.close(handle)
+        scratch = scratch_file(target.path, ".zip")
     else:
         scratch = tempfile.mkdtemp(prefix=prefix, dir=parent)
     try:
@@ -112,7 +104,7 @@ def stage(target: Target, feed: Feed, files: dict[str, bytes]) -> str:
                     out.write(files[name] if name in files else feed.read_bytes(name))
                     out.flush()
                     os.fsync(out.fileno())
-            _sync_folder(scratch)
+            sync_directory(scratch)
     except BaseException:
         discard(scratch)
         raise
@@ -129,26 +121,12 @@ def discard(scratch: str) -> None:
 def put_in_place(target: Target, scratch: str) -> None:
     """The staged copy becomes OUT; a folder it replaces goes only once the
     new one stands in its place."""
-    parent = os.path.dirname(target.path)
-    old = None
     try:
         if target.is_zip:
             os.replace(scratch, target.path)
+            sync_directory(os.path.dirname(target.path))
         else:
-            if os.path.isdir(target.path):
-                old = tempfile.mkdtemp(prefix=".%s.old." % os.path.basename(target.path), dir=parent)
-                os.rename(target.path, os.path.join(old, "out"))
-            try:
-                os.rename(scratch, target.path)
-            except BaseException:
-                if old is not None:
-                    os.rename(os.path.join(old, "out"), target.path)
-                raise
+            put_folder_in_place(scratch, target.path)
     except BaseException:
         discard(scratch)
-        if old is not None:
-            shutil.rmtree(old, ignore_errors=True)
         raise
-    _sync_folder(parent)
-    if old is not None:
-        shutil.rmtree(old, ignore_errors=True)

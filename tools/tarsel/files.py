@@ -13,6 +13,7 @@ from __future__ import annotations
 import errno
 import os
 import re
+import shutil
 import stat
 import sys
 import tempfile
@@ -398,20 +399,48 @@ def read_solution(path: str) -> int:
 
 # ---------------------------------------------------------------- output
 
-def _scratch_for(path: str) -> str:
-    """A new empty file beside path, with the mode a new file at path gets
-    (or the mode path has)."""
-    directory, name = os.path.split(path)
-    handle, scratch = tempfile.mkstemp(prefix="." + name + ".", suffix=".new", dir=directory or ".")
-    os.close(handle)
+def _mode_for(path: str, new_mode: int) -> int:
+    """The mode path has, or the one something new there gets by the umask."""
     try:
-        mode = stat.S_IMODE(os.stat(path).st_mode)
+        return stat.S_IMODE(os.stat(path).st_mode)
     except FileNotFoundError:
         umask = os.umask(0)
         os.umask(umask)
-        mode = 0o666 & ~umask
-    os.chmod(scratch, mode)
+        return new_mode & ~umask
+
+
+def scratch_file(path: str, suffix: str = ".new") -> str:
+    """A new empty file beside path, with the mode a new file at path gets
+    (or the mode path has): where a whole file is written before it takes
+    path's place."""
+    directory, name = os.path.split(path)
+    handle, scratch = tempfile.mkstemp(prefix="." + name + ".", suffix=suffix, dir=directory or ".")
+    os.close(handle)
+    os.chmod(scratch, _mode_for(path, 0o666))
     return scratch
+
+
+def put_folder_in_place(scratch: str, path: str) -> None:
+    """A folder written in full beside path (scratch) becomes path, with the
+    mode a new folder there gets (or the one path has); a folder at path
+    goes only once the new one stands in its place, and stays where the new
+    one cannot take it."""
+    parent = os.path.dirname(path)
+    os.chmod(scratch, _mode_for(path, 0o777))
+    old = None
+    if os.path.lexists(path):
+        old = tempfile.mkdtemp(prefix=".%s.old." % os.path.basename(path), dir=parent or ".")
+        os.rename(path, os.path.join(old, "out"))
+    try:
+        os.rename(scratch, path)
+    except BaseException:
+        if old is not None:
+            os.rename(os.path.join(old, "out"), path)
+            shutil.rmtree(old, ignore_errors=True)
+        raise
+    sync_directory(parent)
+    if old is not None:
+        shutil.rmtree(old, ignore_errors=True)
 
 
 def write_files_whole(files: dict[str, bytes]) -> None:
@@ -432,7 +461,7 @@ def write_files_whole(files: dict[str, bytes]) -> None:
         for path, data in targets.items():
             if path in in_place:
                 continue
-            scratches[path] = _scratch_for(path)
+            scratches[path] = scratch_file(path)
             with open(scratches[path], "wb") as handle:
                 handle.write(data)
                 handle.flush()
@@ -446,13 +475,13 @@ def write_files_whole(files: dict[str, bytes]) -> None:
                 os.remove(scratch)
         raise
     for directory in {os.path.dirname(p) for p in targets if p not in in_place}:
-        _sync_directory(directory)
+        sync_directory(directory)
     for path, data in in_place.items():
         with open(path, "wb") as handle:
             handle.write(data)
 
 
-def _sync_directory(directory: str) -> None:
+def sync_directory(directory: str) -> None:
     """The renames made durable; a file system that cannot sync a directory
     has nothing to lose by it."""
     try:

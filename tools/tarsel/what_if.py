@@ -303,21 +303,6 @@ def check_out(out: str) -> Optional[str]:
     return None
 
 
-def put_in_place(scratch: str, out: str) -> None:
-    """The scratch folder becomes OUT; an earlier OUT goes only once it has."""
-    if not os.path.lexists(out):
-        os.rename(scratch, out)
-        return
-    old = scratch + ".old"
-    os.rename(out, old)
-    try:
-        os.rename(scratch, out)
-    except OSError:
-        os.rename(old, out)
-        raise
-    shutil.rmtree(old, ignore_errors=True)
-
-
 def stop_children(setup: Setup) -> None:
     with setup.lock:
         setup.stopping = True
@@ -382,7 +367,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             os.path.join(scratch, "what_if.csv"): format_table(rows),
             os.path.join(scratch, "what_if.html"):
                 format_page(rows, COLUMNS, args.feed, caption(scratch, rows), rest).encode("utf-8")})
-        put_in_place(scratch, out)
+        tf.put_folder_in_place(scratch, out)
     except KeyboardInterrupt:
         stop_children(setup)
         shutil.rmtree(scratch, ignore_errors=True)

@@ -50,6 +50,17 @@ def solve(directory):
                           capture_output=True, timeout=600)
 
 
+def write_file(path, data):
+    """Bytes as they are, text as UTF-8 with its line ends as given."""
+    with open(path, "wb") as handle:
+        handle.write(data.encode("utf-8") if isinstance(data, str) else data)
+
+
+def read_file(path):
+    with open(path, "rb") as handle:
+        return handle.read()
+
+
 def write_feed(directory, tables, bom=()):
     """Writes GTFS tables given as {file name: [header, row, ...]}; files named
     in `bom` start with a byte-order mark."""
@@ -102,14 +113,16 @@ def new_mode(full):
     return full & ~umask
 
 
-def snapshot(directory):
-    """Every file under directory (hidden ones included) and its bytes."""
+def snapshot(directory, folders=False):
+    """Every file under directory (hidden ones included) and its bytes; with
+    folders, every folder too (as None)."""
     files = {}
-    for root, _, names in os.walk(directory):
+    for root, subfolders, names in os.walk(directory):
+        if folders:
+            files.update({os.path.relpath(os.path.join(root, n), directory): None for n in subfolders})
         for name in names:
             path = os.path.join(root, name)
-            with open(path, "rb") as handle:
-                files[os.path.relpath(path, directory)] = handle.read()
+            files[os.path.relpath(path, directory)] = read_file(path)
     return files
 
 

@@ -63,10 +63,8 @@ SCHEDULE = [[(0, 10, 0, None), (3, 10, 0, 120)], [(1, 10, 0, None), (2, 0, 10, N
 
 def write_problem(directory, trips, schedule, buses=None):
     template = tf.format_matrix_section(NAMES, MATRIX)
-    with open(os.path.join(directory, "Tarsel.bss"), "wb") as handle:
-        handle.write(tf.format_trip_file(template, trips, 5))
-    with open(os.path.join(directory, "Tarsel.bla"), "wb") as handle:
-        handle.write(block_file(schedule, buses))
+    support.write_file(os.path.join(directory, "Tarsel.bss"), tf.format_trip_file(template, trips, 5))
+    support.write_file(os.path.join(directory, "Tarsel.bla"), block_file(schedule, buses))
 
 
 def write_solved(directory):
@@ -85,8 +83,7 @@ def write_solved(directory):
         "Tarsel.sol": "2321\n",
     }
     for name, text in legends.items():
-        with open(os.path.join(directory, name), "w", encoding="utf-8") as handle:
-            handle.write(text)
+        support.write_file(os.path.join(directory, name), text)
 
 
 class SolvedDirectory(unittest.TestCase):
@@ -194,8 +191,7 @@ class SolvedDirectory(unittest.TestCase):
         self.assertIn("<b>2 of 2</b><span>operator&#x27;s blocks in service at once", page)
         self.assertIn('class="ok" id="checks"', page)
         # A solution of another run is flagged, not passed over.
-        with open(os.path.join(self.dir, "Tarsel.sol"), "w") as handle:
-            handle.write("2400\n")
+        support.write_file(os.path.join(self.dir, "Tarsel.sol"), "2400\n")
         page = self.report()
         self.assertIn('class="bad" id="checks"', page)
         self.assertIn("Tarsel.sol 2400 \u2260 2 vehicles x 1000 + operational cost 321", page)
@@ -220,8 +216,7 @@ class SolvedDirectory(unittest.TestCase):
         moved = list(TRIPS)
         moved[2] = tf.TripRow(52, "B", 82, "A", 102.0, 13, 5)
         template = tf.format_matrix_section(NAMES, MATRIX)
-        with open(os.path.join(self.dir, "Tarsel_best.bss"), "wb") as handle:
-            handle.write(tf.format_trip_file(template, moved, 5))
+        support.write_file(os.path.join(self.dir, "Tarsel_best.bss"), tf.format_trip_file(template, moved, 5))
         with open(os.path.join(self.dir, "Tarsel_shifts.csv"), "w") as handle:
             handle.write("aux_value,line_key,origin,destination,departure_before,departure_after,shift_minutes\n"
                          "11,101.00,A,B,00:05,00:05,0\n12,101.00,A,B,00:05,00:05,0\n"
@@ -253,8 +248,7 @@ def spoil(name, change):
         path = os.path.join(directory, name)
         with open(path, "rb") as handle:
             data = handle.read().decode("latin-1")
-        with open(path, "wb") as handle:
-            handle.write(change(data).encode("latin-1"))
+        support.write_file(path, change(data).encode("latin-1"))
     return damage
 
 
@@ -262,8 +256,7 @@ def another_run(directory):
     moved = list(TRIPS)
     moved[3] = tf.TripRow(185, "B", 215, "A", 101.0, 14, 5)
     template = tf.format_matrix_section(NAMES, MATRIX)
-    with open(os.path.join(directory, "Tarsel.bss"), "wb") as handle:
-        handle.write(tf.format_trip_file(template, moved, 5))
+    support.write_file(os.path.join(directory, "Tarsel.bss"), tf.format_trip_file(template, moved, 5))
 
 
 RESULT_TOOLS = {"block_chart": block_chart, "blocks_csv": blocks_csv, "report": report}

@@ -66,10 +66,8 @@ def damage(rng, data):
 def spoil_folder(rng, folder, names):
     for _ in range(rng.randint(1, 3)):
         path = os.path.join(folder, rng.choice(names))
-        with open(path, "rb") as handle:
-            data = handle.read()
-        with open(path, "wb") as handle:
-            handle.write(damage(rng, data))
+        data = support.read_file(path)
+        support.write_file(path, damage(rng, data))
 
 
 def keep(kind, folder):
@@ -80,8 +78,7 @@ def keep(kind, folder):
             archive.write(os.path.join(folder, name), name)
     name = "%s-%s.zip" % (kind, hashlib.sha1(buffer.getvalue()).hexdigest()[:12])
     os.makedirs(CRASHERS, exist_ok=True)
-    with open(os.path.join(CRASHERS, name), "wb") as handle:
-        handle.write(buffer.getvalue())
+    support.write_file(os.path.join(CRASHERS, name), buffer.getvalue())
     return name
 
 
@@ -95,11 +92,9 @@ def edit(name, old, new):
     """A damage: the first old in the feed file name becomes new."""
     def damage(feed, out):
         path = os.path.join(feed, name)
-        with open(path, "rb") as handle:
-            data = handle.read()
+        data = support.read_file(path)
         assert old in data, (name, old)
-        with open(path, "wb") as handle:
-            handle.write(data.replace(old, new, 1))
+        support.write_file(path, data.replace(old, new, 1))
         return feed
     return damage
 
@@ -108,10 +103,8 @@ def cut(name, after):
     """A damage: the feed file name ends a few bytes after the text after."""
     def damage(feed, out):
         path = os.path.join(feed, name)
-        with open(path, "rb") as handle:
-            data = handle.read()
-        with open(path, "wb") as handle:
-            handle.write(data[:data.index(after) + len(after) + 4])
+        data = support.read_file(path)
+        support.write_file(path, data[:data.index(after) + len(after) + 4])
         return feed
     return damage
 
@@ -123,8 +116,7 @@ def zipped(change):
         with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
             for name in sorted(os.listdir(feed)):
                 info = zipfile.ZipInfo(name)
-                with open(os.path.join(feed, name), "rb") as handle:
-                    data = handle.read()
+                data = support.read_file(os.path.join(feed, name))
                 z.writestr(info, data, zipfile.ZIP_STORED)
         with open(archive, "r+b") as handle:
             data = handle.read()
@@ -150,14 +142,13 @@ def directory_in_place(feed, out):
 
 
 def results_of_another_problem(feed, out):
-    with open(os.path.join(out, "Tarsel.bla"), "w") as handle:
-        handle.write("#Blocks of trip with number of buses: 1\n")
+    support.write_file(os.path.join(out, "Tarsel.bla"), "#Blocks of trip with number of buses: 1\n")
     return edit("stop_times.txt", b"07:50:00,07:50:00", b"07:55:00,07:55:00")(feed, out)
 
 
 def frequencies(feed, out):
-    with open(os.path.join(feed, "frequencies.txt"), "wb") as handle:
-        handle.write(b"trip_id,start_time,end_time,headway_secs\r\nt5,07:00:00,09:00:00,900\r\n")
+    support.write_file(os.path.join(feed, "frequencies.txt"),
+                       b"trip_id,start_time,end_time,headway_secs\r\nt5,07:00:00,09:00:00,900\r\n")
     return feed
 
 # Each row: a damage of the feed (or of the problem directory), the options
@@ -317,8 +308,7 @@ class ReadersOfTheTripFile(unittest.TestCase):
             python = "accepts" if tf.read_trip_file(os.path.join(folder, "Tarsel.bss")).trips else "accepts no trips"
         except tf.FormatError:
             python = "refuses"
-        solver = subprocess.run([support.require_tovarin()], cwd=folder, stdin=subprocess.DEVNULL,
-                                capture_output=True, timeout=60).returncode
+        solver = support.solve(folder).returncode
         # Three pauses and the menu's 0: the annealer reads, solves once and ends.
         anneal = subprocess.run([annealer], cwd=folder, input=b"\n\n\n0\n", capture_output=True,
                                 timeout=60).returncode
@@ -330,8 +320,7 @@ class ReadersOfTheTripFile(unittest.TestCase):
         if not os.path.isfile(annealer):
             self.skipTest("Sorvenna is not beside Tovarin")
         example = os.path.join(support.REPO, "examples", "small")
-        with open(os.path.join(example, "Tarsel.bss"), "rb") as handle:
-            base = handle.read()
+        base = support.read_file(os.path.join(example, "Tarsel.bss"))
         cases = []
         for name in kept("trip-file"):
             with zipfile.ZipFile(os.path.join(CRASHERS, name)) as archive:
@@ -346,8 +335,7 @@ class ReadersOfTheTripFile(unittest.TestCase):
             folder = os.path.join(self.tmp, "case")
             shutil.rmtree(folder, ignore_errors=True)
             shutil.copytree(example, folder)
-            with open(os.path.join(folder, "Tarsel.bss"), "wb") as handle:
-                handle.write(data)
+            support.write_file(os.path.join(folder, "Tarsel.bss"), data)
             with self.subTest(case=case):
                 python, solver, anneal = self.verdicts(folder, annealer)
                 if not (python.startswith(solver) and anneal in (solver, python)):
@@ -355,8 +343,7 @@ class ReadersOfTheTripFile(unittest.TestCase):
                     if isinstance(case, int):
                         shutil.rmtree(folder)
                         os.makedirs(folder)
-                        with open(os.path.join(folder, "Tarsel.bss"), "wb") as handle:
-                            handle.write(data)
+                        support.write_file(os.path.join(folder, "Tarsel.bss"), data)
                         kept_as = ": kept as " + keep("trip-file", folder)
                     self.fail("tools %s, solver %s, annealer %s%s" % (python, solver, anneal, kept_as))
 

@@ -95,10 +95,9 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         for trip in by_aux.values():
             trip.departure += moved[trip.aux_value]
             trip.arrival += moved[trip.aux_value]
-        with open(os.path.join(expected, "Teste.mvm"), "rb") as handle:
-            template = handle.read()
-        with open(os.path.join(expected, "Tarsel.bss"), "wb") as handle:
-            handle.write(tf.format_trip_file(template, sorted(by_aux.values(), key=lambda t: t.departure), 5))
+        template = support.read_file(os.path.join(expected, "Teste.mvm"))
+        support.write_file(os.path.join(expected, "Tarsel.bss"),
+                           tf.format_trip_file(template, sorted(by_aux.values(), key=lambda t: t.departure), 5))
         for directory in (expected, again):
             self.assertEqual(support.solve(directory).returncode, 0)
         self.assertEqual(tf.read_solution(os.path.join(again, "Tarsel.sol")),
@@ -141,8 +140,7 @@ class ShiftsBackToTheFeed(unittest.TestCase):
                 position, trips[aux].origin, tf.format_clock(trips[aux].departure), trips[aux].destination,
                 tf.format_clock(trips[aux].arrival), tf.format_key(trips[aux].group_key))
                 for position, aux in enumerate(block, 1)]
-        with open(os.path.join(self.problem, "Tarsel.bla"), "w") as handle:
-            handle.write("\n".join(lines) + "\n")
+        support.write_file(os.path.join(self.problem, "Tarsel.bla"), "\n".join(lines) + "\n")
         done = support.run_tool("gtfs_export", self.feed, self.problem, self.path("shifted.zip"))
         self.assertEqual(done.returncode, 1)
         self.assertIn("belongs to another timetable", done.stderr)
@@ -170,14 +168,7 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         self.assertFalse(os.path.exists(self.path("late.zip")))
 
     def snapshot(self):
-        found = {}
-        for root, folders, names in os.walk(self.tmp.name):
-            found.update({os.path.join(root, n): None for n in folders})
-            for name in names:
-                path = os.path.join(root, name)
-                with open(path, "rb") as handle:
-                    found[path] = handle.read()
-        return found
+        return support.snapshot(self.tmp.name, folders=True)
 
     def variant(self, name, change):
         """The feed as a folder, its stop_times.txt lines passed through change."""
@@ -186,8 +177,7 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         path = os.path.join(folder, "stop_times.txt")
         with open(path, encoding="utf-8", newline="") as handle:
             lines = handle.read().split("\r\n")
-        with open(path, "w", encoding="utf-8", newline="") as handle:
-            handle.write("\r\n".join(change(line) for line in lines))
+        support.write_file(path, "\r\n".join(change(line) for line in lines))
         return folder
 
     def test_unsafe_outputs_and_inputs(self):
@@ -204,8 +194,7 @@ class ShiftsBackToTheFeed(unittest.TestCase):
 
         folder = self.feed[:-len(".zip")]
         os.symlink(self.feed, self.path("link.zip"))
-        with open(self.path("taken.zip"), "wb") as handle:
-            handle.write(b"mine")
+        support.write_file(self.path("taken.zip"), b"mine")
         changed = self.variant("changed", lambda line: line.replace("23:50:00", "23:55:00"))
         cases = [   # name, feed, out, message
             ("member ..", zipped("dotdot.zip", "../notes.txt"), self.path("out/x"), "outside the feed"),

@@ -54,8 +54,7 @@ class ReportInBrowser(unittest.TestCase):
         self.assertEqual(marks, {"rows": "4", "blocks": "2", "ok": "1"})
         shot = os.path.join(self.tmp.name, "report.png")
         self.run_browser("--screenshot=" + shot, "--window-size=1000,900")
-        with open(shot, "rb") as handle:
-            data = handle.read()
+        data = support.read_file(shot)
         self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
         self.assertEqual(struct.unpack(">II", data[16:24]), (1000, 900))
         # A blank page compresses to a few kilobytes.

@@ -27,6 +27,7 @@ import sys
 from typing import Iterator, Optional, Sequence, TextIO, Union
 
 from .blocks import BlockTrip
+from .command import add_blocks_option
 from .files import format_clock, write_output
 from .solved import BLOCK_FILE, Solved, open_solved
 
@@ -69,9 +70,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("-o", "--output", help="CSV file, - for the standard output "
                                                "(default PROBLEM_DIR/Tarsel_blocks.csv, or Tarsel_operator_blocks.csv "
                                                "for --blocks Tarsel_operator.bla)")
-    parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
-                        help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
-                             "blocks that operator_blocks wrote)" % BLOCK_FILE)
+    add_blocks_option(parser)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     solved = open_solved("blocks_csv", args.directory, args.blocks)
     if solved is None:

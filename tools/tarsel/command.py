@@ -58,6 +58,13 @@ def guarded(program: str, main: Callable[[], int]) -> int:
     return _flush_stdout(program) or status
 
 
+def add_blocks_option(parser: argparse.ArgumentParser) -> None:
+    """--blocks: which block file of the directory a result tool reads."""
+    parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
+                        help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
+                             "blocks that operator_blocks wrote)" % BLOCK_FILE)
+
+
 def chart_arguments(program: str, doc: Optional[str], output: str,
                     argv: Optional[Sequence[str]]) -> argparse.Namespace:
     """The command line of a command that draws the chart: directory, -o, --scale."""
@@ -68,9 +75,7 @@ def chart_arguments(program: str, doc: Optional[str], output: str,
     parser.add_argument("--scale", type=float, default=1.2,
                         help="pixels per minute of the chart, above 0 and at most %g (default 1.2)" % MAX_SCALE)
     if program == "block_chart":
-        parser.add_argument("--blocks", default=BLOCK_FILE, metavar="NAME",
-                            help="the block file in PROBLEM_DIR (default %s; Tarsel_operator.bla: the operator's "
-                                 "blocks that operator_blocks wrote)" % BLOCK_FILE)
+        add_blocks_option(parser)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     if not 0 < args.scale <= MAX_SCALE:
         parser.error("--scale must be a number above 0 and at most %g" % MAX_SCALE)

@@ -16,7 +16,7 @@ from dataclasses import dataclass
 
 from .errors import TarselError
 from .feed import Feed
-from .files import put_folder_in_place, scratch_file, sync_directory
+from .files import put_folder_in_place, scratch_file, sync_directory, write_synced
 
 
 class OutError(TarselError):
@@ -100,10 +100,7 @@ def stage(target: Target, feed: Feed, files: dict[str, bytes]) -> str:
             for name in names:
                 path = os.path.join(scratch, name)
                 os.makedirs(os.path.dirname(path), exist_ok=True)
-                with open(path, "xb") as out:
-                    out.write(files[name] if name in files else feed.read_bytes(name))
-                    out.flush()
-                    os.fsync(out.fileno())
+                write_synced(path, files[name] if name in files else feed.read_bytes(name), "xb")
             sync_directory(scratch)
     except BaseException:
         discard(scratch)

@@ -443,6 +443,14 @@ def put_folder_in_place(scratch: str, path: str) -> None:
         shutil.rmtree(old, ignore_errors=True)
 
 
+def write_synced(path: str, data: bytes, mode: str = "wb") -> None:
+    """A file written and flushed to disk."""
+    with open(path, mode) as handle:
+        handle.write(data)
+        handle.flush()
+        os.fsync(handle.fileno())
+
+
 def write_files_whole(files: dict[str, bytes]) -> None:
     """Files put in place together and whole: each is written beside its
     place and flushed to disk, and only when all are complete do they take
@@ -462,10 +470,7 @@ def write_files_whole(files: dict[str, bytes]) -> None:
             if path in in_place:
                 continue
             scratches[path] = scratch_file(path)
-            with open(scratches[path], "wb") as handle:
-                handle.write(data)
-                handle.flush()
-                os.fsync(handle.fileno())
+            write_synced(scratches[path], data)
         for path, scratch in list(scratches.items()):
             os.replace(scratch, path)
             del scratches[path]

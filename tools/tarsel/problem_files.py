@@ -121,5 +121,3 @@ def check_arc_room(problem: Problem, args: Options) -> tuple[int, int, int, list
                      "per pass and run out of room: consider a lower --short-arc-param"
                      % (memory, limits.MAX_ARCS, limits.LONG_ARCS_PER_NODE * len(trips)))
     return short, long_, memory, notes
-
-

@@ -87,4 +87,3 @@ def busiest_date(feed: FeedLike, trips_of_service: collections.Counter[str]) -> 
     if best is None:
         raise FeedError("no date of the calendar has trips: give --service")
     return best[1], best[0]
-

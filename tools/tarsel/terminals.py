@@ -23,10 +23,12 @@ EARTH_RADIUS_KM = 6371.0088
 DEPOT_NAME = "DEPOT"
 NAME_STOP_WORDS = {"and", "at", "the", "of", "de", "da", "do"}
 
+
 def haversine_km(a: Coord, b: Coord) -> float:
     lat1, lon1, lat2, lon2 = map(math.radians, (a[0], a[1], b[0], b[1]))
     h = math.sin((lat2 - lat1) / 2) ** 2 + math.cos(lat1) * math.cos(lat2) * math.sin((lon2 - lon1) / 2) ** 2
     return 2 * EARTH_RADIUS_KM * math.asin(min(1.0, math.sqrt(h)))
+
 
 def short_name(stop_name: str, taken: set[str]) -> str:
     """A terminal name of at most 8 characters, no blanks, unique in `taken`."""

@@ -228,6 +228,11 @@ class SolvedDirectory(unittest.TestCase):
         # The block file is the timetable read's: its figures stand in that column only.
         self.assertIn('<td class="t">vehicles</td><td>2</td><td>not solved here</td>', page)
         self.assertIn('<td class="t">trips moved</td><td></td><td>1 of 4</td>', page)
+        # Not while shift_search's set is half in place: the two files may be of two runs.
+        support.write_file(os.path.join(self.dir, "Tarsel_search.commit"), "remove Tarsel_shifts.csv\n")
+        done = support.run_tool("report", self.dir)
+        self.assertEqual((done.returncode, done.stderr.count("\n")), (1, 1))
+        self.assertIn("Tarsel_search.commit: shift_search's timetables are half in place", done.stderr)
 
     def test_line_colours_stay_distinct(self):
         keys = ["%d.00" % n for n in range(1, 31)]

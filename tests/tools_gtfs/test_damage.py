@@ -143,6 +143,9 @@ def directory_in_place(feed, out):
 
 def results_of_another_problem(feed, out):
     support.write_file(os.path.join(out, "Tarsel.bla"), "#Blocks of trip with number of buses: 1\n")
+    # and shift_search's per-count timetable and the commit list of a run it left halfway
+    for name in ("Tarsel_shifts_64.csv", "Tarsel_search.commit"):
+        support.write_file(os.path.join(out, name), "")
     return edit("stop_times.txt", b"07:50:00,07:50:00", b"07:55:00,07:55:00")(feed, out)
 
 
@@ -180,7 +183,8 @@ FEED_DAMAGE = [
     ("a zip member's CRC wrong", zipped("crc"), (), 1, "stops.txt is damaged"),
     ("an encrypted zip", zipped("encrypted"), (), 1, "calendar_dates.txt is encrypted"),
     ("an output name taken by a directory", directory_in_place, (), 1, "legend_lines.csv: is a directory"),
-    ("results of another problem", results_of_another_problem, (), 0, "Tarsel.bla of the problem this import"),
+    ("results of another problem", results_of_another_problem, (), 0,
+     "Tarsel_search.commit, Tarsel.bla, Tarsel_shifts_64.csv of the problem this import"),
     ("a trip run by headway", frequencies, (), 0, "1 trip(s) run by headway stand for 8 runs"),
 ]
 

@@ -48,12 +48,12 @@ class ShiftsBackToTheFeed(unittest.TestCase):
     def path(self, name):
         return os.path.join(self.tmp.name, name)
 
-    def write_shifts(self, rows):
-        with open(os.path.join(self.problem, "Tarsel_shifts.csv"), "w", newline="") as handle:
+    def write_shifts(self, rows, name="Tarsel_shifts.csv"):
+        with open(os.path.join(self.problem, name), "w", newline="") as handle:
             csv.writer(handle, lineterminator="\n").writerows(rows)
 
-    def apply(self, out, feed=None):
-        return support.run_tool("gtfs_apply_shifts", feed or self.feed, self.problem, out)
+    def apply(self, out, feed=None, *options):
+        return support.run_tool("gtfs_apply_shifts", feed or self.feed, self.problem, out, *options)
 
     def test_round_trip(self):
         done = self.apply(self.path("shifted.zip"))
@@ -106,21 +106,41 @@ class ShiftsBackToTheFeed(unittest.TestCase):
     def test_refusals(self):
         other_feed = self.path("other")
         support.write_feed(other_feed, {**FEED, "stop_times.txt": [r for r in FEED["stop_times.txt"] if r[0] != "t3"]})
-        cases = [
+        commit = os.path.join(self.problem, "Tarsel_search.commit")
+        cases = [   # name, shifts written to the file applied, feed, message, options
             ("unknown trip", self.rows[:1] + [["99"] + self.rows[1][1:]] + self.rows[2:], None,
-             "aux value 99 is not in"),
-            ("count mismatch", self.rows[:-1], None, "holds 3 trips"),
+             "aux value 99 is not in", ()),
+            ("count mismatch", self.rows[:-1], None, "holds 3 trips", ()),
             ("another problem's departure", self.rows[:1] + [self.rows[1][:4] + ["05:00", "05:00", 0]] + self.rows[2:],
-             None, "the shifts belong to another problem"),
-            ("another feed", self.rows, other_feed, "have no stop times there"),
+             None, "the shifts belong to another problem", ()),
+            ("another feed", self.rows, other_feed, "have no stop times there", ()),
+            ("--shifts NAME checked alike", self.rows[:-1], None, "Tarsel_shifts_64.csv holds 3 trips",
+             ("--shifts", "Tarsel_shifts_64.csv")),
+            ("--shifts NAME missing", None, None, "Tarsel_shifts_63.csv: missing",
+             ("--shifts", "Tarsel_shifts_63.csv")),
+            ("shift_search's set half in place", self.rows, None, "Tarsel_search.commit: shift_search's timetables "
+             "are half in place", ()),
+            ("the set half in place, any name", self.rows, None, "half in place",
+             ("--shifts", "Tarsel_shifts_64.csv")),
         ]
-        for name, rows, feed, message in cases:
+        for name, rows, feed, message, options in cases:
             with self.subTest(name):
-                self.write_shifts(rows)
-                done = self.apply(self.path("out.zip"), feed)
+                if rows is not None:
+                    self.write_shifts(rows, options[-1] if options else "Tarsel_shifts.csv")
+                if "half in place" in message:
+                    support.write_file(commit, "put Tarsel_shifts.csv\n")
+                done = self.apply(self.path("out.zip"), feed, *options)
                 self.assertEqual(done.returncode, 1)
                 self.assertIn(message, done.stderr)
                 self.assertEqual(os.listdir(self.tmp.name).count("out.zip"), 0)
+        os.remove(commit)
+        # A good file named gives the default file's copy; a name with a folder is no file of the problem's.
+        self.write_shifts(self.rows, "Tarsel_shifts_64.csv")
+        for options in ((), ("--shifts", "Tarsel_shifts_64.csv")):
+            self.assertEqual(self.apply(self.path("out%d" % len(options)), None, *options).returncode, 0)
+        self.assertEqual(support.snapshot(self.path("out0")), support.snapshot(self.path("out2")))
+        done = self.apply(self.path("out.zip"), None, "--shifts", os.path.join(self.problem, "Tarsel_shifts_64.csv"))
+        self.assertEqual((done.returncode, os.path.exists(self.path("out.zip"))), (2, False))
         self.write_shifts(self.rows)
         os.makedirs(self.path("taken"))
         open(self.path("taken/x"), "w").close()
@@ -144,6 +164,10 @@ class ShiftsBackToTheFeed(unittest.TestCase):
         done = support.run_tool("gtfs_export", self.feed, self.problem, self.path("shifted.zip"))
         self.assertEqual(done.returncode, 1)
         self.assertIn("belongs to another timetable", done.stderr)
+        self.write_shifts(self.rows, "Tarsel_shifts_64.csv")
+        done = support.run_tool("gtfs_export", self.feed, self.problem, self.path("shifted.zip"),
+                                "--shifts", "Tarsel_shifts_64.csv")
+        self.assertIn("solve Tarsel_best_64.bss as Tarsel.bss first", done.stderr)
         done = support.run_tool("gtfs_export", self.feed, self.problem, self.path("blocks"), "--no-shifts")
         self.assertEqual(done.returncode, 0, done.stderr)
 

@@ -8,6 +8,7 @@ directory, and the tools built on them.
     solved        a solved problem directory with its legend files
     feed          a GTFS feed, directory or zip file
     feed_out      a changed copy of a feed, checked, put in place whole
+    search_files  shift_search's timetables, a set put in place whole
     gtfs_import, gtfs_export, gtfs_apply_shifts, block_chart, blocks_csv, gen_instance
                   the commands in tools/
 """

@@ -1,10 +1,12 @@
 """gtfs_apply_shifts: a copy of a GTFS feed with a changed timetable's departures.
 
-    gtfs_apply_shifts FEED PROBLEM_DIR OUT [--force]
+    gtfs_apply_shifts FEED PROBLEM_DIR OUT [--shifts NAME] [--force]
 
 gtfs_export with the shifts alone: PROBLEM_DIR is a problem that gtfs_import
 wrote from FEED and in which an annealer (or another search) left
-Tarsel_shifts.csv, one row per trip of the problem with its shift in minutes.
+Tarsel_shifts.csv (or the file NAME of PROBLEM_DIR, such as shift_search's
+Tarsel_shifts_64.csv), one row per trip of the problem with its shift in
+minutes.
 OUT, a folder or, when its name ends in .zip, a zip archive, receives every
 file of FEED; in stop_times.txt the arrival and departure times of every stop
 of each shifted trip move by its shift (hours past 24 written as GTFS writes
@@ -13,6 +15,8 @@ through the problem's legend_trips.csv (aux_value -> trip_id).  Shifts that do
 not belong to the legend, a feed that lacks the legend's trips or changed
 since the import, and an OUT that would harm the feed or replace files without
 --force are refused with a message and exit code 1; nothing is written then.
+So is a problem whose shift_search timetables are half in place
+(Tarsel_search.commit).
 """
 
 from __future__ import annotations
@@ -21,7 +25,7 @@ import argparse
 import sys
 from typing import Optional, Sequence
 
-from .gtfs_export import ERRORS, export
+from .gtfs_export import ERRORS, add_shifts_option, export
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
@@ -32,10 +36,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("feed", help="the GTFS feed the problem was imported from: directory or .zip")
     parser.add_argument("problem", help="problem directory with legend_trips.csv and Tarsel_shifts.csv")
     parser.add_argument("out", help="the feed to write: a new (or empty) directory, or a file ending in .zip")
+    add_shifts_option(parser)
     parser.add_argument("--force", action="store_true", help="replace an existing OUT")
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     try:
-        done = export(args.feed, args.problem, args.out, force=args.force, shifts_only=True)
+        done = export(args.feed, args.problem, args.out, force=args.force, shifts_only=True,
+                      shifts_name=args.shifts)
     except ERRORS as error:
         print("gtfs_apply_shifts: %s" % error, file=sys.stderr)
         return 1

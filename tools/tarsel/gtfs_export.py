@@ -1,6 +1,6 @@
 """gtfs_export: a solved problem's schedule written back into its GTFS feed.
 
-    gtfs_export FEED PROBLEM OUT [--no-blocks] [--no-shifts] [--force]
+    gtfs_export FEED PROBLEM OUT [--no-blocks] [--no-shifts | --shifts NAME] [--force]
 
 PROBLEM is a problem that gtfs_import wrote from FEED.  OUT, a folder or, when
 its name ends in .zip, a zip archive, receives every file of FEED with:
@@ -12,8 +12,9 @@ its name ends in .zip, a zip archive, receives every file of FEED with:
   ops_locations.txt add each block's moves without passengers: the pull-out
   from the depot, the dead runs between terminals, each return to the depot
   and back, the pull-in, timed by the problem's dead-run matrix;
-- shifts (where PROBLEM holds Tarsel_shifts.csv): stop_times.txt moves every
-  stop of each shifted trip by its shift.
+- shifts (where PROBLEM holds Tarsel_shifts.csv, or the shifts file NAME of
+  PROBLEM, such as shift_search's Tarsel_shifts_64.csv): stop_times.txt moves
+  every stop of each shifted trip by its shift.
 
 Records that change are written anew from the values the importer's reader
 parsed; every other record, line end included, and every other file keeps
@@ -21,7 +22,9 @@ its bytes.  The copy is checked before it is put in place (each trip of the
 problem in one block, no two trips of a block overlapping by their stop
 times, each block's trips in Tarsel.bla's order, the shifts applied to every
 stop, every other file unchanged); any fault, as any refused input, ends with
-a message and exit code 1, and nothing is written.
+a message and exit code 1, and nothing is written.  So does a problem whose
+shift_search timetables are half in place (Tarsel_search.commit), unless the
+shifts are left out.
 """
 
 from __future__ import annotations
@@ -42,9 +45,9 @@ from . import feed_out
 from . import files as tf
 from .errors import TarselError
 from .feed import Feed, TableStream, blank_lines, format_record, split_line_end, table_rows
+from .search_files import SHIFTS_FILE, best_file_for, check_set_whole
 from .service_days import parse_gtfs_time
 
-SHIFTS_FILE = "Tarsel_shifts.csv"
 BLOCK_FILE = "Tarsel.bla"
 TRIP_FILE = "Tarsel.bss"
 LEGEND_TRIPS_FILE = "legend_trips.csv"
@@ -137,11 +140,11 @@ def read_legend(problem: str) -> dict[int, LegendTrip]:
     return trips
 
 
-def read_shifts(problem: str, legend: dict[int, LegendTrip]) -> None:
-    """Sets each legend trip's shift from Tarsel_shifts.csv; refuses shifts
+def read_shifts(problem: str, legend: dict[int, LegendTrip], name: str = SHIFTS_FILE) -> None:
+    """Sets each legend trip's shift from the shifts file name; refuses shifts
     that are not those of the problem's legend."""
     legend_path = os.path.join(problem, LEGEND_TRIPS_FILE)
-    path = os.path.join(problem, SHIFTS_FILE)
+    path = os.path.join(problem, name)
     rows = _read_csv(path, ("aux_value", "departure_before", "departure_after", "shift_minutes"))
     if len(rows) != len(legend):
         raise ExportError("%s holds %d trips, %s %d: the shifts belong to another problem"
@@ -167,7 +170,8 @@ def read_shifts(problem: str, legend: dict[int, LegendTrip]) -> None:
         legend[aux].shift = shift
 
 
-def read_blocks(problem: str, legend: dict[int, LegendTrip]) -> tuple[list[ExportBlock], tf.TripFile]:
+def read_blocks(problem: str, legend: dict[int, LegendTrip],
+                shifts_name: str = SHIFTS_FILE) -> tuple[list[ExportBlock], tf.TripFile]:
     """Tarsel.bla's blocks, each trip found through Tarsel.bss and the legend;
     refuses a block file of another timetable than the one exported."""
     trip_path, block_path = os.path.join(problem, TRIP_FILE), os.path.join(problem, BLOCK_FILE)
@@ -184,12 +188,13 @@ def read_blocks(problem: str, legend: dict[int, LegendTrip]) -> tuple[list[Expor
         if (trip.departure, trip.arrival) != (known.departure + known.shift, known.arrival + known.shift):
             moved = "the shifted timetable" if known.shift else "the timetable imported"
             raise ExportError("%s: trip %s runs %s-%s, in %s it runs %s-%s: %s belongs to another timetable "
-                              "(to export blocks with shifts, solve Tarsel_best.bss as Tarsel.bss first; or "
+                              "(to export blocks with the shifts of %s, solve %s as Tarsel.bss first; or "
                               "give --no-blocks or --no-shifts)"
                               % (trip_path, known.trip_id, tf.format_clock(trip.departure),
                                  tf.format_clock(trip.arrival), moved,
                                  tf.format_clock(known.departure + known.shift),
-                                 tf.format_clock(known.arrival + known.shift), TRIP_FILE))
+                                 tf.format_clock(known.arrival + known.shift), TRIP_FILE, shifts_name,
+                                 best_file_for(shifts_name)))
     if len(trip_file.trips) != len(legend):
         raise ExportError("%s holds %d trips, %s %d: the problem's files do not belong together"
                           % (trip_path, len(trip_file.trips), LEGEND_TRIPS_FILE, len(legend)))
@@ -499,18 +504,24 @@ def check_copy(staged: Feed, feed: Feed, files: dict[str, bytes], legend: dict[i
 # ---------------------------------------------------------------- the command
 
 def export(feed_path: str, problem: str, out: str, blocks: bool = True, shifts: bool = True,
-           force: bool = False, shifts_only: bool = False) -> Exported:
+           force: bool = False, shifts_only: bool = False, shifts_name: Optional[str] = None) -> Exported:
     """Writes the copy; shifts_only is gtfs_apply_shifts: the shifts file
-    required, the blocks left."""
+    required, the blocks left.  A shifts_name given is required too."""
     exported = Exported()
     legend = read_legend(problem)
-    use_shifts = shifts_only or (shifts and os.path.exists(os.path.join(problem, SHIFTS_FILE)))
+    if shifts or shifts_only:
+        # A shifts file missing or of the run before may only be half of the
+        # change under way.
+        check_set_whole(problem)
+    shifts_file = shifts_name or SHIFTS_FILE
+    use_shifts = shifts_only or (shifts and (shifts_name is not None
+                                             or os.path.exists(os.path.join(problem, shifts_file))))
     use_blocks = not shifts_only and blocks and os.path.exists(os.path.join(problem, BLOCK_FILE))
     if not use_shifts and not use_blocks:
         raise ExportError("%s holds neither %s nor %s (or both were left out): nothing to export"
-                          % (problem, BLOCK_FILE, SHIFTS_FILE))
+                          % (problem, BLOCK_FILE, shifts_file))
     if use_shifts:
-        read_shifts(problem, legend)
+        read_shifts(problem, legend, shifts_file)
     target = feed_out.choose_target(feed_path, problem, out, force)
     with Feed(feed_path) as feed:
         feed_out.check_member_names(feed)
@@ -525,7 +536,7 @@ def export(feed_path: str, problem: str, out: str, blocks: bool = True, shifts: 
         if use_shifts:
             files[STOP_TIMES_FILE] = data
         if use_blocks:
-            exported.blocks, trip_file = read_blocks(problem, legend)
+            exported.blocks, trip_file = read_blocks(problem, legend, shifts_file)
             block_of = {t.trip_id: b.block_id for b in exported.blocks for t in b.trips}
             files[TRIPS_FILE] = rewrite_trips(feed, block_of)
             replaced = [n for n in (DEADHEADS_FILE, DEADHEAD_TIMES_FILE, OPS_LOCATIONS_FILE) if feed.has(n)]
@@ -541,6 +552,20 @@ def export(feed_path: str, problem: str, out: str, blocks: bool = True, shifts: 
             raise
         feed_out.put_in_place(target, scratch)
     return exported
+
+
+def _shifts_argument(text: str) -> str:
+    """--shifts: a file of the problem folder, named without a folder."""
+    if text in ("", ".", "..") or os.path.basename(text) != text or (os.altsep and os.altsep in text):
+        raise argparse.ArgumentTypeError("the name of a file in the problem folder, such as "
+                                         "Tarsel_shifts_64.csv, without a folder: got %r" % text)
+    return text
+
+
+def add_shifts_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--shifts", type=_shifts_argument, metavar="NAME",
+                        help="the shifts file of the problem folder to apply (default %s; e.g. shift_search's "
+                             "Tarsel_shifts_64.csv, the fewest moves it found for 64 vehicles)" % SHIFTS_FILE)
 
 
 # Where the system refuses; the package's own errors end in the frame every
@@ -559,10 +584,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("out", help="the feed to write: a new (or empty) folder, or a file ending in .zip")
     parser.add_argument("--no-blocks", action="store_true", help="leave block_id and write no deadheads")
     parser.add_argument("--no-shifts", action="store_true", help="leave the departures as in the feed")
+    add_shifts_option(parser)
     parser.add_argument("--force", action="store_true", help="replace an existing OUT")
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
+    if args.no_shifts and args.shifts is not None:
+        parser.error("--shifts and --no-shifts exclude each other")
     try:
-        done = export(args.feed, args.problem, args.out, not args.no_blocks, not args.no_shifts, args.force)
+        done = export(args.feed, args.problem, args.out, not args.no_blocks, not args.no_shifts, args.force,
+                      shifts_name=args.shifts)
     except ERRORS as error:
         print("gtfs_export: %s" % error, file=sys.stderr)
         return 1

@@ -14,6 +14,7 @@ from . import interlining, layover_rules, limits
 from .feed import FeedError
 from .feed_problem import Options, Problem
 from .network import arcs_in_memory, count_connection_arcs
+from .search_files import COMMIT_LIST, is_set_file
 
 
 def format_csv(header: Sequence[str], rows: Sequence[Sequence[object]]) -> bytes:
@@ -28,6 +29,9 @@ def format_csv(header: Sequence[str], rows: Sequence[Sequence[object]]) -> bytes
 # a problem directory: all of them belong to the trip file they were made
 # from, so an import of another problem removes them once its own files are
 # in place (a chart of one feed over another feed's blocks helps nobody).
+# shift_search's per-count timetables, the files it staged and its commit
+# list go too, the list first: without it, staged files are only clutter to
+# shift_search and never take the new problem's names.
 RESULT_FILES = ("Tarsel.sol", "Tarsel.bla", "Tarsel.arm", "Tarsel.lus", "Tarsel.est", "Tarsel_best.bss",
                 "Tarsel_shifts.csv", "Tarsel_read.bss", "Tarsel_blocks.csv", "Tarsel_blocks.svg",
                 "Tarsel_report.html", "Tarsel_operator.bla", "Tarsel_operator_blocks.csv",
@@ -44,7 +48,13 @@ def stale_results(out: str, files: dict[str, bytes]) -> list[str]:
     """The result files in out that would stay behind beside another
     problem: all of them, unless out's trip, parameter and groups files are
     the ones being written."""
-    found = [name for name in RESULT_FILES if os.path.lexists(os.path.join(out, name))]
+    try:
+        present = os.listdir(out)
+    except OSError:
+        present = []
+    found = sorted((name for name in present if name in RESULT_FILES or is_set_file(name)),
+                   key=lambda name: (name != COMMIT_LIST, RESULT_FILES.index(name) if name in RESULT_FILES
+                                     else len(RESULT_FILES), name))
     for name in ("Tarsel.bss", "Tarsel.ini", "Tarsel.prr"):
         try:
             with open(os.path.join(out, name), "rb") as handle:

@@ -14,6 +14,8 @@ is not solved yet, or whose Tarsel.bla is cut or belongs to another trip file,
 is refused with exit code 1 and nothing written.  What the page marks as not
 adding up (a Tarsel.sol of another run, an operator's block file of another
 trip file, a shifts file that cannot be read) is also said on standard error.
+While shift_search's timetables are half in place (Tarsel_search.commit) the
+report is refused: the best timetable and its shifts may be of two runs.
 """
 
 from __future__ import annotations
@@ -36,6 +38,7 @@ from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, pa
 from .page import esc, html_head, page_end, sortable_table
 from .schedule import Charge as ArcCost
 from .schedule import solved_charge as arc_cost
+from .search_files import check_set_whole
 from .solved import Solved, open_solved
 
 VEHICLE_COST = 1000     # the cost of one vehicle, on the solver's return arc
@@ -582,6 +585,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print("report: %s: no %s: the problem is not solved yet; run Tovarin first"
               % (args.directory, " and no ".join(missing)), file=sys.stderr)
         return 1
+    check_set_whole(args.directory)
     solved = open_solved("report", args.directory)
     if solved is None:
         return 1

@@ -43,6 +43,7 @@ from . import gtfs_import, report
 from .errors import TarselError
 from .feed_problem import Options
 from .files import FormatError
+from .search_files import BEST_FILE, check_set_whole
 from .solved import Solved, read_legend
 from .what_if_page import format_page
 
@@ -184,8 +185,12 @@ def shift_timetable(setup: Setup, row: Row, folder: str, log: list[str]) -> None
         raise ScenarioFailed("shift_search: no JSON line at the end of its output") from None
     bound = result.get("bound_vehicles") if isinstance(result, dict) else None
     row.bound_vehicles = bound if isinstance(bound, int) else None
+    try:
+        check_set_whole(folder)
+    except TarselError as error:
+        raise ScenarioFailed(str(error)) from None
     os.replace(os.path.join(folder, "Tarsel.bss"), os.path.join(folder, "Tarsel_read.bss"))
-    shutil.copyfile(os.path.join(folder, "Tarsel_best.bss"), os.path.join(folder, "Tarsel.bss"))
+    shutil.copyfile(os.path.join(folder, BEST_FILE), os.path.join(folder, "Tarsel.bss"))
 
 
 def run_scenario(setup: Setup, scenario: Scenario) -> Row:

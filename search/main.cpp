@@ -202,22 +202,27 @@ bool in_departure_order(const Problem& p) {
   return true;
 }
 
-[[noreturn]] void fail(const std::string& message) {
-  std::fprintf(stderr, "shift_search: %s\n", message.c_str());
-  std::exit(1);
+// Ends the run with a message of this program's own: main reports it as
+// every fatal error, on standard error with exit code 1.
+[[noreturn]] void stop_run(const std::string& message) {
+  FatalError error;
+  error.message = "shift_search: " + message + "\n";
+  error.pause = false;
+  error.to_stderr = true;
+  throw error;
 }
 
 // Ends the run when a signal asked for it; the scratch directory of a
 // Tovarin run is gone by then and no file of the problem has changed.
 void stop_if_signalled() {
   if (int signal_number = stop_signal(); signal_number != 0)
-    fail("stopped by signal " + std::to_string(signal_number) + "; nothing written");
+    stop_run("stopped by signal " + std::to_string(signal_number) + "; nothing written");
 }
 
 SolverCheck confirmed_run(const std::string& dir, const std::string& trip_file, const char* what) {
   SolverCheck check = check_with_solver(dir, trip_file);
   stop_if_signalled();
-  if (!check.ran) fail(std::string(what) + " cannot be confirmed: " + check.failure);
+  if (!check.ran) stop_run(std::string(what) + " cannot be confirmed: " + check.failure);
   return check;
 }
 
@@ -241,10 +246,10 @@ std::vector<TableRow> confirm_table(const std::string& dir, const Problem& probl
     if (vehicles > initial_vehicles) continue;
     std::string text, error;
     if (!shifted_trip_file(problem, point.shift, trip_file_order(problem, point.shift), text, error))
-      fail("a timetable of the table cannot be written as a trip file: " + error);
+      stop_run("a timetable of the table cannot be written as a trip file: " + error);
     SolverCheck check = confirmed_run(dir, text, "a timetable of the table");
     if (check.total_cost != point.cost)
-      fail("Tovarin gives " + std::to_string(check.total_cost) + " for a timetable of the table, the search " +
+      stop_run("Tovarin gives " + std::to_string(check.total_cost) + " for a timetable of the table, the search " +
            std::to_string(point.cost) + " (internal error); nothing written");
     rows.push_back({check.vehicles, point.moved, point.cost, &point, std::move(text)});
   }
@@ -263,7 +268,7 @@ std::string shifts_file(const Problem& problem, const std::vector<int>& shift, i
   if (!format_shifts_file(shifted_timetable(problem, unshifted, read_order),
                           shifted_timetable(problem, shift, trip_file_order(problem, shift)).trips, max_shift, text,
                           error))
-    fail("the shifts file cannot be made: " + error);
+    stop_run("the shifts file cannot be made: " + error);
   return text;
 }
 
@@ -337,7 +342,126 @@ void put_in_place(const std::string& dir, const std::vector<OutputFile>& files) 
   std::string error;
   const bool ok = put_file_set(dir, files, error);
   sigprocmask(SIG_SETMASK, &before, nullptr);
-  if (!ok) fail(error);
+  if (!ok) stop_run(error);
+}
+
+// Reads the problem under its lock, after putting in place the file set of a
+// run that was stopped while it did so.
+void read_input(const Options& options, ProblemLock& lock, Problem& problem) {
+  hold_problem_lock(problem_lock_path(options.dir, PROBLEM_NAME), lock);
+  std::string error;
+  if (!finish_file_set(options.dir, error)) stop_run("the files of an earlier run cannot be put in place: " + error);
+  StdoutToStderr quiet;
+  read_problem(options.dir, problem);
+}
+
+// Tovarin on the trip file as it stands.
+SolverCheck solve_as_read(const std::string& dir) {
+  std::string original;
+  {
+    std::ifstream in(dir + "Tarsel.bss", std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    original = s.str();
+  }
+  SolverCheck initial = check_with_solver(dir, original);
+  stop_if_signalled();
+  if (!initial.ran) stop_run("the timetable read cannot be solved: " + initial.failure);
+  return initial;
+}
+
+// The in-process evaluation must start from Tovarin's cost; a trip file out
+// of departure order is solved by Tovarin in the order it stands, which the
+// search cannot keep, and is only noted.
+void compare_with_solver(const Problem& problem, const ShiftNetwork& net, const SolverCheck& initial) {
+  if (net.total_cost == initial.total_cost) return;
+  if (in_departure_order(problem))
+    stop_run("the in-process evaluation gives " + std::to_string(net.total_cost) + " where Tovarin gives " +
+             std::to_string(initial.total_cost) + " (internal error)");
+  std::fprintf(stderr,
+               "shift_search: Tarsel.bss does not list the trips in departure order; in that order the "
+               "timetable read costs %lld (Tovarin on the file as it stands: %lld)\n",
+               static_cast<long long>(net.total_cost), static_cast<long long>(initial.total_cost));
+}
+
+// The fewest vehicles any timetable within the window can need, shown before
+// the search and given to it as the point to stop at.
+int announce_bound(const ShiftNetwork& net, const HeadwayRule& headway, const Options& options) {
+  const int bound = vehicle_lower_bound(net, headway);
+  std::fprintf(stderr, "shift_search: no timetable with departures within %d minutes can do with fewer than %d "
+               "vehicles (the timetable read needs %d)\n", options.max_shift, bound, net.vehicles);
+  return bound;
+}
+
+// Tovarin on the best timetable found, which must cost what the search says.
+SolverCheck confirm_best(const std::string& dir, const Problem& problem, const ShiftNetwork& net,
+                         std::string& best_file) {
+  std::string error;
+  if (!shifted_trip_file(problem, net.shift, trip_file_order(net), best_file, error))
+    stop_run("the best timetable cannot be written as a trip file: " + error);
+  SolverCheck confirm = confirmed_run(dir, best_file, "the best timetable");
+  if (confirm.total_cost != net.total_cost)
+    stop_run("Tovarin gives " + std::to_string(confirm.total_cost) + " for the best timetable, the search " +
+             std::to_string(net.total_cost) + " (internal error); nothing written");
+  return confirm;
+}
+
+bool headways_kept(const HeadwayRule& headway, const ShiftNetwork& net, const std::vector<TableRow>& table) {
+  bool kept = headways_hold(headway, net.shift);
+  for (const TableRow& row : table) kept = kept && headways_hold(headway, row.point->shift);
+  return kept;
+}
+
+// The figures of the closing lines, once every file is in place.
+Figures closing_figures(const SolverCheck& initial, const SolverCheck& confirm, const std::vector<TableRow>& table,
+                        const ShiftNetwork& net, int bound, int max_shift) {
+  Figures f;
+  f.max_shift = max_shift;
+  f.bound = bound;
+  f.initial_cost = initial.total_cost;
+  f.initial_vehicles = initial.vehicles;
+  f.best_cost = confirm.total_cost;
+  f.best_vehicles = confirm.vehicles;
+  f.moved = net.moved;
+  const int fewest = fewest_vehicles(initial, confirm, table);
+  if (fewest < bound)
+    std::fprintf(stderr, "shift_search: a timetable needs %d vehicles, fewer than the bound (internal error)\n",
+                 fewest);
+  f.proven = fewest == bound;
+  return f;
+}
+
+// The whole run; whatever ends it early comes up as a FatalError.
+int run(Options& options, std::chrono::steady_clock::time_point started) {
+  ProblemLock lock;
+  auto problem = std::make_unique<Problem>();
+  read_input(options, lock, *problem);
+  const SolverCheck initial = solve_as_read(options.dir);
+  auto net = std::make_unique<ShiftNetwork>();
+  build_shift_network(*problem, options.max_shift, *net);
+  compare_with_solver(*problem, *net, initial);
+
+  const HeadwayRule headway = make_headway_rule(*problem, options.max_headway_change);
+  if (options.max_headway_change >= 0) options.search.headway = &headway;
+  const int bound = announce_bound(*net, headway, options);
+  options.search.bound_vehicles = bound;
+  SearchResult result;
+  if (net->vehicles > bound) run_shift_search(*net, options.search, result);
+  stop_if_signalled();
+
+  std::string best_file;
+  const SolverCheck confirm = confirm_best(options.dir, *problem, *net, best_file);
+  const std::vector<TableRow> table = confirm_table(options.dir, *problem, result, initial.vehicles);
+  if (!headways_kept(headway, *net, table))
+    stop_run("a timetable found breaks the headway rule (internal error); nothing written");
+  put_in_place(options.dir, result_files(*problem, net->shift, best_file, table, initial.vehicles,
+                                         options.max_shift));
+
+  Figures f = closing_figures(initial, confirm, table, *net, bound, options.max_shift);
+  f.evaluations = result.evaluations;
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  print_results(table, f);
+  return 0;
 }
 
 }  // namespace
@@ -347,92 +471,9 @@ int main(int argc, char** argv) {
   Options options = parse_arguments(argc, argv);
   options.search.progress = isatty(STDERR_FILENO) != 0;
   install_stop_handlers();
-
-  ProblemLock lock;
-  auto problem = std::make_unique<Problem>();
   try {
-    hold_problem_lock(problem_lock_path(options.dir, PROBLEM_NAME), lock);
-    std::string error;
-    if (!finish_file_set(options.dir, error)) fail("the files of an earlier run cannot be put in place: " + error);
-    StdoutToStderr quiet;
-    read_problem(options.dir, *problem);
+    return run(options, started);
   } catch (const FatalError& error) {
     return report_fatal(error);
   }
-
-  std::string original;
-  {
-    std::ifstream in(options.dir + "Tarsel.bss", std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    original = s.str();
-  }
-  SolverCheck initial = check_with_solver(options.dir, original);
-  stop_if_signalled();
-  if (!initial.ran) fail("the timetable read cannot be solved: " + initial.failure);
-
-  auto net = std::make_unique<ShiftNetwork>();
-  try {
-    build_shift_network(*problem, options.max_shift, *net);
-  } catch (const FatalError& error) {
-    return report_fatal(error);
-  }
-  if (net->total_cost != initial.total_cost) {
-    if (in_departure_order(*problem))
-      fail("the in-process evaluation gives " + std::to_string(net->total_cost) + " where Tovarin gives " +
-           std::to_string(initial.total_cost) + " (internal error)");
-    std::fprintf(stderr,
-                 "shift_search: Tarsel.bss does not list the trips in departure order; in that order the "
-                 "timetable read costs %lld (Tovarin on the file as it stands: %lld)\n",
-                 static_cast<long long>(net->total_cost), static_cast<long long>(initial.total_cost));
-  }
-
-  const HeadwayRule headway = make_headway_rule(*problem, options.max_headway_change);
-  if (options.max_headway_change >= 0) options.search.headway = &headway;
-  Figures f;
-  f.max_shift = options.max_shift;
-  f.bound = vehicle_lower_bound(*net, headway);
-  options.search.bound_vehicles = f.bound;
-  std::fprintf(stderr, "shift_search: no timetable with departures within %d minutes can do with fewer than %d "
-               "vehicles (the timetable read needs %d)\n", options.max_shift, f.bound, net->vehicles);
-
-  SearchResult result;
-  if (net->vehicles > f.bound) {
-    try {
-      run_shift_search(*net, options.search, result);
-    } catch (const FatalError& error) {
-      return report_fatal(error);
-    }
-  }
-  stop_if_signalled();
-
-  std::string best_file, error;
-  if (!shifted_trip_file(*problem, net->shift, trip_file_order(*net), best_file, error))
-    fail("the best timetable cannot be written as a trip file: " + error);
-  SolverCheck confirm = confirmed_run(options.dir, best_file, "the best timetable");
-  if (confirm.total_cost != net->total_cost)
-    fail("Tovarin gives " + std::to_string(confirm.total_cost) + " for the best timetable, the search " +
-         std::to_string(net->total_cost) + " (internal error); nothing written");
-
-  const std::vector<TableRow> table = confirm_table(options.dir, *problem, result, initial.vehicles);
-  bool headways_kept = headways_hold(headway, net->shift);
-  for (const TableRow& row : table) headways_kept = headways_kept && headways_hold(headway, row.point->shift);
-  if (!headways_kept) fail("a timetable found breaks the headway rule (internal error); nothing written");
-  put_in_place(options.dir, result_files(*problem, net->shift, best_file, table, initial.vehicles,
-                                         options.max_shift));
-
-  f.initial_cost = initial.total_cost;
-  f.initial_vehicles = initial.vehicles;
-  f.best_cost = confirm.total_cost;
-  f.best_vehicles = confirm.vehicles;
-  f.moved = net->moved;
-  const int fewest = fewest_vehicles(initial, confirm, table);
-  if (fewest < f.bound)
-    std::fprintf(stderr, "shift_search: a timetable needs %d vehicles, fewer than the bound (internal error)\n",
-                 fewest);
-  f.proven = fewest == f.bound;
-  f.evaluations = result.evaluations;
-  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  print_results(table, f);
-  return 0;
 }

@@ -6,7 +6,7 @@
 
 #include "common/common.h"
 #include "common/timetable_out.h"
-#include "solver/network.h"
+#include "solver/connection.h"
 
 using namespace common;
 using namespace solver;
@@ -16,13 +16,6 @@ namespace search {
 namespace {
 
 constexpr int64_t UNREACHABLE_PRICE = INT64_C(1) << 50;
-
-int pull_in_cost(const Problem& p, int i) {
-  return p.params.deadrun_weight * p.deadrun_matrix[p.trips[i].destination_terminal][0];
-}
-int pull_out_cost(const Problem& p, int j) {
-  return p.params.deadrun_weight * p.deadrun_matrix[0][p.trips[j].origin_terminal];
-}
 
 // The file order the trips would be written in: by departure, ties in the
 // order read. Only a trip earlier in that order can connect to a later one.
@@ -41,18 +34,6 @@ void connection_state(const ShiftNetwork& net, int i, int j, int& cap, int& cost
     cap = 1;
     cost = static_cast<int>(c.cost);
   }
-}
-
-// Ready time at the depot after trip i (shifted by s) for a long
-// connection, and the latest time trip j (shifted by s) can leave it.
-int64_t depot_ready(const Problem& p, int i, int s) {
-  const Trip& t = p.trips[i];
-  return int64_t{t.arrival_time} + s + t.min_layover + p.deadrun_matrix[t.destination_terminal][0] +
-         p.params.short_arc_param;
-}
-int64_t depot_leave(const Problem& p, int j, int s) {
-  const Trip& t = p.trips[j];
-  return int64_t{t.departure_time} + s - p.deadrun_matrix[0][t.origin_terminal];
 }
 
 // The depot line gives every long connection exactly when each long pair is
@@ -131,23 +112,30 @@ void take_flow_off(ShiftNetwork& net, int e) {
   set_arc(net, e, net.cost[e], net.cap[e], 0);
 }
 
-// One unit from the nearest node with excess to the nearest node short of
-// flow, along a shortest path in reduced costs; then the potentials move by
-// the distances so that every reduced cost stays in kilter.
-void send_one_unit(ShiftNetwork& net) {
-  ++net.current_stamp;
-  const int stamp = net.current_stamp;
-  using Item = std::pair<int64_t, int>;
-  std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
+using Heap = std::priority_queue<std::pair<int64_t, int>, std::vector<std::pair<int64_t, int>>,
+                                 std::greater<std::pair<int64_t, int>>>;
+
+// Reaches v at distance d over pred (an arc, or ~arc when taken backward)
+// unless it was reached nearer in this search.
+inline void reach(ShiftNetwork& net, Heap& heap, int v, int64_t d, int pred) {
+  if (net.stamp[v] != net.current_stamp || d < net.dist[v]) {
+    net.stamp[v] = net.current_stamp;
+    net.dist[v] = d;
+    net.pred[v] = pred;
+    heap.push({d, v});
+  }
+}
+
+// The nearest node short of flow, seen from every node with excess, along
+// arcs with room and back along arcs with flow, in reduced costs; -1 when
+// none can be reached. The nodes settled are left in settled, their
+// distances in dist and the way to them in pred.
+int nearest_shortage(ShiftNetwork& net) {
+  const int stamp = ++net.current_stamp;
+  Heap heap;
   net.settled.clear();
   for (int v : net.unbalanced)
-    if (net.excess[v] > 0) {
-      net.dist[v] = 0;
-      net.stamp[v] = stamp;
-      net.pred[v] = INT_MIN;
-      heap.push({0, v});
-    }
-  int target = -1;
+    if (net.excess[v] > 0) reach(net, heap, v, 0, INT_MIN);
   while (!heap.empty()) {
     auto [d, u] = heap.top();
     heap.pop();
@@ -155,39 +143,31 @@ void send_one_unit(ShiftNetwork& net) {
     net.done_stamp[u] = stamp;
     net.settled.push_back(u);
     ++net.dijkstra_pops;
-    if (net.excess[u] < 0) {
-      target = u;
-      break;
-    }
+    if (net.excess[u] < 0) return u;
     const int64_t pu = net.pi[u];
     for (int e = net.out_begin[u]; e < net.out_begin[u + 1]; ++e) {
       if (net.flow[e] >= net.cap[e]) continue;
       int v = net.head[e];
-      if (net.done_stamp[v] == stamp) continue;
-      int64_t nd = d + net.cost[e] + pu - net.pi[v];
-      if (net.stamp[v] != stamp || nd < net.dist[v]) {
-        net.stamp[v] = stamp;
-        net.dist[v] = nd;
-        net.pred[v] = e;
-        heap.push({nd, v});
-      }
+      if (net.done_stamp[v] != stamp) reach(net, heap, v, d + net.cost[e] + pu - net.pi[v], e);
     }
+    // A trip start has one way back: the arc that brings its vehicle.
     const bool trip_start = u > net.num_trips && u <= 2 * net.num_trips;
     const int in_first = trip_start ? 0 : net.in_begin[u], in_end = trip_start ? 1 : net.in_begin[u + 1];
     for (int k = in_first; k < in_end; ++k) {
       int e = trip_start ? net.feeding[u] : net.in_list[k];
       if (e < 0 || net.flow[e] <= 0) continue;
       int v = net.tail[e];
-      if (net.done_stamp[v] == stamp) continue;
-      int64_t nd = d - (net.cost[e] + net.pi[v] - pu);
-      if (net.stamp[v] != stamp || nd < net.dist[v]) {
-        net.stamp[v] = stamp;
-        net.dist[v] = nd;
-        net.pred[v] = ~e;
-        heap.push({nd, v});
-      }
+      if (net.done_stamp[v] != stamp) reach(net, heap, v, d - (net.cost[e] + net.pi[v] - pu), ~e);
     }
   }
+  return -1;
+}
+
+// One unit from the nearest node with excess to the nearest node short of
+// flow, along a shortest path in reduced costs; then the potentials move by
+// the distances so that every reduced cost stays in kilter.
+void send_one_unit(ShiftNetwork& net) {
+  const int target = nearest_shortage(net);
   if (target < 0) fatal("\nshift_search: no schedule covers every trip (internal error)\n");
   const int64_t D = net.dist[target];
   for (int v : net.settled) set_pi(net, v, net.pi[v] + net.dist[v] - D);
@@ -300,16 +280,26 @@ void settle_trip_start(ShiftNetwork& net, int k) {
   set_pi(net, s, best_other);
 }
 
-}  // namespace
+// The arcs as they are laid down, before they are numbered by tail.
+struct ArcDraft {
+  std::vector<ArcSpec> arcs;
+  // Per trip, the connection arcs out of E_i and into S_i.
+  std::vector<std::vector<int>> conn_out, conn_in;
 
-void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& net) {
+  int add(int tail, int head, long long cost, int cap) {
+    arcs.push_back({tail, head, static_cast<int>(cost), cap});
+    return static_cast<int>(arcs.size()) - 1;
+  }
+};
+
+// The window: every trip at shift 0, and the shifts each may take.
+void set_window(const Problem& problem, int max_shift, ShiftNetwork& net) {
   const int T = problem.num_trips;
   const int M = max_shift;
   net.read = &problem;
   net.current = problem;
   net.num_trips = T;
   net.max_shift = M;
-  net.depot_line = depot_line_exact(problem);
   net.shift.assign(T + 1, 0);
   net.lowest_shift.assign(T + 1, 0);
   net.highest_shift.assign(T + 1, 0);
@@ -320,99 +310,122 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
         std::max(0, std::min(M, common::LATEST_TRIP_LINE_TIME - std::max(t.departure_time, t.arrival_time)));
   }
   net.moved = 0;
+}
+
+// V, then the depot line: one node for every ready and leave time any shift
+// can give, in increasing time.
+void lay_out_nodes(ShiftNetwork& net) {
+  const Problem& problem = *net.read;
+  const int T = net.num_trips, M = net.max_shift;
+  net.depot_line = depot_line_exact(problem);
   net.vehicle_node = 2 * T + 1;
   net.first_line_node = 2 * T + 2;
-
-  // Depot line times: every ready and leave time any shift can give.
   net.line_time.clear();
   if (net.depot_line)
     for (int i = 1; i <= T; ++i)
       for (int s = -M; s <= M; ++s) {
-        net.line_time.push_back(static_cast<int>(depot_ready(problem, i, s)));
-        net.line_time.push_back(static_cast<int>(depot_leave(problem, i, s)));
+        net.line_time.push_back(static_cast<int>(depot_ready(problem, problem.trips[i]) + s));
+        net.line_time.push_back(static_cast<int>(depot_leave(problem, problem.trips[i]) + s));
       }
   std::sort(net.line_time.begin(), net.line_time.end());
   net.line_time.erase(std::unique(net.line_time.begin(), net.line_time.end()), net.line_time.end());
-  auto line_node = [&](int64_t time) {
-    auto it = std::lower_bound(net.line_time.begin(), net.line_time.end(), static_cast<int>(time));
-    return net.first_line_node + static_cast<int>(it - net.line_time.begin());
-  };
-  net.num_nodes = net.first_line_node + static_cast<int>(net.line_time.size());
+  net.num_nodes = net.first_line_node + static_cast<int>(net.line_time.size()) - 1;
+}
 
-  std::vector<ArcSpec> arcs;
-  std::vector<std::vector<int>> conn_out(T + 1), conn_in(T + 1);
-  net.line_in.clear();
-  net.line_out.clear();
-  const Parameters& par = problem.params;
-  Problem& probe = net.current;  // trip j moved by q while pairs are tried
-  for (int i = 1; i <= T; ++i) {
-    arcs.push_back({i, net.vehicle_node, pull_in_cost(problem, i), 1});
-    arcs.push_back({net.vehicle_node, T + i, pull_out_cost(problem, i) + VEHICLE_COST, 1});
+int line_node(const ShiftNetwork& net, long long time) {
+  auto it = std::lower_bound(net.line_time.begin(), net.line_time.end(), static_cast<int>(time));
+  return net.first_line_node + static_cast<int>(it - net.line_time.begin());
+}
+
+// Whether some relative shift of trips i and j within the window opens the
+// arc i -> j: a connection the solver makes, i before j in file order, and
+// not one the depot line carries. Trip j moves by q against trip i.
+bool ever_opens(const ShiftNetwork& net, int i, int j) {
+  const Problem& p = *net.read;
+  const Trip& a = p.trips[i];
+  const Trip& b = p.trips[j];
+  if (p.link_preference_cost > 0 && !group_link_allowed(p, a.group_key, b.group_key)) return false;
+  const ConnectionGap gap = connection_gap(p, connection_from(p, a), b);
+  for (int q = -2 * net.max_shift; q <= 2 * net.max_shift; ++q) {
+    const int departs = b.departure_time + q;
+    if (departs < a.departure_time || (departs == a.departure_time && j < i)) continue;
+    const ConnectionGap moved = moved_by(gap, q);
+    if (connection_slack(p, moved) < 0) continue;
+    if (!net.depot_line || !goes_through_depot(p, moved)) return true;
   }
+  return false;
+}
+
+// Every trip's pull-in to V and its pull-out from V, which carries the vehicle.
+void add_vehicle_arcs(const ShiftNetwork& net, ArcDraft& draft) {
+  const Problem& problem = *net.read;
+  const int T = net.num_trips;
   for (int i = 1; i <= T; ++i) {
-    const Trip& a = problem.trips[i];
+    draft.add(i, net.vehicle_node, pull_in_cost(problem, problem.trips[i]), 1);
+    draft.add(net.vehicle_node, T + i, pull_out_cost(problem, problem.trips[i]) + VEHICLE_COST, 1);
+  }
+}
+
+// An arc for every pair that some shift within the window connects, with its
+// cost and capacity at shift 0.
+void add_connection_arcs(const ShiftNetwork& net, ArcDraft& draft) {
+  const int T = net.num_trips;
+  draft.conn_out.assign(T + 1, {});
+  draft.conn_in.assign(T + 1, {});
+  for (int i = 1; i <= T; ++i)
     for (int j = 1; j <= T; ++j) {
-      if (j == i) continue;
-      const Trip& b = problem.trips[j];
-      const int et = a.destination_terminal, st = b.origin_terminal;
-      int64_t direct = problem.deadrun_matrix[et][st];
-      int64_t via = int64_t{problem.deadrun_matrix[et][0]} + problem.deadrun_matrix[0][st];
-      int64_t available = int64_t{b.departure_time} - a.arrival_time - a.min_layover;
-      if (available + 2 * M < std::min(direct, via)) continue;
-      if (net.depot_line && available - 2 * M >= via + par.short_arc_param) continue;
-      // Some relative shift q of the two trips must open the arc.
-      bool ever = false;
-      Trip saved = probe.trips[j];
-      for (int q = -2 * M; q <= 2 * M && !ever; ++q) {
-        probe.trips[j].departure_time = saved.departure_time + q;
-        probe.trips[j].arrival_time = saved.arrival_time + q;
-        int cap, cost;
-        connection_state(net, i, j, cap, cost);
-        ever = cap > 0;
-      }
-      probe.trips[j] = saved;
-      if (!ever) continue;
+      if (j == i || !ever_opens(net, i, j)) continue;
       int cap, cost;
       connection_state(net, i, j, cap, cost);
-      conn_out[i].push_back(static_cast<int>(arcs.size()));
-      conn_in[j].push_back(static_cast<int>(arcs.size()));
-      arcs.push_back({i, T + j, cost, cap});
+      int e = draft.add(i, T + j, cost, cap);
+      draft.conn_out[i].push_back(e);
+      draft.conn_in[j].push_back(e);
     }
-  }
-  if (net.depot_line) {
-    for (int i = 1; i <= T; ++i) {
-      for (int s = -M; s <= M; ++s) {
-        net.line_in.push_back(static_cast<int>(arcs.size()));
-        arcs.push_back({i, line_node(depot_ready(problem, i, s)), pull_in_cost(problem, i) + par.short_arc_param,
-                        s == 0 ? 1 : 0});
-      }
-      for (int s = -M; s <= M; ++s) {
-        net.line_out.push_back(static_cast<int>(arcs.size()));
-        arcs.push_back({line_node(depot_leave(problem, i, s)), T + i, pull_out_cost(problem, i), s == 0 ? 1 : 0});
-      }
-    }
-    for (int n = net.first_line_node; n + 1 < net.num_nodes; ++n) arcs.push_back({n, n + 1, 0, T});
-  }
+}
 
-  // Numbered by tail, so that every node's arcs out stand together.
-  net.num_arcs = static_cast<int>(arcs.size());
-  {
-    std::vector<int> by_tail(arcs.size());
-    for (size_t e = 0; e < arcs.size(); ++e) by_tail[e] = static_cast<int>(e);
-    std::stable_sort(by_tail.begin(), by_tail.end(), [&](int a, int b) { return arcs[a].tail < arcs[b].tail; });
-    std::vector<int> new_id(arcs.size());
-    std::vector<ArcSpec> sorted(arcs.size());
-    for (size_t e = 0; e < arcs.size(); ++e) {
-      new_id[by_tail[e]] = static_cast<int>(e);
-      sorted[e] = arcs[by_tail[e]];
-    }
-    arcs.swap(sorted);
-    for (auto* lists : {&conn_out, &conn_in})
-      for (auto& list : *lists)
-        for (int& e : list) e = new_id[e];
-    for (auto* list : {&net.line_in, &net.line_out})
-      for (int& e : *list) e = new_id[e];
+// Per trip one arc into the line and one out of it for each shift, open at
+// shift 0; along the line, arcs from each time to the next.
+void add_depot_line_arcs(ShiftNetwork& net, ArcDraft& draft) {
+  net.line_in.clear();
+  net.line_out.clear();
+  if (!net.depot_line) return;
+  const Problem& problem = *net.read;
+  const int T = net.num_trips, M = net.max_shift;
+  for (int i = 1; i <= T; ++i) {
+    const Trip& t = problem.trips[i];
+    for (int s = -M; s <= M; ++s)
+      net.line_in.push_back(draft.add(i, line_node(net, depot_ready(problem, t) + s),
+                                      pull_in_cost(problem, t) + problem.params.short_arc_param, s == 0 ? 1 : 0));
+    for (int s = -M; s <= M; ++s)
+      net.line_out.push_back(
+          draft.add(line_node(net, depot_leave(problem, t) + s), T + i, pull_out_cost(problem, t), s == 0 ? 1 : 0));
   }
+  for (int n = net.first_line_node; n < net.num_nodes; ++n) draft.add(n, n + 1, 0, T);
+}
+
+// Numbers the arcs by tail, so that every node's arcs out stand together,
+// and the lists that name arcs follow.
+void number_by_tail(ShiftNetwork& net, ArcDraft& draft) {
+  std::vector<ArcSpec>& arcs = draft.arcs;
+  std::vector<int> by_tail(arcs.size());
+  for (size_t e = 0; e < arcs.size(); ++e) by_tail[e] = static_cast<int>(e);
+  std::stable_sort(by_tail.begin(), by_tail.end(), [&](int a, int b) { return arcs[a].tail < arcs[b].tail; });
+  std::vector<int> new_id(arcs.size());
+  std::vector<ArcSpec> sorted(arcs.size());
+  for (size_t e = 0; e < arcs.size(); ++e) {
+    new_id[by_tail[e]] = static_cast<int>(e);
+    sorted[e] = arcs[by_tail[e]];
+  }
+  arcs.swap(sorted);
+  for (auto* lists : {&draft.conn_out, &draft.conn_in})
+    for (auto& list : *lists)
+      for (int& e : list) e = new_id[e];
+  for (auto* list : {&net.line_in, &net.line_out})
+    for (int& e : *list) e = new_id[e];
+}
+
+void store_arcs(ShiftNetwork& net, const std::vector<ArcSpec>& arcs) {
+  net.num_arcs = static_cast<int>(arcs.size());
   net.tail.resize(net.num_arcs);
   net.head.resize(net.num_arcs);
   net.cost.resize(net.num_arcs);
@@ -424,45 +437,65 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
     net.cost[e] = arcs[e].cost;
     net.cap[e] = arcs[e].cap;
   }
-  auto build_lists = [&](const std::vector<int>& end, std::vector<int>& begin, std::vector<int>& list) {
-    begin.assign(net.num_nodes + 2, 0);
-    for (int e = 0; e < net.num_arcs; ++e) ++begin[end[e] + 1];
-    for (int n = 0; n <= net.num_nodes; ++n) begin[n + 1] += begin[n];
-    list.assign(net.num_arcs, 0);
-    std::vector<int> fill(begin.begin(), begin.end() - 1);
-    for (int e = 0; e < net.num_arcs; ++e) list[fill[end[e]]++] = e;
-  };
-  std::vector<int> identity;
-  build_lists(net.tail, net.out_begin, identity);
-  build_lists(net.head, net.in_begin, net.in_list);
+}
+
+// The arcs at each node by one of their ends: node n's are list[begin[n]] ..
+// list[begin[n + 1] - 1].
+void list_by_node(const ShiftNetwork& net, const std::vector<int>& end, std::vector<int>& begin,
+                  std::vector<int>& list) {
+  begin.assign(net.num_nodes + 2, 0);
+  for (int e = 0; e < net.num_arcs; ++e) ++begin[end[e] + 1];
+  for (int n = 0; n <= net.num_nodes; ++n) begin[n + 1] += begin[n];
+  list.assign(net.num_arcs, 0);
+  std::vector<int> fill(begin.begin(), begin.end() - 1);
+  for (int e = 0; e < net.num_arcs; ++e) list[fill[end[e]]++] = e;
+}
+
+// Per trip lists packed one after the other: trip i's are flat[begin[i]] ..
+// flat[begin[i + 1] - 1].
+void pack_by_trip(int T, const std::vector<std::vector<int>>& lists, std::vector<int>& begin,
+                  std::vector<int>& flat) {
+  begin.assign(T + 2, 0);
+  flat.clear();
+  for (int i = 1; i <= T; ++i) {
+    begin[i] = static_cast<int>(flat.size());
+    flat.insert(flat.end(), lists[i].begin(), lists[i].end());
+  }
+  begin[T + 1] = static_cast<int>(flat.size());
+}
+
+void make_lists(ShiftNetwork& net, const ArcDraft& draft) {
+  std::vector<int> by_tail;  // the arcs are numbered by tail already
+  list_by_node(net, net.tail, net.out_begin, by_tail);
+  list_by_node(net, net.head, net.in_begin, net.in_list);
   net.feeding.assign(net.num_nodes + 1, -1);
-  auto pack = [&](const std::vector<std::vector<int>>& lists, std::vector<int>& begin, std::vector<int>& flat) {
-    begin.assign(T + 2, 0);
-    flat.clear();
-    for (int i = 1; i <= T; ++i) {
-      begin[i] = static_cast<int>(flat.size());
-      flat.insert(flat.end(), lists[i].begin(), lists[i].end());
-    }
-    begin[T + 1] = static_cast<int>(flat.size());
-  };
-  pack(conn_out, net.conn_out_begin, net.conn_out);
-  pack(conn_in, net.conn_in_begin, net.conn_in);
+  pack_by_trip(net.num_trips, draft.conn_out, net.conn_out_begin, net.conn_out);
+  pack_by_trip(net.num_trips, draft.conn_in, net.conn_in_begin, net.conn_in);
+}
 
-  // Potentials in kilter with the zero flow: E nodes at 0, every other node
-  // at its cheapest way in, in the order V, the depot line by time, S nodes.
+int64_t cheapest_way_in(const ShiftNetwork& net, int n) {
+  int64_t best = UNREACHABLE_PRICE;
+  for (int k = net.in_begin[n]; k < net.in_begin[n + 1]; ++k) {
+    int e = net.in_list[k];
+    if (net.cap[e] > 0) best = std::min(best, net.cost[e] + net.pi[net.tail[e]]);
+  }
+  return best;
+}
+
+// Potentials in kilter with the zero flow: E nodes at 0, every other node at
+// its cheapest way in, in the order V, the depot line by time, S nodes.
+void set_first_potentials(ShiftNetwork& net) {
+  const int T = net.num_trips;
   net.pi.assign(net.num_nodes + 1, 0);
-  auto cheapest_in = [&](int n) {
-    int64_t best = UNREACHABLE_PRICE;
-    for (int k = net.in_begin[n]; k < net.in_begin[n + 1]; ++k) {
-      int e = net.in_list[k];
-      if (net.cap[e] > 0) best = std::min(best, net.cost[e] + net.pi[net.tail[e]]);
-    }
-    return best;
-  };
-  net.pi[net.vehicle_node] = cheapest_in(net.vehicle_node);
-  for (int n = net.first_line_node; n < net.num_nodes; ++n) net.pi[n] = cheapest_in(n);
-  for (int j = 1; j <= T; ++j) net.pi[T + j] = cheapest_in(T + j);
+  net.pi[net.vehicle_node] = cheapest_way_in(net, net.vehicle_node);
+  for (int n = net.first_line_node; n <= net.num_nodes; ++n) net.pi[n] = cheapest_way_in(net, n);
+  for (int j = 1; j <= T; ++j) net.pi[T + j] = cheapest_way_in(net, T + j);
+}
 
+// Every trip end with a vehicle to send, every start short of one, sent
+// from nothing.
+void first_solve(ShiftNetwork& net) {
+  const int T = net.num_trips;
   net.excess.assign(net.num_nodes + 1, 0);
   net.unbalanced.clear();
   for (int i = 1; i <= T; ++i) {
@@ -480,6 +513,22 @@ void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& ne
   net.vehicles = 0;
   net.pending = false;
   balance(net);
+}
+
+}  // namespace
+
+void build_shift_network(const Problem& problem, int max_shift, ShiftNetwork& net) {
+  set_window(problem, max_shift, net);
+  lay_out_nodes(net);
+  ArcDraft draft;
+  add_vehicle_arcs(net, draft);
+  add_connection_arcs(net, draft);
+  add_depot_line_arcs(net, draft);
+  number_by_tail(net, draft);
+  store_arcs(net, draft.arcs);
+  make_lists(net, draft);
+  set_first_potentials(net);
+  first_solve(net);
 }
 
 void apply_shifts(ShiftNetwork& net, const TripShift* moves, int count) {
@@ -549,7 +598,7 @@ std::vector<int> trip_file_order(const Problem& read, const std::vector<int>& sh
 
 std::vector<int> trip_file_order(const ShiftNetwork& net) { return trip_file_order(*net.read, net.shift); }
 
-const char* check_shift_network(const ShiftNetwork& net) {
+std::string check_shift_network(const ShiftNetwork& net) {
   const int T = net.num_trips;
   std::vector<int64_t> balance_at(net.num_nodes + 1, 0);
   int64_t total = 0;
@@ -567,7 +616,7 @@ const char* check_shift_network(const ShiftNetwork& net) {
     total += int64_t{f} * net.cost[e];
     if (net.tail[e] == net.vehicle_node) vehicles += f;
   }
-  for (int n = 1; n < net.num_nodes; ++n) {
+  for (int n = 1; n <= net.num_nodes; ++n) {
     int64_t want = n <= T ? -1 : n <= 2 * T ? 1 : 0;
     if (balance_at[n] != want) return "flow is not conserved at some node";
   }

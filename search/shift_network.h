@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "solver/problem.h"
@@ -64,7 +65,13 @@ struct ShiftNetwork {
   std::vector<int> lowest_shift, highest_shift;
   int moved = 0;            // trips with a shift other than 0
 
-  // Nodes: E_i = i, S_i = T + i, V = 2T + 1, the depot line from 2T + 2 on.
+  // Nodes: E_i = i, S_i = T + i, V = 2T + 1, the depot line from 2T + 2 on;
+  // nodes 1..num_nodes, as in the solver's network. The ends come first,
+  // the other way round from the solver's trip nodes: the repair settles
+  // nodes of equal distance in the order of their numbers, and so picks one
+  // of several equally cheap schedules by it. Another numbering would keep
+  // the cost but could change the vehicle count of a schedule, and with it
+  // the runs a seed gives.
   int num_nodes = 0;
   int vehicle_node = 0;
   int first_line_node = 0;
@@ -136,8 +143,8 @@ void undo_shifts(ShiftNetwork& net);
 std::vector<int> trip_file_order(const ShiftNetwork& net);
 std::vector<int> trip_file_order(const Problem& read, const std::vector<int>& shift);
 
-// Checks flow bounds, conservation, every reduced cost and the totals.
-// Returns an empty text when all hold, else what failed first.
-const char* check_shift_network(const ShiftNetwork& net);
+// Checks flow bounds, conservation, every reduced cost and the totals: the
+// first that fails, or empty when all hold (as the solver's own check).
+std::string check_shift_network(const ShiftNetwork& net);
 
 }  // namespace search

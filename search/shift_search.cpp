@@ -12,12 +12,19 @@
 #include <thread>
 
 #include "search/solver_check.h"
+#include "solver/connection.h"
 
 namespace search {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using solver::connection_from;
+using solver::connection_gap;
+using solver::connection_slack;
+using solver::ConnectionFrom;
+using solver::ConnectionGap;
+using solver::short_connection_cost;
 constexpr int64_t MOVE_PRICE_UNDER_LIMIT = 25;
 // What every second thread's annealing weighs each moved trip by, so that
 // beside the searches for the cheapest timetable some look for timetables
@@ -65,21 +72,20 @@ void collect_missed(const ShiftNetwork& net, std::vector<Missed>& list) {
   list.clear();
   const Problem& p = net.current;
   const int T = net.num_trips;
-  const bool groups = p.link_preference_cost > 0;
   for (int i = 1; i <= T; ++i) {
     const Trip& a = p.trips[i];
+    const ConnectionFrom from = connection_from(p, a);
     for (int x = net.conn_out_begin[i]; x < net.conn_out_begin[i + 1]; ++x) {
       int e = net.conn_out[x];
       if (net.cap[e] > 0) continue;
       int j = net.head[e] - T;
-      const Trip& b = p.trips[j];
-      int direct = p.deadrun_matrix[a.destination_terminal][b.origin_terminal];
-      int via = p.deadrun_matrix[a.destination_terminal][0] + p.deadrun_matrix[0][b.origin_terminal];
-      int slack = b.departure_time - a.arrival_time - a.min_layover - (groups ? std::min(direct, via) : direct);
+      const ConnectionGap gap = connection_gap(p, from, p.trips[j]);
+      int slack = connection_slack(p, gap);
       if (slack >= 0) continue;
       int room = (net.shift[i] - net.lowest_shift[i]) + (net.highest_shift[j] - net.shift[j]);
       if (-slack > room) continue;
-      int64_t cost = int64_t{p.params.deadrun_weight} * direct + int64_t{p.params.layover_weight} * a.min_layover;
+      // Its cost once the gap is closed exactly.
+      int64_t cost = short_connection_cost(p, a.min_layover, gap, 0);
       int64_t rc = cost + net.pi[i] - net.pi[T + j];
       if (rc < 0) list.push_back({i, j, -slack, rc});
     }

@@ -37,32 +37,86 @@ inline ConnectionFrom connection_from(const Problem& problem, const Trip& from) 
                         from.arrival_time + from.min_layover};
 }
 
+// The minutes the rule weighs for a connection from a trip to `to`.
+struct ConnectionGap {
+  int direct;     // dead run from the trip's end terminal to to's start terminal
+  int via_depot;  // the same through the depot
+  int available;  // to's departure less the time the trip's vehicle is ready
+};
+
+inline ConnectionGap connection_gap(const Problem& problem, const ConnectionFrom& from, const Trip& to) {
+  int st = to.origin_terminal;
+  // Readers bound every value in minutes, so these sums cannot overflow.
+  return ConnectionGap{from.dead_runs[st], from.dead_runs[0] + problem.deadrun_matrix[0][st],
+                       to.departure_time - from.ready};
+}
+
+// The same gap once `to` has moved by `minutes` relative to the trip: a
+// network whose departures move asks the rule at each relative shift.
+inline ConnectionGap moved_by(ConnectionGap gap, int minutes) {
+  gap.available += minutes;
+  return gap;
+}
+
+// The minutes to spare after the dead run; a connection needs them not
+// negative. Where the groups are in force the run may go through the depot.
+inline int connection_slack(const Problem& problem, const ConnectionGap& gap) {
+  bool groups = problem.link_preference_cost > 0;
+  return gap.available - (groups ? min_of(gap.direct, gap.via_depot) : gap.direct);
+}
+
+// Whether a connection with this gap is long: the vehicle has time to go back
+// to the depot. In 64 bits: a short-arc parameter near the top of the
+// integers makes every connection short, and must not wrap around.
+inline bool goes_through_depot(const Problem& problem, const ConnectionGap& gap) {
+  return gap.available >= static_cast<long long>(gap.via_depot) + problem.params.short_arc_param;
+}
+
+// The cost of a short connection; the direct dead run is charged even when
+// the slack was measured via the depot.
+inline long long short_connection_cost(const Problem& problem, int min_layover, const ConnectionGap& gap,
+                                       int slack) {
+  const Parameters& p = problem.params;
+  return static_cast<long long>(p.deadrun_weight) * gap.direct +
+         static_cast<long long>(p.layover_weight) * (min_layover + slack);
+}
+
 // The connection from a trip to `to` once the groups' rule allows the pair
 // (or is not in force). Inline: network generation asks it for every pair.
 inline Connection connect_allowed(const Problem& problem, const ConnectionFrom& from, const Trip& to) {
-  const Parameters& p = problem.params;
-  int st = to.origin_terminal;
-  // Readers bound every value in minutes, so these sums cannot overflow.
-  int direct = from.dead_runs[st];
-  int via_depot = from.dead_runs[0] + problem.deadrun_matrix[0][st];
-  int available = to.departure_time - from.ready;
-
-  bool groups = problem.link_preference_cost > 0;
-  int slack = available - (groups ? min_of(direct, via_depot) : direct);
+  const ConnectionGap gap = connection_gap(problem, from, to);
+  int slack = connection_slack(problem, gap);
   Connection c;
   if (slack < 0) return c;
-  // In 64 bits: a short-arc parameter near the top of the integers makes
-  // every connection short, and must not wrap around.
-  if (available < static_cast<long long>(via_depot) + p.short_arc_param) {
-    // The direct dead run is charged even when the slack was measured via the depot.
+  if (!goes_through_depot(problem, gap)) {
     c.kind = ConnectionKind::short_arc;
-    c.cost = static_cast<long long>(p.deadrun_weight) * direct +
-             static_cast<long long>(p.layover_weight) * (from.min_layover + slack);
+    c.cost = short_connection_cost(problem, from.min_layover, gap, slack);
   } else {
     c.kind = ConnectionKind::long_record;
-    c.cost = static_cast<long long>(p.deadrun_weight) * via_depot + p.short_arc_param;
+    c.cost = static_cast<long long>(problem.params.deadrun_weight) * gap.via_depot + problem.params.short_arc_param;
   }
   return c;
+}
+
+// A long connection in terms of each trip alone, for a network that routes
+// long connections through a line of depot times: the first trip's vehicle is
+// ready there at depot_ready, the later trip takes it up until depot_leave,
+// and goes_through_depot holds exactly when ready <= leave.
+inline long long depot_ready(const Problem& problem, const Trip& from) {
+  return static_cast<long long>(from.arrival_time) + from.min_layover +
+         problem.deadrun_matrix[from.destination_terminal][0] + problem.params.short_arc_param;
+}
+inline long long depot_leave(const Problem& problem, const Trip& to) {
+  return static_cast<long long>(to.departure_time) - problem.deadrun_matrix[0][to.origin_terminal];
+}
+
+// The pull-out from the depot to a trip's start and the pull-in from its end.
+inline long long pull_out_cost(const Problem& problem, const Trip& trip) {
+  return static_cast<long long>(problem.params.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal];
+}
+inline long long pull_in_cost(const Problem& problem, const Trip& trip) {
+  return static_cast<long long>(problem.params.deadrun_weight) *
+         problem.deadrun_matrix[trip.destination_terminal][0];
 }
 
 // Whether the link preference groups allow a trip whose group key is a to be

@@ -184,7 +184,6 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
 
   std::printf("\nGenerating network...");
   const int T = problem.num_trips;
-  const Parameters& p = problem.params;
   net.num_long_arcs = 0;
   net.feasible = true;
   // Trips whose keys stand in the same groups' lists are linked alike, so the
@@ -194,12 +193,10 @@ void build_network(const Problem& problem, Network& net, const LongArcFile& long
   NetworkBuilder b{problem, net, writer, links.get()};
   for (int i = 1; i <= T; ++i) {
     const Trip& trip = problem.trips[i];
-    b.add(depot_out_node(T), trip_start_node(i), 0, 1,
-          static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[0][trip.origin_terminal]);
+    b.add(depot_out_node(T), trip_start_node(i), 0, 1, pull_out_cost(problem, trip));
     b.add(trip_start_node(i), trip_end_node(T, i), 1, 1, 0);
     add_connections(b, i);
-    b.add(trip_end_node(T, i), depot_in_node(T), 0, 1,
-          static_cast<long long>(p.deadrun_weight) * problem.deadrun_matrix[trip.destination_terminal][0]);
+    b.add(trip_end_node(T, i), depot_in_node(T), 0, 1, pull_in_cost(problem, trip));
   }
   add_arc(net, ++b.k, depot_in_node(T), depot_out_node(T), 0, T, VEHICLE_COST, 0);
   writer.flush();

@@ -66,7 +66,7 @@ TEST(ShiftNetwork, EveryEvaluationAndUndoEqualsTovarinOnTheShiftedTimetable) {
     auto net = std::make_unique<ShiftNetwork>();
     build_shift_network(problem, max_shift, *net);
     (net->depot_line ? with_line : without_line) += 1;
-    ASSERT_STREQ(check_shift_network(*net), "") << "seed " << seed;
+    ASSERT_EQ(check_shift_network(*net), "") << "seed " << seed;
     ASSERT_EQ(net->total_cost, tovarin_cost(problem, *net, dir)) << "seed " << seed;
     std::mt19937 rng(seed);
     const int T = problem.num_trips;
@@ -84,7 +84,7 @@ TEST(ShiftNetwork, EveryEvaluationAndUndoEqualsTovarinOnTheShiftedTimetable) {
       if (keep) commit_shifts(*net);
       const long long after = net->total_cost;
       if (!keep) undo_shifts(*net);
-      ASSERT_STREQ(check_shift_network(*net), "") << "seed " << seed << " step " << step;
+      ASSERT_EQ(check_shift_network(*net), "") << "seed " << seed << " step " << step;
       ASSERT_EQ(net->total_cost, keep ? after : before) << "seed " << seed << " step " << step;
       if (keep || step % 4 == 0) {
         ASSERT_EQ(net->total_cost, tovarin_cost(problem, *net, dir)) << "seed " << seed << " step " << step;

@@ -110,7 +110,11 @@ TEST_F(NetworkTest, ConnectionBoundaries) {
     p.params.short_arc_param = short_arc_param;
     add_trip(p, 360, 1, 400, 2, 101, 5);
     add_trip(p, departure, 1, departure + 30, 2);
-    return decide_connection(p, 1, 2);
+    const Connection c = decide_connection(p, 1, 2);
+    // The per-trip form of the long test, which the search's depot line is built on.
+    EXPECT_EQ(c.kind == ConnectionKind::long_record, depot_ready(p, p.trips[1]) <= depot_leave(p, p.trips[2]))
+        << departure;
+    return c;
   };
   EXPECT_EQ(connection(400 + 5 + 8, 60).kind, ConnectionKind::short_arc);  // slack exactly 0
   EXPECT_EQ(connection(400 + 5 + 8, 60).cost, 10 * 8 + 2 * 5);

@@ -1,10 +1,9 @@
 #include "search/vehicle_bound.h"
 
 #include <climits>
-#include <memory>
 #include <vector>
 
-#include "solver/network.h"
+#include "solver/connection.h"
 
 using namespace solver;
 
@@ -92,22 +91,18 @@ struct Matching {
 int vehicle_lower_bound(const ShiftNetwork& net, const HeadwayRule& rule) {
   const int T = net.num_trips;
   if (T == 0) return 0;
-  // Trip j moved later by r relative to trip i: only their difference counts.
-  auto probe = std::make_unique<Problem>(*net.read);
-  GroupLinkTable links = make_group_link_table(*probe);
-  GroupLinkTable* groups = probe->link_preference_cost > 0 ? &links : nullptr;
+  const Problem& p = *net.read;
+  GroupLinkTable links = make_group_link_table(p);
+  const bool groups = p.link_preference_cost > 0;
   std::vector<int> begin(T + 2, 0), adj;
   for (int i = 1; i <= T; ++i) {
     begin[i] = static_cast<int>(adj.size());
+    const ConnectionFrom from = connection_from(p, p.trips[i]);
     for (int j = 1; j <= T; ++j) {
-      if (j == i) continue;
+      if (j == i || (groups && !links.allowed_for(p, i, j))) continue;
+      // Trip j moved later by r relative to trip i: only their difference counts.
       const int r = largest_relative_shift(rule, net, i, j);
-      Trip& to = probe->trips[j];
-      to.departure_time += r;
-      to.arrival_time += r;
-      if (decide_connection(*probe, i, j, groups).kind != ConnectionKind::none) adj.push_back(j);
-      to.departure_time -= r;
-      to.arrival_time -= r;
+      if (connection_slack(p, moved_by(connection_gap(p, from, p.trips[j]), r)) >= 0) adj.push_back(j);
     }
   }
   begin[T + 1] = static_cast<int>(adj.size());

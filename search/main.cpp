@@ -123,6 +123,34 @@ long long whole_number(const char* option, const char* text, long long largest) 
   return v;
 }
 
+// An option that takes a value, with the value that follows it.
+void take_option(const std::string& arg, const char* v, Options& o) {
+  if (arg == "--max-shift") {
+    o.max_shift = static_cast<int>(whole_number("--max-shift", v, LARGEST_SHIFT));
+  } else if (arg == "--seconds") {
+    char* end = nullptr;
+    double s = std::strtod(v, &end);
+    if (*v == '\0' || *end != '\0' || !(s == s)) usage_error("not a number:", v);
+    if (s < 0) usage_error("a negative value makes no sense for", "--seconds");
+    o.search.seconds = s;
+  } else if (arg == "--seed") {
+    o.search.seed = static_cast<unsigned>(whole_number("--seed", v, 4294967295LL));
+  } else if (arg == "--move-cost") {
+    o.search.move_cost = whole_number("--move-cost", v, 1000000000LL);
+  } else if (arg == "--max-moves") {
+    o.search.max_moves = static_cast<int>(whole_number("--max-moves", v, 1000000000LL));
+  } else if (arg == "--evaluations") {
+    o.search.max_evaluations = whole_number("--evaluations", v, 1LL << 60);
+  } else if (arg == "--max-headway-change") {
+    o.max_headway_change = static_cast<int>(whole_number("--max-headway-change", v, 2 * LARGEST_SHIFT));
+  } else if (arg == "--threads") {
+    o.search.threads = static_cast<int>(whole_number("--threads", v, MOST_THREADS));
+    if (o.search.threads == 0) usage_error("at least one thread for", "--threads");
+  } else {
+    usage_error("unexpected argument", arg.c_str());
+  }
+}
+
 Options parse_arguments(int argc, char** argv) {
   Options o;
   o.search.threads = machine_cores();
@@ -141,31 +169,7 @@ Options parse_arguments(int argc, char** argv) {
     }
     if (arg.rfind("-", 0) == 0 && arg.size() > 1) {
       if (a + 1 >= argc) usage_error("a value must follow", arg.c_str());
-      const char* v = argv[++a];
-      if (arg == "--max-shift") {
-        o.max_shift = static_cast<int>(whole_number("--max-shift", v, LARGEST_SHIFT));
-      } else if (arg == "--seconds") {
-        char* end = nullptr;
-        double s = std::strtod(v, &end);
-        if (*v == '\0' || *end != '\0' || !(s == s)) usage_error("not a number:", v);
-        if (s < 0) usage_error("a negative value makes no sense for", "--seconds");
-        o.search.seconds = s;
-      } else if (arg == "--seed") {
-        o.search.seed = static_cast<unsigned>(whole_number("--seed", v, 4294967295LL));
-      } else if (arg == "--move-cost") {
-        o.search.move_cost = whole_number("--move-cost", v, 1000000000LL);
-      } else if (arg == "--max-moves") {
-        o.search.max_moves = static_cast<int>(whole_number("--max-moves", v, 1000000000LL));
-      } else if (arg == "--evaluations") {
-        o.search.max_evaluations = whole_number("--evaluations", v, 1LL << 60);
-      } else if (arg == "--max-headway-change") {
-        o.max_headway_change = static_cast<int>(whole_number("--max-headway-change", v, 2 * LARGEST_SHIFT));
-      } else if (arg == "--threads") {
-        o.search.threads = static_cast<int>(whole_number("--threads", v, MOST_THREADS));
-        if (o.search.threads == 0) usage_error("at least one thread for", "--threads");
-      } else {
-        usage_error("unexpected argument", arg.c_str());
-      }
+      take_option(arg, argv[++a], o);
       continue;
     }
     if (have_dir) usage_error("more than one directory:", arg.c_str());

@@ -99,16 +99,12 @@ int run_in(const std::string& dir, const std::string& program) {
 
 }  // namespace
 
-SolverCheck check_with_solver(const std::string& problem_dir, const std::string& trip_file) {
-  SolverCheck check;
-  std::string base = std::filesystem::temp_directory_path().string() + "/shift_search.XXXXXX";
-  std::string dir_buffer = base;
-  if (!mkdtemp(dir_buffer.data())) {
-    check.failure = std::string("cannot make a scratch directory: ") + std::strerror(errno);
-    return check;
-  }
-  const std::string dir = dir_buffer + "/";
-  std::string failure;
+namespace {
+
+// The parameter file, the optional groups file and the trip file in the
+// scratch directory; false, with the reason, when one cannot be put there.
+bool stage_problem(const std::string& problem_dir, const std::string& dir, const std::string& trip_file,
+                   std::string& failure) {
   bool ready = copy_if_present(problem_dir + "Tarsel.ini", dir + "Tarsel.ini", failure) &&
                copy_if_present(problem_dir + "Tarsel.prr", dir + "Tarsel.prr", failure);
   if (ready) {
@@ -120,36 +116,52 @@ SolverCheck check_with_solver(const std::string& problem_dir, const std::string&
       failure = "cannot write " + dir + "Tarsel.bss";
     }
   }
-  if (!ready) {
-    check.failure = failure.empty() ? "cannot copy the problem's files" : failure;
+  if (!ready && failure.empty()) failure = "cannot copy the problem's files";
+  return ready;
+}
+
+// Runs Tovarin in the scratch directory and takes its total and vehicles.
+void solve_staged(const std::string& dir, SolverCheck& check) {
+  const std::string program = solver_path();
+  int status = run_in(dir, program);
+  std::string console, sol, arm;
+  read_text(dir + "console.txt", console);
+  if (g_stop_signal != 0) {
+    check.failure = "stopped by signal " + std::to_string(g_stop_signal);
+  } else if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !read_text(dir + "Tarsel.sol", sol)) {
+    check.failure = program + " did not solve the timetable (" +
+                    (status < 0 ? std::string("not started")
+                     : WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status))
+                                         : "signal " + std::to_string(WTERMSIG(status))) +
+                    "):\n" + console;
   } else {
-    const std::string program = solver_path();
-    int status = run_in(dir, program);
-    std::string console, sol, arm;
-    read_text(dir + "console.txt", console);
-    if (g_stop_signal != 0) {
-      check.failure = "stopped by signal " + std::to_string(g_stop_signal);
-    } else if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !read_text(dir + "Tarsel.sol", sol)) {
-      check.failure = program + " did not solve the timetable (" +
-                      (status < 0 ? std::string("not started")
-                       : WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status))
-                                           : "signal " + std::to_string(WTERMSIG(status))) +
-                      "):\n" + console;
-    } else {
-      long long cost = 0;
-      int vehicles = -1;
-      if (std::sscanf(sol.c_str(), "%lld", &cost) != 1) {
-        check.failure = "Tarsel.sol holds no number";
-      } else {
-        read_text(dir + "Tarsel.arm", arm);
-        size_t at = arm.find("Num Buses:");
-        if (at != std::string::npos) std::sscanf(arm.c_str() + at + 10, "%d", &vehicles);
-        check.ran = true;
-        check.total_cost = cost;
-        check.vehicles = vehicles;
-      }
+    long long cost = 0;
+    int vehicles = -1;
+    if (std::sscanf(sol.c_str(), "%lld", &cost) != 1) {
+      check.failure = "Tarsel.sol holds no number";
+      return;
     }
+    read_text(dir + "Tarsel.arm", arm);
+    size_t at = arm.find("Num Buses:");
+    if (at != std::string::npos) std::sscanf(arm.c_str() + at + 10, "%d", &vehicles);
+    check.ran = true;
+    check.total_cost = cost;
+    check.vehicles = vehicles;
   }
+}
+
+}  // namespace
+
+SolverCheck check_with_solver(const std::string& problem_dir, const std::string& trip_file) {
+  SolverCheck check;
+  std::string base = std::filesystem::temp_directory_path().string() + "/shift_search.XXXXXX";
+  std::string dir_buffer = base;
+  if (!mkdtemp(dir_buffer.data())) {
+    check.failure = std::string("cannot make a scratch directory: ") + std::strerror(errno);
+    return check;
+  }
+  const std::string dir = dir_buffer + "/";
+  if (stage_problem(problem_dir, dir, trip_file, check.failure)) solve_staged(dir, check);
   std::error_code ignored;
   std::filesystem::remove_all(dir_buffer, ignored);
   return check;

@@ -254,7 +254,7 @@ std::vector<TableRow> confirm_table(const std::string& dir, const Problem& probl
     SolverCheck check = confirmed_run(dir, text, "a timetable of the table");
     if (check.total_cost != point.cost)
       stop_run("Tovarin gives " + std::to_string(check.total_cost) + " for a timetable of the table, the search " +
-           std::to_string(point.cost) + " (internal error); nothing written");
+               std::to_string(point.cost) + " (internal error); nothing written");
     rows.push_back({check.vehicles, point.moved, point.cost, &point, std::move(text)});
   }
   return rows;

@@ -168,7 +168,7 @@ int nearest_shortage(ShiftNetwork& net) {
 // the distances so that every reduced cost stays in kilter.
 void send_one_unit(ShiftNetwork& net) {
   const int target = nearest_shortage(net);
-  if (target < 0) fatal("\nshift_search: no schedule covers every trip (internal error)\n");
+  if (target < 0) fatal_without_pause("\nshift_search: no schedule covers every trip (internal error)\n");
   const int64_t D = net.dist[target];
   for (int v : net.settled) set_pi(net, v, net.pi[v] + net.dist[v] - D);
 

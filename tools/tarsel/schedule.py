@@ -9,7 +9,7 @@ import time
 from dataclasses import dataclass
 from typing import Optional, Protocol, Sequence
 
-from .files import Parameters, TripFile, TripRow, split_minutes
+from .files import Parameters, TripFile, TripRow, format_clock
 from .interlining import float32
 from .network import LONG, connection_kind
 from .solved import Solved
@@ -74,17 +74,13 @@ class Totals:
     depot_returns: int = 0
 
 
-def _clock(minutes: int) -> str:
-    return "%02d:%02d" % split_minutes(minutes)
-
-
 def _vehicle_lines(files: TripFile, min_depot_time: int, number: int, trips: Sequence[TripRow],
                    totals: Totals) -> list[str]:
     """One vehicle block as the solver writes it, its sums added to totals."""
     depot = files.names[0]
     pull_out = files.dead_run(depot, trips[0].origin)
     out = [" \n", "\n <Vehicle Block --- %d >\n" % number,
-           "\nLeave Depot: %s at %s\n" % (depot, _clock(trips[0].departure - pull_out)),
+           "\nLeave Depot: %s at %s\n" % (depot, format_clock(trips[0].departure - pull_out)),
            "\nTrip    <----Partida---->    <----Chegada---->    V.Vazia  T.Espera  Linha ",
            "\n" + "-" * 75 + "\n"]
     dead_run, layover, parking = 0, 0, 0
@@ -96,7 +92,7 @@ def _vehicle_lines(files: TripFile, min_depot_time: int, number: int, trips: Seq
             to_depot, from_depot = files.dead_run(p.destination, depot), files.dead_run(depot, trip.origin)
             if to_depot + from_depot + min_depot_time <= gap:
                 park = gap - to_depot - from_depot
-                out.append("\n    Return to Depot: %s & Park for %s      %2d        0\n" % (depot, _clock(park), to_depot))
+                out.append("\n    Return to Depot: %s & Park for %s      %2d        0\n" % (depot, format_clock(park), to_depot))
                 out.append("\n")
                 dead_run += to_depot
                 parking += park
@@ -106,8 +102,8 @@ def _vehicle_lines(files: TripFile, min_depot_time: int, number: int, trips: Seq
                 before_dead = files.dead_run(p.destination, trip.origin)
                 wait = gap - before_dead
         out.append("%4d    %-8s    %s    %-8s    %s      %2d       %2d      %2.2f\n"
-                   % (position, files.names[files.terminal(trip.origin)], _clock(trip.departure),
-                      files.names[files.terminal(trip.destination)], _clock(trip.arrival),
+                   % (position, files.names[files.terminal(trip.origin)], format_clock(trip.departure),
+                      files.names[files.terminal(trip.destination)], format_clock(trip.arrival),
                       before_dead, wait, float32(trip.group_key)))
         dead_run += before_dead
         layover += wait
@@ -115,9 +111,9 @@ def _vehicle_lines(files: TripFile, min_depot_time: int, number: int, trips: Seq
     dead_run += pull_in
     out.append("-" * 75 + "\n")
     out.append("Return to the Depot: %s - DeadRun: %d\n" % (depot, pull_in))
-    out.append("\nTotal Dead Run      \t%s  hh:mm\n" % _clock(dead_run))
-    out.append("Total Extra Layover   \t%s  hh:mm\n" % _clock(layover))
-    out.append("Total Parking at Depot\t%s  hh:mm\n" % _clock(parking))
+    out.append("\nTotal Dead Run      \t%s  hh:mm\n" % format_clock(dead_run))
+    out.append("Total Extra Layover   \t%s  hh:mm\n" % format_clock(layover))
+    out.append("Total Parking at Depot\t%s  hh:mm\n" % format_clock(parking))
     out.append("-" * 36 + "\n")
     totals.dead_run += dead_run
     totals.layover += layover
@@ -136,7 +132,7 @@ def format_block_file(files: TripFile, parameters: Parameters, vehicles: Sequenc
            "\n#Blocks of trip with number of buses: %d\n" % len(ordered),
            "#Total of trips: %d\n" % sum(len(v) for v in ordered),
            "#Total cost of this schedule: %d\n" % operational,
-           "#Minimum depot time: %s\n" % _clock(parameters.min_depot_time)]
+           "#Minimum depot time: %s\n" % format_clock(parameters.min_depot_time)]
     out.extend(note + "\n" for note in notes)
     totals = Totals()
     for number, trips in enumerate(ordered, 1):
@@ -144,9 +140,9 @@ def format_block_file(files: TripFile, parameters: Parameters, vehicles: Sequenc
     cost = (parameters.deadrun_weight * totals.dead_run + parameters.layover_weight * totals.layover
             + parameters.min_depot_time * totals.depot_returns)
     out.append("\n\n----- Statistics from Schedule -----")
-    out.append("\nTotal Dead Run      \t%s  hh:mm\n" % _clock(totals.dead_run))
-    out.append("Total Layover         \t%s  hh:mm\n" % _clock(totals.layover))
-    out.append("Total Parking at Depot\t%s  hh:mm\n" % _clock(totals.parking))
+    out.append("\nTotal Dead Run      \t%s  hh:mm\n" % format_clock(totals.dead_run))
+    out.append("Total Layover         \t%s  hh:mm\n" % format_clock(totals.layover))
+    out.append("Total Parking at Depot\t%s  hh:mm\n" % format_clock(totals.parking))
     out.append("Total Depot Returns: \t %4d\n" % totals.depot_returns)
     out.append("Total Scheduling Cost:\t %4d\n" % cost)
     out.append("-" * 36 + "\n")

@@ -32,7 +32,7 @@ from .files import (Parameters, TripFile, TripRow, format_clock, format_key, for
                     format_trip_file, read_parameters, read_trip_file, write_output)
 from .network import earliest_connection
 from .report import read_link_cost
-from .schedule import format_block_file
+from .schedule import VEHICLE_COST, format_block_file
 from .solved import Legend, read_legend
 
 OUTPUT = "Tarsel_operator.bla"
@@ -148,7 +148,7 @@ def run(directory: str, output: Optional[str]) -> int:
     for fault in faults:
         print("operator_blocks: forbidden: %s" % fault, file=sys.stderr)
     figures = {
-        "vehicles": len(vehicles), "total_cost": operational + 1000 * len(vehicles),
+        "vehicles": len(vehicles), "total_cost": operational + VEHICLE_COST * len(vehicles),
         "dead_run_minutes": totals.dead_run, "waiting_minutes": totals.layover,
         "depot_returns": totals.depot_returns,
         "interlinings": interlinings([[format_key(t.group_key) for t in v] for v in vehicles]),

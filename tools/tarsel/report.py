@@ -37,11 +37,11 @@ from .files import (FormatError, Parameters, TripFile, TripRow, format_clock, pa
                     read_text, read_trip_file, write_output)
 from .page import esc, html_head, page_end, sortable_table
 from .schedule import Charge as ArcCost
+from .schedule import VEHICLE_COST
 from .schedule import solved_charge as arc_cost
 from .search_files import check_set_whole
 from .solved import Solved, open_solved
 
-VEHICLE_COST = 1000     # the cost of one vehicle, on the solver's return arc
 REQUIRED = ("Tarsel.bss", "Tarsel.sol", "Tarsel.bla")
 
 

@@ -12,11 +12,10 @@ from typing import Optional
 
 from .blocks import check_blocks
 from .files import FormatError, Parameters, format_clock
-from .schedule import Charge, solved_charge
+from .schedule import VEHICLE_COST, Charge, solved_charge
 from .solved import Solved
 
 OPERATOR_FILE = "Tarsel_operator.bla"
-VEHICLE_COST = 1000
 
 
 @dataclass

@@ -14,6 +14,8 @@ from .interlining import float32
 from .network import LONG, connection_kind
 from .solved import Solved
 
+VEHICLE_COST = 1000     # the cost of one vehicle, on the solver's return arc
+
 
 class Timed(Protocol):
     """A trip as a block line or a trip line shows it."""

@@ -32,10 +32,9 @@ from .files import (Parameters, TripFile, TripRow, format_clock, format_key, for
                     format_trip_file, read_parameters, read_trip_file, write_output)
 from .network import earliest_connection
 from .report import read_link_cost
+from .report_operator import OPERATOR_FILE
 from .schedule import VEHICLE_COST, format_block_file
 from .solved import Legend, read_legend
-
-OUTPUT = "Tarsel_operator.bla"
 
 
 class OperatorError(TarselError):
@@ -142,7 +141,7 @@ def run(directory: str, output: Optional[str]) -> int:
              "#The operator's blocks break the problem's rules: %d connections forbidden" % len(faults)
              if faults else "#The operator's blocks keep the problem's rules"]
     text, totals, operational = format_block_file(trip_file, parameters, vehicles, notes)
-    path = write_output("operator_blocks", output, os.path.join(directory, OUTPUT), text)
+    path = write_output("operator_blocks", output, os.path.join(directory, OPERATOR_FILE), text)
     if path is None:
         return 1
     for fault in faults:
@@ -167,7 +166,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = argparse.ArgumentParser(prog="operator_blocks", description=(__doc__ or "").split("\n")[0])
     parser.add_argument("directory", nargs="?", default=".", help="problem directory made by gtfs_import")
     parser.add_argument("-o", "--output", help="block file, - for the standard output "
-                                               "(default PROBLEM_DIR/%s)" % OUTPUT)
+                                               "(default PROBLEM_DIR/%s)" % OPERATOR_FILE)
     args = parser.parse_args(sys.argv[1:] if argv is None else argv)
     try:
         return run(args.directory, args.output)

@@ -301,6 +301,13 @@ def hours(minutes: int) -> str:
     return "%s h" % format_clock(minutes)
 
 
+def inline_svg(chart: Chart) -> str:
+    """The chart as the page holds it: without the XML declaration that
+    only a file of its own may begin with."""
+    svg = chart.render()
+    return svg.split("\n", 1)[1] if svg.startswith("<?xml") else svg
+
+
 def plural(count: int, word: str) -> str:
     return "%d %s%s" % (count, word, "" if count == 1 else "s")
 
@@ -546,13 +553,10 @@ class Page:
         self.cost()
         self.step_plot()
         self.add("<h2>Vehicle blocks</h2>")
-        svg = self.chart.render()
-        if svg.startswith("<?xml"):
-            svg = svg.split("\n", 1)[1]
+        svg = inline_svg(self.chart)
         theirs = self.operator.solved if self.operator is not None and not self.operator.foreign else None
         if theirs is not None:
-            other = Chart(theirs, self.scale).render()
-            self.add(report_operator.chart_switch(svg, other.split("\n", 1)[1] if other.startswith("<?xml") else other))
+            self.add(report_operator.chart_switch(svg, inline_svg(Chart(theirs, self.scale))))
         else:
             self.add('<div class="chart">%s</div>' % svg)
         self.changed_section()

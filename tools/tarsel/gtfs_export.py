@@ -47,8 +47,8 @@ from .errors import TarselError
 from .feed import Feed, TableStream, blank_lines, format_record, split_line_end, table_rows
 from .search_files import SHIFTS_FILE, best_file_for, check_set_whole
 from .service_days import parse_gtfs_time
+from .solved import BLOCK_FILE
 
-BLOCK_FILE = "Tarsel.bla"
 TRIP_FILE = "Tarsel.bss"
 LEGEND_TRIPS_FILE = "legend_trips.csv"
 LEGEND_TERMINALS_FILE = "legend_terminals.csv"

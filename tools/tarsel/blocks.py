@@ -210,9 +210,18 @@ def check_blocks(trip_file: TripFile, block_file: BlockFile) -> list[str]:
             layover = prev.min_layover if prev else 0
             direct = trip_file.dead_run(before.destination, after.origin)
             if after.departure < earliest_connection(before.arrival + layover, direct):
-                faults.append("block %d: line %d cannot follow line %d in time"
-                              % (block.number, after.position, before.position))
+                faults.append("block %d: line %d cannot follow line %d %s"
+                              % (block.number, after.position, before.position, _LATE))
     return faults
+
+
+_LATE = "in time"
+
+
+def is_late(fault: str) -> bool:
+    """Whether a fault of check_blocks is a connection out of time, which a
+    block file of this trip file may hold; any other says it is not of it."""
+    return fault.endswith(_LATE)
 
 
 def interlinings(line_keys: Sequence[Sequence[str]]) -> int:

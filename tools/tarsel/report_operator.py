@@ -10,7 +10,7 @@ import os
 from dataclasses import dataclass
 from typing import Optional
 
-from .blocks import check_blocks
+from .blocks import check_blocks, is_late
 from .files import FormatError, Parameters, format_clock
 from .schedule import VEHICLE_COST, Charge, solved_charge
 from .solved import Solved
@@ -48,8 +48,7 @@ def load(directory: str) -> Optional[Operator]:
     except (OSError, FormatError) as error:
         return Operator(None, 0, ["%s cannot be read: %s" % (OPERATOR_FILE, error)])
     faults = check_blocks(solved.trip_file, solved.block_file)
-    late = [f for f in faults if f.endswith("in time")]
-    return Operator(solved, len(late), [f for f in faults if not f.endswith("in time")])
+    return Operator(solved, sum(1 for f in faults if is_late(f)), [f for f in faults if not is_late(f)])
 
 
 def side(solved: Solved, parameters: Optional[Parameters], peak: int) -> Side:

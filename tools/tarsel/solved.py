@@ -16,7 +16,8 @@ import sys
 from dataclasses import dataclass, field
 from typing import Iterator, Optional
 
-from .blocks import Block, BlockTrip, check_block_file, interlinings, match_block_trips, read_block_file
+from .blocks import (Block, BlockTrip, check_block_file, interlinings, is_late, match_block_trips,
+                     read_block_file)
 from .files import FormatError, TripRow, format_key, read_solution, read_trip_file
 
 _TITLE = re.compile(r"Tarsel problem from GTFS feed (.*), (date|service) (.*) \(gtfs_import\)\s*$")
@@ -229,7 +230,7 @@ def open_solved(program: str, directory: str, block_name: str = BLOCK_FILE) -> O
         print("%s: %s" % (program, error), file=sys.stderr)
         return None
     faults = check_block_file(solved.trip_file, solved.block_file)
-    if faults and all(f.endswith("in time") for f in faults):
+    if faults and all(is_late(f) for f in faults):
         for fault in faults[:20]:
             print("%s: %s" % (program, fault), file=sys.stderr)
         print("%s: %d connection(s) that the problem's rules forbid" % (program, len(faults)), file=sys.stderr)

@@ -159,12 +159,13 @@ def read_shifts(problem: str, legend: dict[int, LegendTrip], name: str = SHIFTS_
         if aux in seen:
             raise ExportError("%s: trip with aux value %d appears twice" % (where, aux))
         seen.add(aux)
-        if _clock(row["departure_before"], where) != legend[aux].departure:
+        departure = _clock(row["departure_before"], where)
+        if departure != legend[aux].departure:
             raise ExportError("%s: trip with aux value %d departs %s, %s says %s: the shifts belong to another "
                               "problem" % (where, aux, row["departure_before"], legend_path,
                                            tf.format_clock(legend[aux].departure)))
         shift = _integer(row["shift_minutes"], where, "shift_minutes")
-        if _clock(row["departure_after"], where) - _clock(row["departure_before"], where) != shift:
+        if _clock(row["departure_after"], where) - departure != shift:
             raise ExportError("%s: %s to %s is not a shift of %d minutes"
                               % (where, row["departure_before"], row["departure_after"], shift))
         legend[aux].shift = shift

@@ -19,7 +19,7 @@ from . import files as tf
 from . import layover_rules, limits
 from . import feed as feed_tables
 from .feed import Feed, FeedError, FeedLike, Row, TableStream, as_feed
-from .service_days import busiest_date, parse_gtfs_time, services_on
+from .service_days import busiest_date, parse_gtfs_time, read_calendar, services_on
 from .terminals import Coord, Placing, Terminal, check_matrix, dead_run_matrix, place_terminals, stop_coordinates
 
 
@@ -229,8 +229,10 @@ def choose_services(feed: Feed, args: Options, tables: FeedTables,
     trips_of_service = collections.Counter(
         t["service_id"] for t in tables.trips
         if t["route_id"] in tables.route_by_id and (wanted is None or t["route_id"] in wanted))
-    picked_date = busiest_date(feed, trips_of_service)
-    return services_on(feed, picked_date[0]), picked_date
+    # The calendar files are read once for the pick and its services.
+    calendar_files = read_calendar(feed)
+    picked_date = busiest_date(feed, trips_of_service, calendar_files)
+    return services_on(feed, picked_date[0], calendar_files), picked_date
 
 
 def select_trips(tables: FeedTables, services: set[str], wanted: Optional[set[str]],

@@ -58,10 +58,11 @@ def services_on(feed: FeedLike, date: str, calendar_files: Optional[tuple[list[R
     return active
 
 
-def busiest_date(feed: FeedLike, trips_of_service: collections.Counter[str]) -> tuple[str, int]:
+def busiest_date(feed: FeedLike, trips_of_service: collections.Counter[str],
+                 calendar_files: Optional[tuple[list[Row], list[Row]]] = None) -> tuple[str, int]:
     """The date of the calendar with the most trips, the earliest of equals,
     and its trip count."""
-    calendar_files = read_calendar(feed)
+    calendar_files = calendar_files or read_calendar(feed)
     calendar, dates = calendar_files
     days: set[str] = {row["date"] for row in dates if row.get("date")}
     for row in calendar:

@@ -243,10 +243,18 @@ def _name_and_order(terminals: list[Terminal], depot: Terminal, stops: list[Row]
     ordered = [depot] + sorted((t for t in terminals if t is not depot), key=lambda t: t.short)
     for place_id, terminal in of_place.items():
         terminal.stop_ids.append(place_id)
+    # One pass over the stops, not one per terminal: a large feed has
+    # thousands of stops.
+    children: dict[str, set[str]] = collections.defaultdict(set)
+    for stop in stops:
+        if stop.get("parent_station"):
+            children[stop["parent_station"]].add(stop["stop_id"])
     for terminal in ordered:
-        places = {p for p in terminal.places if p}
-        children = sorted(s["stop_id"] for s in stops if s.get("parent_station") in places)
-        terminal.stop_ids = sorted(set(terminal.stop_ids) | set(children))
+        found = set(terminal.stop_ids)
+        for place in terminal.places:
+            if place:
+                found |= children.get(place, set())
+        terminal.stop_ids = sorted(found)
     return ordered
 
 

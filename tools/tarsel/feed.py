@@ -207,6 +207,9 @@ class TableStream:
     # The last record's fields as read, blanks kept, for a writer that
     # changes some of them.
     fields: list[str] = field(default_factory=list)
+    # Whether the text read is kept for take_text; a reader that only wants
+    # the records leaves it off, or the whole file would stay in memory.
+    keep_text: bool = True
 
     def __post_init__(self) -> None:
         self.where = self.feed.where(self.name)
@@ -233,7 +236,8 @@ class TableStream:
 
     def _lines(self) -> Iterator[str]:
         for line in _text_lines(self.handle, self.where):
-            self.consumed.append(line)
+            if self.keep_text:
+                self.consumed.append(line)
             yield line
 
     def take_text(self) -> str:
@@ -295,7 +299,7 @@ def read_table(feed: Feed, name: str, required: bool = True) -> Optional[Table]:
         if required:
             raise FeedError("%s: missing: the feed is not valid GTFS" % feed.where(name))
         return None
-    with TableStream(feed, name) as stream:
+    with TableStream(feed, name, keep_text=False) as stream:
         table = Table(stream.where, stream.header, [], [])
         for line, record in stream:
             table.rows.append(dict(zip(stream.header, record)))

@@ -131,7 +131,7 @@ def trip_ends(feed: Feed, selected: dict[str, Row],
     first: dict[str, StopCall] = {}
     last: dict[str, StopCall] = {}
     sequences: dict[str, set[int]] = collections.defaultdict(set)
-    with TableStream(feed, "stop_times.txt") as stream:
+    with TableStream(feed, "stop_times.txt", keep_text=False) as stream:
         col = stream.column
         for line, record in stream:
             trip_id = record[col["trip_id"]]

@@ -25,11 +25,14 @@ bool precedes(const Problem& p, int i, int j) {
 }
 
 // The connection arc i -> j at the present times, as the solver decides it.
+// Arcs exist only for pairs the link preference groups allow, and a shift
+// never changes a trip's group key, so the groups' rule is not asked again.
 void connection_state(const ShiftNetwork& net, int i, int j, int& cap, int& cost) {
   cap = 0;
   cost = 0;
   if (!precedes(net.current, i, j)) return;
-  Connection c = decide_connection(net.current, i, j);
+  const Problem& p = net.current;
+  Connection c = connect_allowed(p, connection_from(p, p.trips[i]), p.trips[j]);
   if (c.kind == ConnectionKind::short_arc || (c.kind == ConnectionKind::long_record && !net.depot_line)) {
     cap = 1;
     cost = static_cast<int>(c.cost);
@@ -344,9 +347,14 @@ bool ever_opens(const ShiftNetwork& net, int i, int j) {
   const Problem& p = *net.read;
   const Trip& a = p.trips[i];
   const Trip& b = p.trips[j];
-  if (p.link_preference_cost > 0 && !group_link_allowed(p, a.group_key, b.group_key)) return false;
   const ConnectionGap gap = connection_gap(p, connection_from(p, a), b);
-  for (int q = -2 * net.max_shift; q <= 2 * net.max_shift; ++q) {
+  // Slack and the way through the depot only grow as j moves later: the
+  // widest shifts settle most pairs, before the dearer groups' rule is asked.
+  const int widest = 2 * net.max_shift;
+  if (connection_slack(p, moved_by(gap, widest)) < 0) return false;
+  if (net.depot_line && goes_through_depot(p, moved_by(gap, -widest))) return false;
+  if (p.link_preference_cost > 0 && !group_link_allowed(p, a.group_key, b.group_key)) return false;
+  for (int q = -widest; q <= widest; ++q) {
     const int departs = b.departure_time + q;
     if (departs < a.departure_time || (departs == a.departure_time && j < i)) continue;
     const ConnectionGap moved = moved_by(gap, q);

@@ -15,9 +15,7 @@ bool list_has_key(const float* keys, float key) {
     if (keys[s] == key) return true;
   return false;
 }
-}  // namespace
 
-namespace {
 // A key truncated toward zero; a key beyond the integers matches no member.
 int member_key(float key) {
   if (!(key > -2147483520.0f && key < 2147483520.0f)) return INT_MIN;
@@ -75,9 +73,7 @@ GroupLinkTable make_group_link_table(const Problem& problem) {
 }
 
 bool GroupLinkTable::allowed_for(const Problem& problem, int i, int j) {
-  const size_t a = static_cast<size_t>(class_of_trip[i]);
-  const signed char known = allowed[a * classes.size() + static_cast<size_t>(class_of_trip[j])];
-  return known < 0 ? work_out(problem, a, class_of_trip[j]) : known != 0;
+  return classes_allowed(problem, static_cast<size_t>(class_of_trip[i]), class_of_trip[j]);
 }
 
 const std::vector<uint64_t>& GroupLinkTable::trips_allowed_from(const Problem& problem, size_t a) {
@@ -85,18 +81,15 @@ const std::vector<uint64_t>& GroupLinkTable::trips_allowed_from(const Problem& p
   std::vector<uint64_t>& bits = allowed_trips[a];
   if (!bits.empty()) return bits;
   bits.assign(class_of_trip.size() / 64 + 1, 0);
-  for (size_t j = 1; j < class_of_trip.size(); ++j) {
-    const int b = class_of_trip[j];
-    const signed char known = allowed[a * classes.size() + static_cast<size_t>(b)];
-    if (known < 0 ? work_out(problem, a, b) : known != 0) bits[j / 64] |= 1ull << (j % 64);
-  }
+  for (size_t j = 1; j < class_of_trip.size(); ++j)
+    if (classes_allowed(problem, a, class_of_trip[j])) bits[j / 64] |= 1ull << (j % 64);
   return bits;
 }
 
-bool GroupLinkTable::work_out(const Problem& problem, size_t a, int b) {
-  const bool yes = group_link_allowed(problem, classes[a], classes[static_cast<size_t>(b)]);
-  allowed[a * classes.size() + static_cast<size_t>(b)] = yes ? 1 : 0;
-  return yes;
+bool GroupLinkTable::classes_allowed(const Problem& problem, size_t a, int b) {
+  signed char& known = allowed[a * classes.size() + static_cast<size_t>(b)];
+  if (known < 0) known = group_link_allowed(problem, classes[a], classes[static_cast<size_t>(b)]) ? 1 : 0;
+  return known != 0;
 }
 
 Connection decide_connection(const Problem& problem, int i, int j) { return decide_connection(problem, i, j, nullptr); }

@@ -140,8 +140,8 @@ struct GroupLinkTable {
   std::vector<int> class_of_trip;     // by trip number
   std::vector<signed char> allowed;   // classes x classes; -1 not yet known
   bool allowed_for(const Problem& problem, int i, int j);
-  // Works the rule out for classes a and b, and keeps it.
-  bool work_out(const Problem& problem, size_t a, int b);
+  // The rule for classes a and b, worked out and kept when first asked.
+  bool classes_allowed(const Problem& problem, size_t a, int b);
   // One bit per trip number: the trips a trip of class a may be followed by.
   std::vector<std::vector<uint64_t>> allowed_trips;  // by class; empty until asked
   const std::vector<uint64_t>& trips_allowed_from(const Problem& problem, size_t a);

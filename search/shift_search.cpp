@@ -59,6 +59,13 @@ void AtMeeting::operator()() noexcept {
     if (r.load()) meeting->stop_all.store(true);
 }
 
+// Whether a timetable with this vehicle count beats the one kept for it:
+// fewer moves, then a lower cost.
+bool improves(const std::map<int, ParetoPoint>& pareto, int vehicles, int moved, int64_t cost) {
+  auto it = pareto.find(vehicles);
+  return it == pareto.end() || moved < it->second.moved || (moved == it->second.moved && cost < it->second.cost);
+}
+
 // A connection that the present times miss by a few minutes, with the
 // reduced cost its arc would have once the gap is closed: a vehicle that
 // could be saved shows as a reduced cost near minus the vehicle cost.
@@ -170,9 +177,7 @@ struct Search {
       meeting.reached[static_cast<size_t>(thread)].store(true);
       if (!meeting.lockstep) meeting.stop_all.store(true);
     }
-    auto it = result.pareto.find(net.vehicles);
-    if (it == result.pareto.end() || net.moved < it->second.moved ||
-        (net.moved == it->second.moved && net.total_cost < it->second.cost)) {
+    if (improves(result.pareto, net.vehicles, net.moved, net.total_cost)) {
       ParetoPoint& point = result.pareto[net.vehicles];
       point.moved = net.moved;
       point.cost = net.total_cost;
@@ -396,12 +401,8 @@ void merge_results(const std::vector<SearchResult>& parts, int64_t move_cost, Se
       result.best_vehicles = r.best_vehicles;
       result.best_moved = r.best_moved;
     }
-    for (const auto& [vehicles, point] : r.pareto) {
-      auto it = result.pareto.find(vehicles);
-      if (it == result.pareto.end() || point.moved < it->second.moved ||
-          (point.moved == it->second.moved && point.cost < it->second.cost))
-        result.pareto[vehicles] = point;
-    }
+    for (const auto& [vehicles, point] : r.pareto)
+      if (improves(result.pareto, vehicles, point.moved, point.cost)) result.pareto[vehicles] = point;
   }
 }
 

@@ -287,8 +287,7 @@ TEST(PythonTools, HoldTheSolversLimitsAndCosts) {
            {"limits.py", "MAX_GROUPS", GROUP_ROWS - 1},
            {"limits.py", "MAX_GROUP_ENTRIES", GROUP_LIST_SLOTS - 2},
            {"limits.py", "MAX_DEAD_RUN", MAX_MINUTES_VALUE},
-           {"report.py", "VEHICLE_COST", VEHICLE_COST},
-           {"report_operator.py", "VEHICLE_COST", VEHICLE_COST},
+           {"schedule.py", "VEHICLE_COST", VEHICLE_COST},
        }) {
     std::istringstream text(read_whole_file(std::string(SOURCE_DIR) + "/tools/tarsel/" + row.file));
     std::string line, found;
